@@ -1,0 +1,273 @@
+#include "mscomm.h"
+
+#include "linecheck.h"
+#include "portmapping.h"
+
+#include <QMetaObject>
+
+#include <utility>
+
+using serial::LineSettings;
+using serial::StopBits;
+
+namespace {
+
+CommError settingNotAvailable(const QString& description) {
+    return {MSComm::comSetCommStateFailed, description};
+}
+
+QSerialPort::Parity qtParity(char parity) {
+    switch (parity) {
+    case 'E':
+        return QSerialPort::EvenParity;
+    case 'M':
+        return QSerialPort::MarkParity;
+    case 'O':
+        return QSerialPort::OddParity;
+    case 'S':
+        return QSerialPort::SpaceParity;
+    default:
+        return QSerialPort::NoParity;
+    }
+}
+
+// Qt knows no 4-bit words; the rest map one to one.
+std::optional<QSerialPort::DataBits> qtDataBits(int dataBits) {
+    switch (dataBits) {
+    case 5:
+        return QSerialPort::Data5;
+    case 6:
+        return QSerialPort::Data6;
+    case 7:
+        return QSerialPort::Data7;
+    case 8:
+        return QSerialPort::Data8;
+    default:
+        return std::nullopt;
+    }
+}
+
+// Qt's Unix backend takes OneAndHalfStop and quietly sets one stop bit, so it must not be
+// asked for it there: termios has no 1.5 stop bits.
+std::optional<QSerialPort::StopBits> qtStopBits(StopBits stopBits) {
+    switch (stopBits) {
+    case StopBits::One:
+        return QSerialPort::OneStop;
+    case StopBits::Two:
+        return QSerialPort::TwoStop;
+    case StopBits::OneAndHalf:
+#ifdef Q_OS_WIN
+        return QSerialPort::OneAndHalfStop;
+#else
+        return std::nullopt;
+#endif
+    }
+    return std::nullopt;
+}
+
+int openErrorNumber(QSerialPort::SerialPortError error) {
+    return error == QSerialPort::DeviceNotFoundError ? MSComm::comInvalidPortNumber
+                                                     : MSComm::comPortNotAvailable;
+}
+
+bool meansDeviceGone(QSerialPort::SerialPortError error) {
+    // An unplugged adapter shows as ResourceError; a pseudo-terminal whose other end closed
+    // raises ReadError again and again until the port is closed.
+    return error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
+           error == QSerialPort::WriteError;
+}
+
+} // namespace
+
+MSComm::MSComm(QObject* parent) : QObject(parent) {
+    connect(&m_port, &QSerialPort::readyRead, this, &MSComm::readArrived);
+    connect(&m_port, &QSerialPort::errorOccurred, this, &MSComm::portErrorOccurred);
+}
+
+MSComm::~MSComm() {
+    m_port.close();
+}
+
+CommError MSComm::setCommPort(int port) {
+    if (PortOpen()) {
+        return {comPortAlreadyOpen, QStringLiteral("Port already open")};
+    }
+    if (port < 1 || port > 4) {
+        return {comInvalidPortNumber, QStringLiteral("Invalid port number")};
+    }
+    m_commPort = port;
+    return {};
+}
+
+QString MSComm::Settings() const {
+    return serial::settingsString(m_settings);
+}
+
+CommError MSComm::setSettings(const QString& settings) {
+    if (PortOpen()) {
+        return {comPortAlreadyOpen, QStringLiteral("Port already open")};
+    }
+    const auto parsed = serial::parseLineSettings(settings);
+    if (!parsed) {
+        return {comInvalidPropertyValue, QStringLiteral("Invalid property value")};
+    }
+    m_settings = *parsed;
+    return {};
+}
+
+QString MSComm::deviceName() const {
+    return serial::portDeviceName(m_commPort);
+}
+
+CommError MSComm::setPortOpen(bool open) {
+    if (!open) {
+        m_port.close();
+        m_received.clear();
+        return {};
+    }
+    if (PortOpen()) {
+        return {comPortAlreadyOpen, QStringLiteral("Port already open")};
+    }
+    return openPort();
+}
+
+CommError MSComm::openPort() {
+    // Settings this platform cannot do at all are refused before the device is touched.
+    if (!qtDataBits(m_settings.dataBits)) {
+        return settingNotAvailable(
+            QStringLiteral("%1 data bits are not supported; choose 5 to 8 data bits.")
+                .arg(m_settings.dataBits));
+    }
+    if (!qtStopBits(m_settings.stopBits)) {
+        return settingNotAvailable(
+            QStringLiteral("%1 stop bits are not supported on this system; choose 1 or 2.")
+                .arg(serial::stopBitsText(m_settings.stopBits)));
+    }
+
+    const QString device = deviceName();
+    m_port.setPortName(device);
+    if (!m_port.open(QIODevice::ReadWrite)) {
+        const CommError error{openErrorNumber(m_port.error()),
+                              QStringLiteral("%1: %2").arg(device, m_port.errorString())};
+        m_port.clearError();
+        return error;
+    }
+    if (const CommError error = configureOpenPort()) {
+        m_port.close();
+        m_port.clearError();
+        return error;
+    }
+    m_received.clear();
+    m_commEvent = 0;
+    return {};
+}
+
+CommError MSComm::configureOpenPort() {
+    const QString device = deviceName();
+    if (!m_port.setBaudRate(m_settings.speed)) {
+        return settingNotAvailable(QStringLiteral("%1 cannot run at %2 baud: %3")
+                                       .arg(device)
+                                       .arg(m_settings.speed)
+                                       .arg(m_port.errorString()));
+    }
+    if (!m_port.setDataBits(*qtDataBits(m_settings.dataBits))) {
+        return settingNotAvailable(QStringLiteral("%1 cannot use %2 data bits: %3")
+                                       .arg(device)
+                                       .arg(m_settings.dataBits)
+                                       .arg(m_port.errorString()));
+    }
+    if (!m_port.setParity(qtParity(m_settings.parity))) {
+        return settingNotAvailable(
+            QStringLiteral("%1 cannot use %2 parity: %3")
+                .arg(device, serial::parityName(m_settings.parity), m_port.errorString()));
+    }
+    if (!m_port.setStopBits(*qtStopBits(m_settings.stopBits))) {
+        return settingNotAvailable(
+            QStringLiteral("%1 cannot use %2 stop bits: %3")
+                .arg(device, serial::stopBitsText(m_settings.stopBits), m_port.errorString()));
+    }
+    if (!m_port.setFlowControl(QSerialPort::NoFlowControl)) {
+        return settingNotAvailable(QStringLiteral("%1 cannot turn flow control off: %2")
+                                       .arg(device, m_port.errorString()));
+    }
+    if (const auto mismatch = serial::lineSettingsMismatch(m_port.handle(), m_settings)) {
+        return settingNotAvailable(QStringLiteral("%1: %2").arg(device, *mismatch));
+    }
+    return {};
+}
+
+CommError MSComm::setOutput(const QByteArray& data) {
+    if (!PortOpen()) {
+        return {comPortNotOpen, QStringLiteral("Operation valid only when the port is open")};
+    }
+    if (m_port.write(data) != data.size()) {
+        return {comWriteFailed, m_port.errorString()};
+    }
+    return {};
+}
+
+QByteArray MSComm::Input() {
+    if (PortOpen()) {
+        m_received += m_port.readAll();
+    }
+    return std::exchange(m_received, {});
+}
+
+void MSComm::holdEvents() {
+    ++m_holdDepth;
+}
+
+void MSComm::releaseEvents() {
+    if (m_holdDepth > 0 && --m_holdDepth == 0) {
+        // Raised once the handler that held them has returned, as if they had just arrived.
+        QMetaObject::invokeMethod(this, &MSComm::raiseWaitingEvents, Qt::QueuedConnection);
+    }
+}
+
+void MSComm::raiseWaitingEvents() {
+    if (m_holdDepth > 0) {
+        return;
+    }
+    if (!m_received.isEmpty() || (PortOpen() && m_port.bytesAvailable() > 0)) {
+        m_commEvent = comEvReceive;
+        emit OnComm();
+    }
+    if (!m_lostReason.isEmpty()) {
+        emit PortLost(std::exchange(m_lostReason, {}));
+    }
+}
+
+void MSComm::readArrived() {
+    m_received += m_port.readAll();
+    if (m_holdDepth > 0 || m_received.isEmpty()) {
+        return;
+    }
+    m_commEvent = comEvReceive;
+    emit OnComm();
+}
+
+void MSComm::portErrorOccurred(QSerialPort::SerialPortError error) {
+    if (!meansDeviceGone(error) || !PortOpen() || m_closingLostPort) {
+        return;
+    }
+    // Closing inside Qt's own read notification is not safe; close once, right after it.
+    m_closingLostPort = true;
+    m_lostReason = m_port.errorString();
+    QMetaObject::invokeMethod(this, &MSComm::closeLostPort, Qt::QueuedConnection);
+}
+
+void MSComm::closeLostPort() {
+    m_closingLostPort = false;
+    if (!PortOpen()) {
+        m_lostReason.clear();
+        return;
+    }
+    // What arrived before the device went away is still shown and captured.
+    m_received += m_port.readAll();
+    m_port.close();
+    m_port.clearError();
+    if (m_lostReason.isEmpty()) {
+        m_lostReason = QStringLiteral("The device is no longer available.");
+    }
+    raiseWaitingEvents();
+}

@@ -1,0 +1,99 @@
+#pragma once
+
+#include "linesettings.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QSerialPort>
+#include <QString>
+
+/// An error of the serial control: a non-zero number and a description for the user.
+struct CommError {
+    int number = 0;
+    QString description;
+
+    explicit operator bool() const { return number != 0; }
+};
+
+/// The window's serial communications control: one port, chosen by number, driven through
+/// CommPort, Settings, PortOpen, Output and Input, raising OnComm on the UI thread whenever
+/// received bytes are waiting.
+class MSComm : public QObject {
+    Q_OBJECT
+
+public:
+    /// CommEvent while received bytes are reported.
+    static constexpr int comEvReceive = 2;
+
+    /// The buffer sizes the control reports. Qt grows its own buffers as needed, so bytes
+    /// that arrive while the window is busy are kept, not dropped.
+    static constexpr int InBufferSize = 1024;
+    static constexpr int OutBufferSize = 512;
+
+    enum ErrorNumber {
+        comInvalidPropertyValue = 380,
+        comInvalidPortNumber = 8002,
+        comPortAlreadyOpen = 8005,
+        comPortNotAvailable = 8010,
+        comSetCommStateFailed = 8015,
+        comPortNotOpen = 8018,
+        comWriteFailed = 8020,
+    };
+
+    explicit MSComm(QObject* parent = nullptr);
+    ~MSComm() override;
+
+    int CommPort() const { return m_commPort; }
+    /// Only while closed; 1 to 4.
+    CommError setCommPort(int port);
+
+    /// Always four fields: speed, parity letter, data bits, stop bits ("9600,N,8,1").
+    QString Settings() const;
+    /// Only while closed. Takes every menu value, also those a port may not be able to do:
+    /// those make opening fail.
+    CommError setSettings(const QString& settings);
+
+    bool PortOpen() const { return m_port.isOpen(); }
+    /// true opens the current port with the current settings (or fails, leaving it closed);
+    /// false closes it and drops bytes not yet read.
+    CommError setPortOpen(bool open);
+
+    /// Writes the whole string in order, one byte per character; only while open.
+    CommError setOutput(const QByteArray& data);
+
+    /// Every byte received and not yet read; reading removes them.
+    QByteArray Input();
+
+    /// The code of the event being raised: comEvReceive.
+    int CommEvent() const { return m_commEvent; }
+
+    /// The device that port n stands for on this machine.
+    QString deviceName() const;
+
+    /// While held (a modal box is open), OnComm and PortLost wait; bytes keep arriving into
+    /// Input. Releasing the last hold raises what waited, after the current handler ends.
+    void holdEvents();
+    void releaseEvents();
+
+signals:
+    void OnComm();
+    /// The device went away while open (cable pulled, adapter unplugged): the port is closed.
+    void PortLost(const QString& reason);
+
+private:
+    void readArrived();
+    void portErrorOccurred(QSerialPort::SerialPortError error);
+    void closeLostPort();
+    void raiseWaitingEvents();
+    CommError openPort();
+    CommError configureOpenPort();
+
+    QSerialPort m_port;
+    int m_commPort = 1;
+    serial::LineSettings m_settings;
+    QByteArray m_received;
+    int m_commEvent = 0;
+    int m_holdDepth = 0;
+    bool m_closingLostPort = false;
+    QString m_lostReason; // a loss not yet reported because events were held
+};
