@@ -1,0 +1,164 @@
+#include "frmmain.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QFont>
+#include <QIcon>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+
+namespace {
+
+const QString kBasicHelp =
+    QStringLiteral("Basic Communications Program what you see is what you get.");
+
+// Qt ticks a checkable item before it reports the click; on this window only the handlers
+// move check marks, so the tick is taken back first.
+template <int First, int Last, typename Handler>
+void connectMenuArray(frmMain* window, ControlArray<QAction*, First, Last>& items,
+                      Handler handler) {
+    for (int i = First; i <= Last; ++i) {
+        QAction* action = items[i];
+        if (!action) {
+            continue;
+        }
+        QObject::connect(action, &QAction::triggered, window, [=](bool checked) {
+            if (action->isCheckable()) {
+                action->setChecked(!checked);
+            }
+            (window->*handler)(static_cast<qint16>(i));
+        });
+    }
+}
+
+} // namespace
+
+frmMain::frmMain(WindowVariant variant, const PictureBoxFactory& makePictureBox, QWidget* parent)
+    : QMainWindow(parent), m_variant(std::move(variant)) {
+    setWindowTitle(m_variant.caption);
+    // Frames draw their caption on the border line, so the design's places for the fields
+    // inside them stay clear of it.
+    setFont(designFont(QStringLiteral("MS Sans Serif"), 8));
+    if (!m_variant.iconResource.isEmpty()) {
+        setWindowIcon(QIcon(m_variant.iconResource));
+    }
+
+    auto* client = new QWidget(this);
+    client->setObjectName(QStringLiteral("frmMain.client"));
+    client->setFixedSize(twipsToPixels(m_variant.clientWidthTwips),
+                         twipsToPixels(m_variant.clientHeightTwips));
+    setCentralWidget(client);
+    layout()->setSizeConstraint(QLayout::SetFixedSize);
+
+    m_controls = buildControls(client, m_variant, makePictureBox);
+    m_menus = buildMenus(menuBar(), m_variant);
+    connectHandlers();
+
+    Form_Load();
+    if (QLineEdit* first = m_controls.txtHEX[0]) {
+        first->setFocus();
+    }
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::setMessagePresenter(MessagePresenter presenter) {
+    m_presentMessage = std::move(presenter);
+}
+
+void frmMain::connectHandlers() {
+    for (int i = 0; i <= 2; ++i) {
+        if (QPushButton* button = m_controls.btnClear[i]) {
+            connect(button, &QPushButton::clicked, this,
+                    [this, i] { btnClear_Click(static_cast<qint16>(i)); });
+        }
+    }
+    connectMenuArray(this, m_menus.mnuCom, &frmMain::mnuCom_Click);
+    connectMenuArray(this, m_menus.mnuSpeedSel, &frmMain::mnuSpeedSel_Click);
+    connectMenuArray(this, m_menus.mnuDataBSel, &frmMain::mnuDataBSel_Click);
+    connectMenuArray(this, m_menus.mnuParitySel, &frmMain::mnuParitySel_Click);
+    connectMenuArray(this, m_menus.mnuStopSel, &frmMain::mnuStopSel_Click);
+    connectMenuArray(this, m_menus.mnuHelpSel, &frmMain::mnuHelpSel_Click);
+    if (m_menus.mnuConnect) {
+        connect(m_menus.mnuConnect, &QAction::triggered, this, &frmMain::mnuConnect_Click);
+    }
+    connect(&MSComm1, &MSComm::PortLost, this, &frmMain::MSComm1_PortLost);
+}
+
+void frmMain::MsgBox(const MessageBoxRequest& request) {
+    MSComm1.holdEvents();
+    m_presentMessage(this, request);
+    MSComm1.releaseEvents();
+}
+
+void frmMain::Form_Load() {
+    btnClear_Click(0);
+    btnClear_Click(1);
+    btnClear_Click(2);
+    if (QRadioButton* method = m_controls.functOption[m_variant.startMethod]) {
+        method->setChecked(true);
+    }
+    UpdateStatus();
+}
+
+void frmMain::Form_Unload(qint16& cancel) {
+    Q_UNUSED(cancel); // the window always closes
+    if (MSComm1.PortOpen()) {
+        // A failure to close must not keep the window open; there is nothing to ask.
+        (void)MSComm1.setPortOpen(false);
+    }
+}
+
+void frmMain::closeEvent(QCloseEvent* event) {
+    qint16 cancel = 0;
+    Form_Unload(cancel);
+    if (cancel != 0) {
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
+}
+
+void frmMain::btnClear_Click(qint16 index) {
+    switch (index) {
+    case 0:
+        for (QLineEdit* field : m_controls.txtHEX) {
+            if (field) {
+                field->setText(QString());
+            }
+        }
+        break;
+    case 1:
+        if (m_controls.txtTextOut) {
+            m_controls.txtTextOut->setText(QString());
+        }
+        break;
+    case 2:
+        if (m_controls.txtResponse) {
+            m_controls.txtResponse->clear();
+        }
+        break;
+    default:
+        break;
+    }
+}
+
+void frmMain::mnuHelpSel_Click(qint16 index) {
+    switch (index) {
+    case 0:
+        MsgBox(
+            {kBasicHelp, QStringLiteral("Help"), MessageButtons::OkOnly, MessageIcon::Information});
+        break;
+    case 1:
+        MsgBox({m_variant.aboutText, QStringLiteral("Help About"), MessageButtons::OkOnly,
+                MessageIcon::None});
+        break;
+    default:
+        break;
+    }
+}

@@ -1,0 +1,136 @@
+// Port choice, line settings, Connect and the status display.
+#include "connectionstatus.h"
+#include "frmmain.h"
+#include "settingsmerge.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+
+void frmMain::mnuConnect_Click() {
+    if (MSComm1.PortOpen()) {
+        (void)MSComm1.setPortOpen(false);
+    } else if (const CommError error = MSComm1.setPortOpen(true)) {
+        reportPortNotAvailable(MSComm1.CommPort(), error);
+    }
+    UpdateStatus();
+    if (m_controls.txtTextOut) {
+        m_controls.txtTextOut->setFocus();
+    }
+}
+
+void frmMain::UpdateStatus() {
+    const serial::StatusDisplay display =
+        serial::statusDisplay(MSComm1.PortOpen(), MSComm1.CommPort(), MSComm1.Settings());
+    if (QLabel* panel = m_controls.StatusBar1Panels[1]) {
+        panel->setText(display.connection);
+        panel->setToolTip(QString()); // a lost device's reason stays until the next change
+    }
+    if (m_menus.mnuConnect) {
+        m_menus.mnuConnect->setText(display.connectCaption);
+    }
+    for (QPushButton* send : m_controls.btnSend) {
+        if (send) {
+            send->setEnabled(display.sendEnabled);
+        }
+    }
+    if (QLabel* panel = m_controls.StatusBar1Panels[2]) {
+        panel->setText(display.port);
+    }
+    if (QLabel* panel = m_controls.StatusBar1Panels[3]) {
+        panel->setText(display.settings);
+    }
+}
+
+void frmMain::reportPortNotAvailable(int port, const CommError& error) {
+    MsgBox({serial::portNotAvailablePrompt(port, error.description), m_variant.applicationTitle,
+            MessageButtons::OkOnly, MessageIcon::None});
+}
+
+void frmMain::mnuCom_Click(qint16 index) {
+    if (!decltype(m_menus.mnuCom)::contains(index)) {
+        return;
+    }
+    const auto moveCheckMark = [this, index] {
+        for (int i = 1; i <= 4; ++i) {
+            if (QAction* item = m_menus.mnuCom[i]) {
+                item->setChecked(false);
+            }
+        }
+        if (QAction* item = m_menus.mnuCom[index]) {
+            item->setChecked(true);
+        }
+    };
+    const int oldPort = MSComm1.CommPort();
+    if (MSComm1.PortOpen()) {
+        (void)MSComm1.setPortOpen(false);
+        (void)MSComm1.setCommPort(index);
+        if (const CommError error = MSComm1.setPortOpen(true)) {
+            reportPortNotAvailable(index, error);
+            (void)MSComm1.setCommPort(oldPort);
+        } else {
+            moveCheckMark();
+        }
+    } else {
+        (void)MSComm1.setCommPort(index);
+        moveCheckMark();
+    }
+    UpdateStatus();
+}
+
+template <int First, int Last>
+void frmMain::selectSetting(ControlArray<QAction*, First, Last>& items, qint16 index) {
+    // An index outside the menu would take every check mark away.
+    if (!ControlArray<QAction*, First, Last>::contains(index) || !items[index]) {
+        return;
+    }
+    QString fragment;
+    for (int i = First; i <= Last; ++i) {
+        if (QAction* item = items[i]) {
+            item->setChecked(i == index);
+            if (i == index) {
+                fragment = item->data().toString();
+            }
+        }
+    }
+    ApplySettings(fragment);
+}
+
+void frmMain::mnuSpeedSel_Click(qint16 index) {
+    selectSetting(m_menus.mnuSpeedSel, index);
+}
+
+void frmMain::mnuDataBSel_Click(qint16 index) {
+    selectSetting(m_menus.mnuDataBSel, index);
+}
+
+void frmMain::mnuParitySel_Click(qint16 index) {
+    selectSetting(m_menus.mnuParitySel, index);
+}
+
+void frmMain::mnuStopSel_Click(qint16 index) {
+    selectSetting(m_menus.mnuStopSel, index);
+}
+
+void frmMain::ApplySettings(const QString& fragment) {
+    const bool wasOpen = MSComm1.PortOpen();
+    if (wasOpen) {
+        (void)MSComm1.setPortOpen(false);
+    }
+    (void)MSComm1.setSettings(serial::mergeSettingsFragment(fragment, MSComm1.Settings()));
+    if (wasOpen) {
+        // The port may refuse the new setting: say so as Connect does; it stays closed.
+        if (const CommError error = MSComm1.setPortOpen(true)) {
+            reportPortNotAvailable(MSComm1.CommPort(), error);
+        }
+    }
+    UpdateStatus();
+}
+
+void frmMain::MSComm1_PortLost(const QString& reason) {
+    UpdateStatus();
+    if (QLabel* panel = m_controls.StatusBar1Panels[1]) {
+        panel->setToolTip(reason);
+    }
+}

@@ -1,0 +1,26 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+
+class QWidget;
+
+enum class MessageIcon { None, Information };
+enum class MessageButtons { OkOnly };
+
+/// A modal message box as the window asks for it.
+struct MessageBoxRequest {
+    QString prompt;
+    QString title;
+    MessageButtons buttons = MessageButtons::OkOnly;
+    MessageIcon icon = MessageIcon::None;
+
+    friend bool operator==(const MessageBoxRequest&, const MessageBoxRequest&) = default;
+};
+
+/// Shows a box and returns when the user has closed it. Tests put a recorder here.
+using MessagePresenter = std::function<void(QWidget* parent, const MessageBoxRequest& request)>;
+
+/// The real box, a QMessageBox run modally over parent.
+void showQtMessageBox(QWidget* parent, const MessageBoxRequest& request);

@@ -1,0 +1,165 @@
+#include "windowlayout.h"
+
+#include <QStringList>
+
+#include <algorithm>
+
+namespace {
+
+ControlSpec control(const QString& name, int index, ControlKind kind, const QString& container,
+                    const QString& text, TwipsRect rect) {
+    ControlSpec spec;
+    spec.ref = {name, index};
+    spec.kind = kind;
+    spec.container = container;
+    spec.text = text;
+    spec.rect = rect;
+    return spec;
+}
+
+ControlSpec control(const QString& name, ControlKind kind, const QString& container,
+                    const QString& text, TwipsRect rect) {
+    return control(name, -1, kind, container, text, rect);
+}
+
+std::vector<ControlSpec> zelConnectControls() {
+    using K = ControlKind;
+    const QString window;
+    std::vector<ControlSpec> rows;
+    rows.push_back(control("Label1", K::Label, window, "HEX:", {120, 120, 615, 255}));
+    for (int i = 0; i <= 11; ++i) {
+        rows.push_back(
+            control("txtHEX", i, K::TextField, window, "Text1", {960 + 480 * i, 120, 375, 285}));
+    }
+    rows.push_back(control("btnSend", 0, K::Button, window, "Send", {6720, 120, 615, 285}));
+    rows.push_back(control("btnClear", 0, K::Button, window, "Clear", {7440, 120, 615, 285}));
+    rows.push_back(control("Label2", K::Label, window, "TEXT:", {120, 480, 615, 255}));
+    rows.push_back(control("txtTextOut", K::TextField, window, "Text1", {960, 480, 5655, 285}));
+    rows.push_back(control("btnSend", 1, K::Button, window, "Send", {6720, 480, 615, 285}));
+    rows.push_back(control("btnClear", 1, K::Button, window, "Clear", {7440, 480, 615, 285}));
+    rows.push_back(control("Label3", K::Label, window, "Response:", {120, 840, 855, 255}));
+    rows.push_back(control("txtResponse", K::MultiLineText, window, "", {960, 840, 5655, 2445}));
+    rows.push_back(control("btnClear", 2, K::Button, window, "Clear", {7440, 840, 615, 285}));
+    rows.push_back(control("cmdGo", K::Button, window, "RndGo", {120, 1440, 735, 375}));
+    rows.push_back(control("Frame2", K::Frame, window, "FunctionSelect", {6720, 1680, 1455, 2295}));
+    rows.push_back(
+        control("functOption", 0, K::OptionButton, "Frame2", "Avgerage", {120, 360, 1095, 255}));
+    rows.push_back(
+        control("functOption", 1, K::OptionButton, "Frame2", "TotalDiff", {120, 720, 975, 255}));
+    rows.push_back(
+        control("functOption", 2, K::OptionButton, "Frame2", "Recognize", {120, 960, 1215, 495}));
+    rows.push_back(control("cmdCal", K::Button, window, "cal", {120, 1920, 735, 375}));
+    rows.push_back(control("cmdDraw", K::Button, window, "Draw", {120, 2400, 735, 375}));
+    rows.push_back(control("Frame1", K::Frame, window, "Captured Data", {960, 3360, 3615, 615}));
+    rows.push_back(control("TextR", K::TextField, "Frame1", "R", {240, 240, 1095, 285}));
+    rows.push_back(control("TextG", K::TextField, "Frame1", "G", {1440, 240, 975, 285}));
+    rows.push_back(control("TextB", K::TextField, "Frame1", "B", {2520, 240, 975, 285}));
+    rows.push_back(control("TextCal", K::TextField, window, "Text1", {4800, 3600, 1575, 285}));
+    rows.push_back(
+        control("DrawBoxFrame", K::BareFrame, window, "Frame3", {3600, 4080, 4575, 3255}));
+    rows.push_back(control("DrawBox", K::PictureBox, "DrawBoxFrame", "", {0, 120, 4575, 2775}));
+    rows.push_back(control("DrawSclBar", K::ScrollBar, "DrawBoxFrame", "", {0, 2880, 4575, 255}));
+    ControlSpec colorLabel =
+        control("lblColor", K::Label, window, "Recognizing...", {240, 4200, 3135, 1935});
+    colorLabel.fontFamily = "MS Sans Serif";
+    colorLabel.fontPoints = 24;
+    rows.push_back(colorLabel);
+    rows.push_back(
+        control("cmdClearDrawBox", K::Button, window, "Clear Draw", {2160, 6600, 1095, 375}));
+    rows.push_back(control("StatusBar1", K::StatusBar, window, "", {0, 7110, 8235, 255}));
+    ControlSpec timer = control("Timer1", K::Timer, window, "", {});
+    timer.timerInterval = 1000;
+    rows.push_back(timer);
+    return rows;
+}
+
+std::vector<MenuItemSpec> zelConnectMenus() {
+    std::vector<MenuItemSpec> items;
+    const auto add = [&items](const QString& name, int index, const QString& caption,
+                              const QString& parent) {
+        MenuItemSpec item;
+        item.ref = {name, index};
+        item.caption = caption;
+        item.parent = parent;
+        items.push_back(item);
+    };
+    // The port and line-setting items carry check marks that their handlers move.
+    const auto addSetting = [&items](const QString& name, int index, const QString& caption,
+                                     const QString& parent, bool checked,
+                                     const QString& fragment = {}) {
+        items.push_back({{name, index}, caption, parent, true, checked, fragment});
+    };
+    add("mnuSettings", -1, "&Settings", "");
+    add("mnuPort", -1, "&Port", "mnuSettings");
+    for (int port = 1; port <= 4; ++port) {
+        addSetting("mnuCom", port, QStringLiteral("Com &%1").arg(port), "mnuPort", port == 1);
+    }
+    add("mnuSpeed", -1, "&Speed", "mnuSettings");
+    const QStringList speedCaptions = {"11&0",   "&300",    "&600",   "&1,200", "&2,400",
+                                       "&9,600", "14,400",  "19,200", "28,800", "3&8,400",
+                                       "56,000", "128,000", "256,000"};
+    const QStringList speeds = {"110",   "300",   "600",   "1200",  "2400",   "9600",  "14400",
+                                "19200", "28800", "38400", "56000", "128000", "256000"};
+    for (int i = 0; i < speeds.size(); ++i) {
+        addSetting("mnuSpeedSel", i, speedCaptions[i], "mnuSpeed", i == 5, speeds[i] + ",,,");
+    }
+    add("mnuDataB", -1, "&Data Bits", "mnuSettings");
+    for (int bits = 4; bits <= 8; ++bits) {
+        addSetting("mnuDataBSel", bits, QStringLiteral("&%1").arg(bits), "mnuDataB", bits == 8,
+                   QStringLiteral(",,%1,").arg(bits));
+    }
+    add("mnuParity", -1, "&Parity", "mnuSettings");
+    const QStringList parities = {"&Even", "&Mark", "&None", "&Odd", "&Space"};
+    for (int i = 0; i < parities.size(); ++i) {
+        const QChar letter = parities[i].at(1);
+        addSetting("mnuParitySel", i, parities[i], "mnuParity", i == 2,
+                   QStringLiteral(",%1,,").arg(letter));
+    }
+    add("mnuStop", -1, "&Stop Bits", "mnuSettings");
+    addSetting("mnuStopSel", 0, "&1", "mnuStop", true, ",,,1");
+    addSetting("mnuStopSel", 1, "1.&5", "mnuStop", false, ",,,1.5");
+    addSetting("mnuStopSel", 2, "&2", "mnuStop", false, ",,,2");
+    add("mnuConnect", -1, "&Connect", "");
+    add("mnuHelp", -1, "&Help", "");
+    add("mnuHelpSel", 0, "&Basic Help", "mnuHelp");
+    add("mnuHelpSel", 1, "&About", "mnuHelp");
+    return items;
+}
+
+std::vector<ControlRef> zelConnectTabOrder() {
+    std::vector<ControlRef> order;
+    for (int i = 0; i <= 11; ++i) {
+        order.push_back({"txtHEX", i});
+    }
+    order.insert(order.end(),
+                 {{"btnSend", 0},     {"txtTextOut"},     {"btnSend", 1},  {"txtResponse"},
+                  {"btnClear", 0},    {"btnClear", 1},    {"btnClear", 2}, {"TextR"},
+                  {"TextG"},          {"TextB"},          {"TextCal"},     {"functOption", 0},
+                  {"functOption", 1}, {"functOption", 2}, {"DrawSclBar"},  {"DrawBox"},
+                  {"cmdGo"},          {"cmdCal"},         {"cmdDraw"},     {"cmdClearDrawBox"}});
+    return order;
+}
+
+} // namespace
+
+WindowVariant zelConnectVariant() {
+    WindowVariant variant;
+    variant.caption = "Zel Connect";
+    variant.applicationTitle = "Zel_Connect beta";
+    variant.iconResource = ":/icons/zel_connect.png";
+    variant.clientWidthTwips = 8235;
+    variant.clientHeightTwips = 7365;
+    variant.controls = zelConnectControls();
+    variant.statusPanels = {{"Connected", 1240}, {"com1", 720}, {"9600 8N1", 1280}};
+    variant.menus = zelConnectMenus();
+    variant.tabOrder = zelConnectTabOrder();
+    variant.startMethod = 2;
+    variant.aboutText = QStringLiteral("Zel_Connect Version %1").arg(ZEL_VERSION);
+    return variant;
+}
+
+const ControlSpec* findControl(const WindowVariant& variant, const ControlRef& ref) {
+    const auto found = std::find_if(variant.controls.begin(), variant.controls.end(),
+                                    [&ref](const ControlSpec& spec) { return spec.ref == ref; });
+    return found == variant.controls.end() ? nullptr : &*found;
+}

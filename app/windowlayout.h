@@ -1,0 +1,80 @@
+#pragma once
+
+#include "twips.h"
+
+#include <QString>
+
+#include <vector>
+
+/// The kinds of control the window is built from.
+enum class ControlKind {
+    Label,
+    TextField,     ///< single line
+    MultiLineText, ///< multi-line with a vertical scroll bar
+    Button,
+    Frame,     ///< captioned group box
+    BareFrame, ///< keeps a caption but draws neither border nor caption; clips its children
+    OptionButton,
+    PictureBox,
+    ScrollBar, ///< horizontal
+    StatusBar,
+    Timer, ///< invisible
+};
+
+/// One control of the window: the name and index the program knows it by.
+struct ControlRef {
+    QString name;
+    int index = -1; ///< -1 for a control that is not part of an array
+
+    friend bool operator==(const ControlRef&, const ControlRef&) = default;
+};
+
+/// One row of the window's design.
+struct ControlSpec {
+    ControlRef ref;
+    ControlKind kind = ControlKind::Label;
+    QString container; ///< empty: the window itself
+    QString text;      ///< caption or initial text
+    TwipsRect rect;
+    QString fontFamily; ///< empty: the system font
+    int fontPoints = 0;
+    int timerInterval = 0; ///< milliseconds, timers only
+};
+
+/// One panel of the status bar, numbered from 1.
+struct StatusPanelSpec {
+    QString designText;
+    int widthTwips = 0;
+};
+
+/// One item of the menu tree. An item with children opens a menu; a leaf is a command.
+struct MenuItemSpec {
+    ControlRef ref;
+    QString caption;
+    QString parent;         ///< empty: the menu bar
+    bool checkable = false; ///< shows a check mark when checked
+    bool checkedAtStart = false;
+    QString fragment; ///< settings fragment of the line-setting items
+};
+
+/// Everything that makes the window of one program: the design of controls and menus and
+/// the few behaviours in which the programs differ.
+struct WindowVariant {
+    QString caption;
+    QString applicationTitle; ///< title of boxes that have none of their own
+    QString iconResource;     ///< empty: no icon of its own
+    int clientWidthTwips = 0;
+    int clientHeightTwips = 0;
+    std::vector<ControlSpec> controls; ///< containers before what they hold
+    std::vector<StatusPanelSpec> statusPanels;
+    std::vector<MenuItemSpec> menus;
+    std::vector<ControlRef> tabOrder;
+    int startMethod = 2; ///< functOption selected when the window loads
+    QString aboutText;
+};
+
+/// The window of Zel_Connect.
+WindowVariant zelConnectVariant();
+
+/// The row of a control, or null when the design has none.
+const ControlSpec* findControl(const WindowVariant& variant, const ControlRef& ref);
