@@ -1,0 +1,91 @@
+#include "pseudoterminal.h"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+PseudoTerminal::PseudoTerminal() {
+    char name[256] = {};
+    if (::openpty(&m_device, &m_programEnd, name, nullptr, nullptr) != 0) {
+        m_device = m_programEnd = -1;
+        return;
+    }
+    // Raw on the device side too: bytes pass unchanged in both directions.
+    termios raw{};
+    ::tcgetattr(m_programEnd, &raw);
+    ::cfmakeraw(&raw);
+    ::tcsetattr(m_programEnd, TCSANOW, &raw);
+    ::fcntl(m_device, F_SETFL, ::fcntl(m_device, F_GETFL) | O_NONBLOCK);
+    m_path = QString::fromLocal8Bit(name);
+}
+
+PseudoTerminal::~PseudoTerminal() {
+    if (m_device >= 0) {
+        ::close(m_device);
+    }
+    if (m_programEnd >= 0) {
+        ::close(m_programEnd);
+    }
+}
+
+bool PseudoTerminal::write(const QByteArray& bytes) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n =
+            ::write(m_device, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+        if (n < 0 && errno == EAGAIN) {
+            pollfd waitFor{m_device, POLLOUT, 0};
+            ::poll(&waitFor, 1, 1000);
+            continue;
+        }
+        if (n <= 0) {
+            return false;
+        }
+        done += n;
+    }
+    return true;
+}
+
+QByteArray PseudoTerminal::read(int timeoutMs) {
+    QByteArray result;
+    int wait = timeoutMs;
+    for (;;) {
+        pollfd readable{m_device, POLLIN, 0};
+        if (::poll(&readable, 1, wait) <= 0 || !(readable.revents & POLLIN)) {
+            return result;
+        }
+        char buffer[4096];
+        const ssize_t n = ::read(m_device, buffer, sizeof buffer);
+        if (n <= 0) {
+            return result;
+        }
+        result.append(buffer, n);
+        wait = 50;
+    }
+}
+
+void PseudoTerminal::unplug() {
+    // Close our own copy of the program's end first, so that the program holds the last one.
+    if (m_programEnd >= 0) {
+        ::close(m_programEnd);
+        m_programEnd = -1;
+    }
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Holds the device end until it is killed; only async-signal-safe calls here.
+        for (;;) {
+            ::pause();
+        }
+    }
+    ::close(m_device);
+    m_device = -1;
+    if (child > 0) {
+        ::kill(child, SIGKILL);
+        ::waitpid(child, nullptr, 0);
+    }
+}

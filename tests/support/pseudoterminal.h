@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+/// A pseudo-terminal standing in for the device: the program opens devicePath() as its
+/// serial port, the test reads and writes the other end.
+class PseudoTerminal {
+public:
+    PseudoTerminal();
+    ~PseudoTerminal();
+    PseudoTerminal(const PseudoTerminal&) = delete;
+    PseudoTerminal& operator=(const PseudoTerminal&) = delete;
+
+    bool isValid() const { return m_device >= 0; }
+    QString devicePath() const { return m_path; }
+    /// The device end, for reading back the line settings the program set.
+    int deviceHandle() const { return m_device; }
+
+    /// Writes bytes as the device sends them.
+    bool write(const QByteArray& bytes);
+
+    /// Reads what the program has written, waiting up to timeoutMs for the first bytes and
+    /// then taking whatever follows without a pause.
+    QByteArray read(int timeoutMs = 1000);
+
+    /// Hands the device end to a child process and has it exit, as an unplugged adapter
+    /// looks to the program: the other end goes away in another process.
+    void unplug();
+
+private:
+    int m_device = -1;     // the device end (master)
+    int m_programEnd = -1; // kept open so the terminal survives until the program opens it
+    QString m_path;
+};

@@ -1,0 +1,28 @@
+#pragma once
+
+#include "messagebox.h"
+
+#include <QList>
+#include <QTest>
+
+namespace QTest {
+inline char* toString(const MessageBoxRequest& request) {
+    char* prompt = QTest::toPrettyUnicode(request.prompt);
+    const QByteArray text =
+        QByteArray("MessageBox(prompt=") + prompt + ", title=" + request.title.toUtf8() +
+        ", icon=" + (request.icon == MessageIcon::Information ? "info" : "none") + ")";
+    delete[] prompt;
+    return qstrdup(text.constData());
+}
+} // namespace QTest
+
+/// Collects the boxes a window asks for instead of showing them.
+struct MessageRecorder {
+    QList<MessageBoxRequest> boxes;
+
+    MessagePresenter presenter() {
+        return [this](QWidget*, const MessageBoxRequest& request) {
+            boxes << request;
+        };
+    }
+};

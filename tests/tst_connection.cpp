@@ -1,0 +1,434 @@
+// Connect, the status display and the Settings menu against real pseudo-terminals reached
+// through the port mapping, and against devices that are missing, refuse a setting or go
+// away while open.
+#include "frmmain.h"
+#include "linecheck.h"
+#include "pseudoterminal.h"
+#include "testhelpers.h"
+
+#include <QAction>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSignalSpy>
+
+namespace {
+
+const char* const kMissingDevice = "/nonexistent/zel-test-port";
+
+} // namespace
+
+class ConnectionTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+
+    void connectAndDisconnect();
+    void bytesTravelBothWays();
+    void settingChangeWhileConnectedReopens_data();
+    void settingChangeWhileConnectedReopens();
+    void settingThePortCannotDo_data();
+    void settingThePortCannotDo();
+    void sameSettingAgainKeepsPortOpen();
+    void portChangeWhileConnected();
+    void connectToMissingDevice();
+    void portChangeToMissingDevice();
+    void unsupportedSettingFailsToOpen_data();
+    void unsupportedSettingFailsToOpen();
+    void unsupportedSettingWhileConnected();
+    void shutdownClosesOpenPort();
+    void deviceGoesAwayWhileConnected();
+    void deviceGoesAwayWhileBoxIsOpen();
+    void eventsWaitWhileBoxIsOpen();
+
+private:
+    void showActive();
+    QString panel(int number) const {
+        return m_window->controls().StatusBar1Panels[number]->text();
+    }
+    bool sendEnabled() const {
+        return m_window->controls().btnSend[0]->isEnabled() &&
+               m_window->controls().btnSend[1]->isEnabled();
+    }
+    bool sendDisabled() const {
+        return !m_window->controls().btnSend[0]->isEnabled() &&
+               !m_window->controls().btnSend[1]->isEnabled();
+    }
+    /// What OnComm reports until expectedSize bytes have come, or three seconds passed.
+    QByteArray collectInput(int expectedSize);
+
+    std::unique_ptr<PseudoTerminal> m_device;
+    std::unique_ptr<frmMain> m_window;
+    MessageRecorder m_recorder;
+};
+
+void ConnectionTest::init() {
+    m_device = std::make_unique<PseudoTerminal>();
+    QVERIFY(m_device->isValid());
+    qputenv("ZEL_COM1", m_device->devicePath().toLocal8Bit());
+    for (int port = 2; port <= 4; ++port) {
+        qputenv(QByteArray("ZEL_COM") + QByteArray::number(port), kMissingDevice);
+    }
+    m_window = std::make_unique<frmMain>(zelConnectVariant());
+    m_recorder.boxes.clear();
+    m_window->setMessagePresenter(m_recorder.presenter());
+}
+
+void ConnectionTest::cleanup() {
+    m_window.reset();
+    m_device.reset();
+}
+
+void ConnectionTest::showActive() {
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
+}
+
+QByteArray ConnectionTest::collectInput(int expectedSize) {
+    QByteArray input;
+    MSComm& comm = m_window->serialControl();
+    const auto connection = connect(&comm, &MSComm::OnComm, this, [&] {
+        if (comm.CommEvent() == MSComm::comEvReceive) {
+            input += comm.Input();
+        }
+    });
+    (void)QTest::qWaitFor([&] { return input.size() >= expectedSize; }, 3000);
+    disconnect(connection);
+    return input;
+}
+
+void ConnectionTest::connectAndDisconnect() {
+    showActive();
+    m_window->menus().mnuConnect->trigger();
+    QVERIFY(m_recorder.boxes.isEmpty());
+    QVERIFY(m_window->serialControl().PortOpen());
+    QCOMPARE(panel(1), QStringLiteral("Connected"));
+    QCOMPARE(panel(2), QStringLiteral("COM1"));
+    QCOMPARE(panel(3), QStringLiteral("9600,N,8,1"));
+    QCOMPARE(m_window->menus().mnuConnect->text(), QStringLiteral("Dis&connect"));
+    QVERIFY(sendEnabled());
+    QCOMPARE(QApplication::focusWidget(), m_window->controls().txtTextOut);
+    // The device end sees the default line settings.
+    QCOMPARE(serial::lineSettingsMismatch(m_device->deviceHandle(), serial::LineSettings{}),
+             std::nullopt);
+
+    m_window->controls().txtHEX[0]->setFocus();
+    m_window->menus().mnuConnect->trigger();
+    QVERIFY(!m_window->serialControl().PortOpen());
+    QCOMPARE(panel(1), QStringLiteral("Disconnected"));
+    QCOMPARE(m_window->menus().mnuConnect->text(), QStringLiteral("&Connect"));
+    QVERIFY(sendDisabled());
+    QCOMPARE(QApplication::focusWidget(), m_window->controls().txtTextOut);
+    QVERIFY(m_recorder.boxes.isEmpty());
+}
+
+void ConnectionTest::bytesTravelBothWays() {
+    m_window->mnuConnect_Click();
+    QVERIFY(m_window->serialControl().PortOpen());
+
+    // Every byte value, NUL and line ends included, arrives unchanged.
+    QByteArray everyByte;
+    for (int value = 0; value < 256; ++value) {
+        everyByte.append(static_cast<char>(value));
+    }
+    const QByteArray fromDevice = "R=3712 G=3590 B=3880\r\n" + everyByte;
+    QVERIFY(m_device->write(fromDevice));
+    QCOMPARE(collectInput(static_cast<int>(fromDevice.size())), fromDevice);
+
+    QVERIFY(!m_window->serialControl().setOutput(everyByte));
+    QByteArray atDevice;
+    QTRY_VERIFY_WITH_TIMEOUT((atDevice += m_device->read(10)).size() >= everyByte.size(), 3000);
+    QCOMPARE(atDevice, everyByte);
+}
+
+void ConnectionTest::settingChangeWhileConnectedReopens_data() {
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QString>("settings");
+    QTest::newRow("256000 baud") << "mnuSpeedSel(12)"
+                                 << "256000,N,8,1";
+    QTest::newRow("110 baud") << "mnuSpeedSel(0)"
+                              << "110,N,8,1";
+    QTest::newRow("14400 baud, off the classic table") << "mnuSpeedSel(6)"
+                                                       << "14400,N,8,1";
+    QTest::newRow("2 stop bits") << "mnuStopSel(2)"
+                                 << "9600,N,8,2";
+}
+
+void ConnectionTest::settingChangeWhileConnectedReopens() {
+    QFETCH(QString, item);
+    QFETCH(QString, settings);
+    m_window->mnuConnect_Click();
+    QVERIFY(m_window->serialControl().PortOpen());
+
+    m_window->findChild<QAction*>(item)->trigger();
+
+    QVERIFY2(m_recorder.boxes.isEmpty(), qPrintable(m_recorder.boxes.value(0).prompt));
+    QVERIFY(m_window->serialControl().PortOpen());
+    QCOMPARE(panel(1), QStringLiteral("Connected"));
+    QCOMPARE(panel(3), settings);
+    QVERIFY(m_window->findChild<QAction*>(item)->isChecked());
+    // The reopened port really runs with the new settings.
+    const auto wanted = serial::parseLineSettings(settings);
+    QVERIFY(wanted);
+    QCOMPARE(serial::lineSettingsMismatch(m_device->deviceHandle(), *wanted), std::nullopt);
+}
+
+void ConnectionTest::settingThePortCannotDo_data() {
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<QString>("named");
+    // Recent Linux kernels run pseudo-terminals at 8 data bits without parity whatever
+    // they are asked; older ones keep the setting. Either the port opens with exactly the
+    // setting, or opening fails and says which setting it could not take.
+    QTest::newRow("Even parity") << "mnuParitySel(0)"
+                                 << "9600,E,8,1"
+                                 << "Even parity";
+    QTest::newRow("Mark parity") << "mnuParitySel(1)"
+                                 << "9600,M,8,1"
+                                 << "Mark parity";
+    QTest::newRow("Space parity") << "mnuParitySel(4)"
+                                  << "9600,S,8,1"
+                                  << "Space parity";
+    QTest::newRow("5 data bits") << "mnuDataBSel(5)"
+                                 << "9600,N,5,1"
+                                 << "5 data bits";
+    QTest::newRow("7 data bits") << "mnuDataBSel(7)"
+                                 << "9600,N,7,1"
+                                 << "7 data bits";
+}
+
+void ConnectionTest::settingThePortCannotDo() {
+    QFETCH(QString, item);
+    QFETCH(QString, settings);
+    QFETCH(QString, named);
+    m_window->mnuConnect_Click();
+    m_window->findChild<QAction*>(item)->trigger();
+
+    QCOMPARE(panel(3), settings);
+    QVERIFY(m_window->findChild<QAction*>(item)->isChecked());
+    if (m_window->serialControl().PortOpen()) {
+        QVERIFY(m_recorder.boxes.isEmpty());
+        QCOMPARE(panel(1), QStringLiteral("Connected"));
+        const auto wanted = serial::parseLineSettings(settings);
+        QCOMPARE(serial::lineSettingsMismatch(m_device->deviceHandle(), *wanted), std::nullopt);
+    } else {
+        QCOMPARE(m_recorder.boxes.size(), 1);
+        const QString prompt = m_recorder.boxes.first().prompt;
+        QVERIFY2(prompt.startsWith("Com1 is not available.\r\n"), qPrintable(prompt));
+        QVERIFY2(prompt.contains(named), qPrintable(prompt));
+        QVERIFY2(prompt.contains(m_device->devicePath()), qPrintable(prompt));
+        QCOMPARE(panel(1), QStringLiteral("Disconnected"));
+        QVERIFY(sendDisabled());
+    }
+}
+
+void ConnectionTest::sameSettingAgainKeepsPortOpen() {
+    m_window->mnuConnect_Click();
+    m_window->menus().mnuParitySel[2]->trigger(); // None, already checked
+    QVERIFY(m_window->serialControl().PortOpen());
+    QVERIFY(m_window->menus().mnuParitySel[2]->isChecked());
+    QCOMPARE(panel(1), QStringLiteral("Connected"));
+    QCOMPARE(panel(3), QStringLiteral("9600,N,8,1"));
+}
+
+void ConnectionTest::portChangeWhileConnected() {
+    PseudoTerminal second;
+    qputenv("ZEL_COM2", second.devicePath().toLocal8Bit());
+    m_window->mnuConnect_Click();
+    m_window->menus().mnuCom[2]->trigger();
+    QVERIFY(m_recorder.boxes.isEmpty());
+    QVERIFY(m_window->serialControl().PortOpen());
+    QCOMPARE(panel(1), QStringLiteral("Connected"));
+    QCOMPARE(panel(2), QStringLiteral("COM2"));
+    QVERIFY(m_window->menus().mnuCom[2]->isChecked());
+    QVERIFY(!m_window->menus().mnuCom[1]->isChecked());
+
+    QVERIFY(second.write("on two"));
+    QCOMPARE(collectInput(6), QByteArray("on two"));
+}
+
+void ConnectionTest::connectToMissingDevice() {
+    qputenv("ZEL_COM1", kMissingDevice);
+    showActive();
+    m_window->menus().mnuConnect->trigger();
+
+    QCOMPARE(m_recorder.boxes.size(), 1);
+    const MessageBoxRequest box = m_recorder.boxes.first();
+    QCOMPARE(box.prompt, QStringLiteral("Com1 is not available.\r\n") + kMissingDevice +
+                             QStringLiteral(": No such file or directory"));
+    QCOMPARE(box.title, QStringLiteral("Zel_Connect beta"));
+    QCOMPARE(box.icon, MessageIcon::None);
+    QCOMPARE(box.buttons, MessageButtons::OkOnly);
+    QVERIFY(!m_window->serialControl().PortOpen());
+    QCOMPARE(panel(1), QStringLiteral("Disconnected"));
+    QCOMPARE(m_window->menus().mnuConnect->text(), QStringLiteral("&Connect"));
+    QVERIFY(sendDisabled());
+    QCOMPARE(QApplication::focusWidget(), m_window->controls().txtTextOut);
+}
+
+void ConnectionTest::portChangeToMissingDevice() {
+    m_window->mnuConnect_Click();
+    m_window->menus().mnuCom[3]->trigger();
+
+    QCOMPARE(m_recorder.boxes.size(), 1);
+    QCOMPARE(m_recorder.boxes.first().prompt, QStringLiteral("Com3 is not available.\r\n") +
+                                                  kMissingDevice +
+                                                  QStringLiteral(": No such file or directory"));
+    QCOMPARE(m_recorder.boxes.first().title, QStringLiteral("Zel_Connect beta"));
+    QVERIFY(!m_window->serialControl().PortOpen());
+    QCOMPARE(m_window->serialControl().CommPort(), 1);
+    QCOMPARE(panel(1), QStringLiteral("Disconnected"));
+    QCOMPARE(panel(2), QStringLiteral("COM1"));
+    QVERIFY(m_window->menus().mnuCom[1]->isChecked());
+    QVERIFY(!m_window->menus().mnuCom[3]->isChecked());
+}
+
+void ConnectionTest::unsupportedSettingFailsToOpen_data() {
+    QTest::addColumn<QString>("item");
+    QTest::addColumn<QString>("named");
+    QTest::newRow("4 data bits") << "mnuDataBSel(4)"
+                                 << "4 data bits";
+#ifndef Q_OS_WIN
+    QTest::newRow("1.5 stop bits") << "mnuStopSel(1)"
+                                   << "1.5 stop bits";
+#endif
+}
+
+void ConnectionTest::unsupportedSettingFailsToOpen() {
+    QFETCH(QString, item);
+    QFETCH(QString, named);
+    m_window->findChild<QAction*>(item)->trigger();
+    QVERIFY(m_recorder.boxes.isEmpty()); // accepted while closed
+    m_window->mnuConnect_Click();
+
+    QCOMPARE(m_recorder.boxes.size(), 1);
+    const QString prompt = m_recorder.boxes.first().prompt;
+    QVERIFY2(prompt.startsWith("Com1 is not available.\r\n"), qPrintable(prompt));
+    QVERIFY2(prompt.contains(named), qPrintable(prompt));
+    QVERIFY(!m_window->serialControl().PortOpen());
+    QCOMPARE(panel(1), QStringLiteral("Disconnected"));
+}
+
+void ConnectionTest::unsupportedSettingWhileConnected() {
+    m_window->mnuConnect_Click();
+    m_window->menus().mnuDataBSel[4]->trigger();
+
+    QCOMPARE(m_recorder.boxes.size(), 1);
+    QVERIFY(m_recorder.boxes.first().prompt.startsWith("Com1 is not available.\r\n"));
+    QCOMPARE(m_recorder.boxes.first().title, QStringLiteral("Zel_Connect beta"));
+    QVERIFY(!m_window->serialControl().PortOpen());
+    QCOMPARE(panel(1), QStringLiteral("Disconnected"));
+    QCOMPARE(panel(3), QStringLiteral("9600,N,4,1"));
+    QVERIFY(m_window->menus().mnuDataBSel[4]->isChecked());
+    QVERIFY(sendDisabled());
+
+    // Choosing a possible value again opens nothing by itself; Connect does.
+    m_window->menus().mnuDataBSel[8]->trigger();
+    QVERIFY(!m_window->serialControl().PortOpen());
+    m_window->mnuConnect_Click();
+    QVERIFY(m_window->serialControl().PortOpen());
+    QCOMPARE(m_recorder.boxes.size(), 1);
+}
+
+void ConnectionTest::shutdownClosesOpenPort() {
+    m_window->show();
+    m_window->mnuConnect_Click();
+    QVERIFY(m_window->serialControl().PortOpen());
+    QVERIFY(m_window->close());
+    QVERIFY(!m_window->serialControl().PortOpen());
+
+    // Closing while disconnected asks nothing and leaves the port closed.
+    auto second = std::make_unique<frmMain>(zelConnectVariant());
+    second->setMessagePresenter(m_recorder.presenter());
+    second->show();
+    QVERIFY(second->close());
+    QVERIFY(!second->serialControl().PortOpen());
+    QVERIFY(m_recorder.boxes.isEmpty());
+}
+
+void ConnectionTest::deviceGoesAwayWhileConnected() {
+    MSComm& comm = m_window->serialControl();
+    QSignalSpy lost(&comm, &MSComm::PortLost);
+    QByteArray input;
+    connect(&comm, &MSComm::OnComm, this, [&] { input += comm.Input(); });
+    m_window->mnuConnect_Click();
+    QVERIFY(comm.PortOpen());
+
+    QVERIFY(m_device->write("R=3712 G=35"));
+    QTRY_COMPARE_WITH_TIMEOUT(input, QByteArray("R=3712 G=35"), 3000);
+    m_device->unplug();
+
+    QTRY_COMPARE_WITH_TIMEOUT(panel(1), QStringLiteral("Disconnected"), 3000);
+    QVERIFY(!comm.PortOpen());
+    QVERIFY(sendDisabled());
+    QCOMPARE(m_window->menus().mnuConnect->text(), QStringLiteral("&Connect"));
+    QCOMPARE(input, QByteArray("R=3712 G=35"));
+    // Once, not in a loop, and without a box.
+    QTest::qWait(300);
+    QCOMPARE(lost.size(), 1);
+    QVERIFY(m_recorder.boxes.isEmpty());
+
+    // A device plugged in again can be connected.
+    m_device = std::make_unique<PseudoTerminal>();
+    qputenv("ZEL_COM1", m_device->devicePath().toLocal8Bit());
+    m_window->mnuConnect_Click();
+    QVERIFY(comm.PortOpen());
+    QCOMPARE(panel(1), QStringLiteral("Connected"));
+    QVERIFY(m_device->write("again"));
+    QTRY_VERIFY_WITH_TIMEOUT(input.endsWith("again"), 3000);
+}
+
+void ConnectionTest::deviceGoesAwayWhileBoxIsOpen() {
+    MSComm& comm = m_window->serialControl();
+    QSignalSpy lost(&comm, &MSComm::PortLost);
+    QByteArray input;
+    connect(&comm, &MSComm::OnComm, this, [&] { input += comm.Input(); });
+    m_window->setMessagePresenter([&](QWidget*, const MessageBoxRequest&) {
+        QVERIFY(m_device->write("R=0100G=0200B=0300\r\n"));
+        QTest::qWait(200); // read by the port, waiting for the box to close
+        m_device->unplug();
+        QTest::qWait(200);
+        QCOMPARE(lost.size(), 0);
+    });
+    m_window->mnuConnect_Click();
+    m_window->mnuHelpSel_Click(1);
+
+    QTRY_COMPARE_WITH_TIMEOUT(panel(1), QStringLiteral("Disconnected"), 3000);
+    QCOMPARE(input, QByteArray("R=0100G=0200B=0300\r\n"));
+    QTest::qWait(200);
+    QCOMPARE(lost.size(), 1);
+}
+
+void ConnectionTest::eventsWaitWhileBoxIsOpen() {
+    MSComm& comm = m_window->serialControl();
+    QByteArray input;
+    int eventsWhileOpen = 0;
+    bool boxOpen = false;
+    connect(&comm, &MSComm::OnComm, this, [&] {
+        eventsWhileOpen += boxOpen ? 1 : 0;
+        input += comm.Input();
+    });
+    // The box stays open while the device keeps talking and the event loop runs.
+    m_window->setMessagePresenter([&](QWidget*, const MessageBoxRequest&) {
+        boxOpen = true;
+        QVERIFY(m_device->write("R=0100"));
+        QTest::qWait(200);
+        QVERIFY(m_device->write("G=0200"));
+        QTest::qWait(200);
+        boxOpen = false;
+    });
+    m_window->mnuConnect_Click();
+    QVERIFY(comm.PortOpen());
+
+    m_window->mnuHelpSel_Click(0);
+
+    QCOMPARE(eventsWhileOpen, 0);
+    QTRY_COMPARE_WITH_TIMEOUT(input, QByteArray("R=0100G=0200"), 3000);
+}
+
+QTEST_MAIN(ConnectionTest)
+#include "tst_connection.moc"
