@@ -92,8 +92,13 @@ void frmMain::connectHandlers() {
 
 void frmMain::MsgBox(const MessageBoxRequest& request) {
     MSComm1.holdEvents();
+    ++m_boxesOpen;
     m_presentMessage(this, request);
+    --m_boxesOpen;
     MSComm1.releaseEvents();
+    if (m_boxesOpen == 0) {
+        emit boxClosed();
+    }
 }
 
 void frmMain::Form_Load() {

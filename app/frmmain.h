@@ -25,6 +25,9 @@ public:
     /// Where modal boxes go; the real QMessageBox unless a test puts a recorder here.
     void setMessagePresenter(MessagePresenter presenter);
 
+    /// True while a modal box waits for the user.
+    bool isShowingBox() const { return m_boxesOpen > 0; }
+
     // Start-up, shutdown, Clear and Help.
     void Form_Load();
     void Form_Unload(qint16& cancel);
@@ -38,6 +41,10 @@ public:
     void mnuParitySel_Click(qint16 index);
     void mnuStopSel_Click(qint16 index);
     void mnuConnect_Click();
+
+signals:
+    /// The last open modal box was closed: what waited for it may run now.
+    void boxClosed();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -60,4 +67,5 @@ private:
     frmMainControls m_controls;
     frmMainMenus m_menus;
     MessagePresenter m_presentMessage = showQtMessageBox;
+    int m_boxesOpen = 0;
 };

@@ -1,4 +1,4 @@
-#include "frmmain.h"
+#include "zelconnectwindow.h"
 
 #include <QApplication>
 
@@ -7,7 +7,7 @@ int main(int argc, char* argv[]) {
     QApplication::setApplicationName(QStringLiteral("Zel_Connect"));
     QApplication::setApplicationVersion(QStringLiteral(ZEL_VERSION));
 
-    frmMain window(zelConnectVariant());
+    ZelConnectWindow window;
     window.show();
     return QApplication::exec();
 }
