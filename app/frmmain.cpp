@@ -71,6 +71,14 @@ void frmMain::setMessagePresenter(MessagePresenter presenter) {
     m_presentMessage = std::move(presenter);
 }
 
+void frmMain::setNoticePresenter(NoticePresenter presenter) {
+    m_presentNotice = std::move(presenter);
+}
+
+void frmMain::Notice(const MessageBoxRequest& request) {
+    m_presentNotice(this, request);
+}
+
 void frmMain::connectHandlers() {
     for (int i = 0; i <= 2; ++i) {
         if (QPushButton* button = m_controls.btnClear[i]) {

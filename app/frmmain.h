@@ -25,6 +25,13 @@ public:
     /// Where modal boxes go; the real QMessageBox unless a test puts a recorder here.
     void setMessagePresenter(MessagePresenter presenter);
 
+    /// Where notices go; a box that does not wait, unless a test puts a recorder here.
+    void setNoticePresenter(NoticePresenter presenter);
+
+    /// Tells the user something without stopping the program (a log that cannot be
+    /// written): the window keeps working while the notice is shown.
+    void Notice(const MessageBoxRequest& request);
+
     /// True while a modal box waits for the user.
     bool isShowingBox() const { return m_boxesOpen > 0; }
 
@@ -67,5 +74,6 @@ private:
     frmMainControls m_controls;
     frmMainMenus m_menus;
     MessagePresenter m_presentMessage = showQtMessageBox;
+    NoticePresenter m_presentNotice = showQtNotice;
     int m_boxesOpen = 0;
 };

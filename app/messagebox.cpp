@@ -1,14 +1,50 @@
 #include "messagebox.h"
 
 #include <QMessageBox>
+#include <QPointer>
+
+namespace {
+
+QMessageBox::Icon qtIcon(MessageIcon icon) {
+    switch (icon) {
+    case MessageIcon::Information:
+        return QMessageBox::Information;
+    case MessageIcon::Warning:
+        return QMessageBox::Warning;
+    case MessageIcon::None:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+// The prompt breaks its lines with CR LF; a label shows a lone CR as a glyph.
+QString shownText(const QString& prompt) {
+    QString text = prompt;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return text;
+}
+
+} // namespace
 
 void showQtMessageBox(QWidget* parent, const MessageBoxRequest& request) {
-    const QMessageBox::Icon icon =
-        request.icon == MessageIcon::Information ? QMessageBox::Information : QMessageBox::NoIcon;
-    // The prompt breaks its lines with CR LF; a label shows a lone CR as a glyph.
-    QString text = request.prompt;
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    QMessageBox box(icon, request.title, text, QMessageBox::Ok, parent);
+    QMessageBox box(qtIcon(request.icon), request.title, shownText(request.prompt), QMessageBox::Ok,
+                    parent);
     box.setTextFormat(Qt::PlainText);
     box.exec();
+}
+
+void showQtNotice(QWidget* parent, const MessageBoxRequest& request) {
+    static QPointer<QMessageBox> open;
+    if (!open) {
+        open = new QMessageBox(parent);
+        open->setAttribute(Qt::WA_DeleteOnClose);
+        open->setModal(false);
+        open->setTextFormat(Qt::PlainText);
+        open->setStandardButtons(QMessageBox::Ok);
+    }
+    open->setIcon(qtIcon(request.icon));
+    open->setWindowTitle(request.title);
+    open->setText(shownText(request.prompt));
+    open->show();
+    open->raise();
 }

@@ -6,7 +6,7 @@
 
 class QWidget;
 
-enum class MessageIcon { None, Information };
+enum class MessageIcon { None, Information, Warning };
 enum class MessageButtons { OkOnly };
 
 /// A modal message box as the window asks for it.
@@ -24,3 +24,9 @@ using MessagePresenter = std::function<void(QWidget* parent, const MessageBoxReq
 
 /// The real box, a QMessageBox run modally over parent.
 void showQtMessageBox(QWidget* parent, const MessageBoxRequest& request);
+
+/// A notice that does not wait: the box stays open beside the window while the program
+/// goes on. A notice still open is replaced rather than stacked.
+using NoticePresenter = std::function<void(QWidget* parent, const MessageBoxRequest& request)>;
+
+void showQtNotice(QWidget* parent, const MessageBoxRequest& request);

@@ -95,6 +95,10 @@ QObject* createControl(const ControlSpec& spec, QWidget* container, QWidget* cli
     case ControlKind::ScrollBar: {
         auto* bar = new QScrollBar(Qt::Horizontal, container);
         bar->setFocusPolicy(Qt::StrongFocus);
+        bar->setRange(spec.scroll.minimum, spec.scroll.maximum);
+        bar->setPageStep(spec.scroll.pageStep);
+        bar->setSingleStep(spec.scroll.singleStep);
+        bar->setValue(spec.scroll.value);
         return bar;
     }
     case ControlKind::StatusBar: {

@@ -58,7 +58,12 @@ std::vector<ControlSpec> zelConnectControls() {
     rows.push_back(
         control("DrawBoxFrame", K::BareFrame, window, "Frame3", {3600, 4080, 4575, 3255}));
     rows.push_back(control("DrawBox", K::PictureBox, "DrawBoxFrame", "", {0, 120, 4575, 2775}));
-    rows.push_back(control("DrawSclBar", K::ScrollBar, "DrawBoxFrame", "", {0, 2880, 4575, 255}));
+    ControlSpec scrollBar =
+        control("DrawSclBar", K::ScrollBar, "DrawBoxFrame", "", {0, 2880, 4575, 255});
+    // The value is a share of the way along the box, in tenths of a percent; the page step
+    // starts where "Clear Draw" puts it, one below the maximum.
+    scrollBar.scroll = {0, 1000, 999, 10, 0};
+    rows.push_back(scrollBar);
     ControlSpec colorLabel =
         control("lblColor", K::Label, window, "Recognizing...", {240, 4200, 3135, 1935});
     colorLabel.fontFamily = "MS Sans Serif";

@@ -29,6 +29,15 @@ struct ControlRef {
     friend bool operator==(const ControlRef&, const ControlRef&) = default;
 };
 
+/// Minimum, maximum, page step and value of a scroll bar.
+struct ScrollRange {
+    int minimum = 0;
+    int maximum = 100;
+    int pageStep = 10;
+    int singleStep = 1;
+    int value = 0;
+};
+
 /// One row of the window's design.
 struct ControlSpec {
     ControlRef ref;
@@ -39,6 +48,7 @@ struct ControlSpec {
     QString fontFamily; ///< empty: the system font
     int fontPoints = 0;
     int timerInterval = 0; ///< milliseconds, timers only
+    ScrollRange scroll;    ///< scroll bars only
 };
 
 /// One panel of the status bar, numbered from 1.

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTimer>
 
 class ColorMeasurementTest : public QObject {
@@ -31,12 +32,13 @@ private slots:
 private:
     void setSample(const QString& r, const QString& g, const QString& b);
 
+    QTemporaryDir m_dir;
     std::unique_ptr<ZelConnectWindow> m_window;
     int m_plotted = 0;
 };
 
 void ColorMeasurementTest::init() {
-    m_window = std::make_unique<ZelConnectWindow>();
+    m_window = std::make_unique<ZelConnectWindow>(m_dir.filePath("app.txt"));
     m_plotted = 0;
     m_window->colorMeasurement().setPlotSample([this] { ++m_plotted; });
 }
@@ -170,7 +172,7 @@ void ColorMeasurementTest::sameSamplesOnEveryStart() {
         return seen;
     };
     const QStringList first = firstSamples(*m_window);
-    ZelConnectWindow secondStart;
+    ZelConnectWindow secondStart(m_dir.filePath("second.txt"));
     QCOMPARE(firstSamples(secondStart), first);
     QCOMPARE(first.size(), 3);
     QVERIFY(first[0] != first[1]);

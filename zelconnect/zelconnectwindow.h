@@ -3,17 +3,21 @@
 #include "frmmain.h"
 
 class ColorMeasurement;
+class SamplePlot;
 
-/// The window of Zel_Connect: the shared window with color recognition, calibration and
-/// the test run attached.
+/// The window of Zel_Connect: the shared window with color recognition, calibration, the
+/// test run, the sample plot and its log attached.
 class ZelConnectWindow : public frmMain {
     Q_OBJECT
 
 public:
-    explicit ZelConnectWindow(QWidget* parent = nullptr);
+    /// The log goes to logPath; empty means "app.txt" beside the program.
+    explicit ZelConnectWindow(const QString& logPath = {}, QWidget* parent = nullptr);
 
     ColorMeasurement& colorMeasurement() { return *m_color; }
+    SamplePlot& samplePlot() { return *m_plot; }
 
 private:
-    ColorMeasurement* m_color = nullptr; // owned as a child
+    ColorMeasurement* m_color = nullptr; // owned as children
+    SamplePlot* m_plot = nullptr;
 };

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+/// The log file "app.txt": one line per plotted sample, appended with the file opened and
+/// closed around every line so that other programs may read, move or delete it any time.
+class SampleLog {
+public:
+    explicit SampleLog(QString path) : m_path(std::move(path)) {}
+
+    /// "app.txt" in the directory that holds the program.
+    static QString besideProgram();
+
+    /// The line for the x of the previous plot point and the three reading fields as they
+    /// stand: "200, R=3712 G=3590 B=3880" CR LF, one byte per character.
+    static QByteArray line(qint64 position, const QString& red, const QString& green,
+                           const QString& blue);
+
+    const QString& path() const { return m_path; }
+    void setPath(QString path) { m_path = std::move(path); }
+
+    /// Appends one line. Empty on success, else why the line could not be written.
+    QString append(const QByteArray& line) const;
+
+private:
+    QString m_path;
+};

@@ -1,0 +1,104 @@
+#include "sampleplot.h"
+
+#include "drawbox.h"
+#include "frmmain.h"
+#include "numbertext.h"
+
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QSignalBlocker>
+
+namespace {
+
+plot::ScrollState scrollStateOf(const QScrollBar* bar) {
+    plot::ScrollState state;
+    if (bar) {
+        state.minimum = bar->minimum();
+        state.maximum = std::max(1, bar->maximum()); // it divides
+        state.pageStep = bar->pageStep();
+        state.value = bar->value();
+    }
+    return state;
+}
+
+} // namespace
+
+SamplePlot::SamplePlot(frmMain& window, QString logPath)
+    : QObject(&window), m_window(window), m_ui(window.controls()),
+      m_drawBox(qobject_cast<DrawBox*>(m_ui.DrawBox)), m_model(scrollStateOf(m_ui.DrawSclBar)),
+      m_log(std::move(logPath)) {
+    if (m_drawBox) {
+        m_drawBox->setModel(&m_model);
+    }
+    connect(m_ui.cmdDraw, &QPushButton::clicked, this, &SamplePlot::cmdDraw_Click);
+    connect(m_ui.cmdClearDrawBox, &QPushButton::clicked, this, &SamplePlot::cmdClearDrawBox_Click);
+    connect(m_ui.DrawSclBar, &QScrollBar::valueChanged, this, &SamplePlot::DrawSclBar_Change);
+}
+
+void SamplePlot::PlotSample() {
+    const auto value = numbers::toNumber(m_ui.TextCal->text());
+    if (!value) {
+        return;
+    }
+    m_model.plotSample(*value, [this](qint64 position) { LogSample(position); });
+    showScrollState();
+    if (m_drawBox) {
+        m_drawBox->update();
+    }
+}
+
+void SamplePlot::ScrollDrawBox() {
+    m_model.scrollDrawBox();
+    if (m_drawBox) {
+        m_drawBox->update();
+    }
+}
+
+void SamplePlot::DrawSclBar_Change(int value) {
+    m_model.setScrollValue(value);
+    ScrollDrawBox();
+}
+
+void SamplePlot::cmdDraw_Click() {
+    if (numbers::isNumericText(m_ui.TextCal->text())) {
+        PlotSample();
+    }
+}
+
+void SamplePlot::cmdClearDrawBox_Click() {
+    m_model.clearDrawBox();
+    showScrollState();
+    if (m_drawBox) {
+        m_drawBox->update();
+    }
+}
+
+void SamplePlot::showScrollState() {
+    QScrollBar* bar = m_ui.DrawSclBar;
+    if (!bar) {
+        return;
+    }
+    const QSignalBlocker quiet(bar); // the model has already placed the box
+    bar->setPageStep(m_model.scroll().pageStep);
+    bar->setValue(m_model.scroll().value);
+}
+
+void SamplePlot::LogSample(qint64 position) {
+    const QString reason = m_log.append(
+        SampleLog::line(position, m_ui.TextR->text(), m_ui.TextG->text(), m_ui.TextB->text()));
+    if (reason.isEmpty()) {
+        m_logFailing = false;
+        return;
+    }
+    if (m_logFailing) {
+        return;
+    }
+    m_logFailing = true;
+    m_window.Notice({QStringLiteral("Samples cannot be written to the log file\n%1\n(%2).\n\n"
+                                    "The plot goes on; this notice comes again only if the log "
+                                    "fails again after it has worked.")
+                         .arg(m_log.path(), reason),
+                     m_window.variant().applicationTitle, MessageButtons::OkOnly,
+                     MessageIcon::Warning});
+}

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "plotmodel.h"
+#include "samplelog.h"
+
+#include <QObject>
+
+class DrawBox;
+class frmMain;
+struct frmMainControls;
+
+/// The sample plot and its log on the window: PlotSample, ScrollDrawBox, the "Draw" and
+/// "Clear Draw" buttons and LogSample.
+class SamplePlot : public QObject {
+    Q_OBJECT
+
+public:
+    /// Attaches to the window's drawing box, scroll bar and buttons; the log goes to
+    /// logPath ("app.txt" beside the program unless a test says otherwise).
+    SamplePlot(frmMain& window, QString logPath);
+
+    void setLogPath(QString path) { m_log.setPath(std::move(path)); }
+    const SampleLog& log() const { return m_log; }
+    const plot::PlotModel& model() const { return m_model; }
+
+    /// Plots the value in TextCal (which the callers made sure is numeric) as the next
+    /// point, after logging the sample.
+    void PlotSample();
+    void ScrollDrawBox();
+    void cmdDraw_Click();
+    void cmdClearDrawBox_Click();
+    /// One log line for the previous point's x and the reading fields as they stand.
+    void LogSample(qint64 position);
+
+private:
+    void DrawSclBar_Change(int value);
+    void showScrollState();
+
+    frmMain& m_window;
+    const frmMainControls& m_ui;
+    DrawBox* m_drawBox = nullptr;
+    plot::PlotModel m_model;
+    SampleLog m_log;
+    bool m_logFailing = false; // one notice per run of failed lines
+};
