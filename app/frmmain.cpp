@@ -1,5 +1,7 @@
 #include "frmmain.h"
 
+#include "responseview.h"
+
 #include <QAction>
 #include <QCloseEvent>
 #include <QFont>
@@ -8,9 +10,9 @@
 #include <QLayout>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QTimer>
 
 namespace {
 
@@ -57,6 +59,10 @@ frmMain::frmMain(WindowVariant variant, const PictureBoxFactory& makePictureBox,
 
     m_controls = buildControls(client, m_variant, makePictureBox);
     m_menus = buildMenus(menuBar(), m_variant);
+    m_showHeldTexts = new QTimer(this);
+    m_showHeldTexts->setSingleShot(true);
+    m_showHeldTexts->setInterval(16);
+    connect(m_showHeldTexts, &QTimer::timeout, this, &frmMain::showHeldTexts);
     connectHandlers();
 
     Form_Load();
@@ -95,6 +101,27 @@ void frmMain::connectHandlers() {
     if (m_menus.mnuConnect) {
         connect(m_menus.mnuConnect, &QAction::triggered, this, &frmMain::mnuConnect_Click);
     }
+    for (int i = 0; i <= 1; ++i) {
+        if (QPushButton* button = m_controls.btnSend[i]) {
+            connect(button, &QPushButton::clicked, this,
+                    [this, i] { btnSend_Click(static_cast<qint16>(i)); });
+        }
+    }
+    for (QLineEdit* field : m_controls.txtHEX) {
+        if (field) {
+            field->installEventFilter(this);
+        }
+    }
+    if (m_controls.txtTextOut) {
+        m_controls.txtTextOut->installEventFilter(this);
+    }
+    for (QLineEdit* field :
+         {m_controls.TextR, m_controls.TextG, m_controls.TextB, m_controls.TextCal}) {
+        if (field) {
+            field->installEventFilter(this);
+        }
+    }
+    connect(&MSComm1, &MSComm::OnComm, this, &frmMain::MSComm1_OnComm);
     connect(&MSComm1, &MSComm::PortLost, this, &frmMain::MSComm1_PortLost);
 }
 
@@ -155,6 +182,7 @@ void frmMain::btnClear_Click(qint16 index) {
         if (m_controls.txtResponse) {
             m_controls.txtResponse->clear();
         }
+        m_responseText.reset();
         break;
     default:
         break;

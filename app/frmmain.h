@@ -1,14 +1,20 @@
 #pragma once
 
+#include "capture.h"
 #include "messagebox.h"
 #include "mscomm.h"
+#include "responsetext.h"
 #include "windowcontrols.h"
 #include "windowlayout.h"
 
 #include <QMainWindow>
 
+#include <optional>
+
 /// The main window of both programs. Its controls, their texts, check marks and enabled
 /// states are the program's state; the handlers are named after the control and event.
+class QTimer;
+
 class frmMain : public QMainWindow {
     Q_OBJECT
 
@@ -32,6 +38,18 @@ public:
     /// written): the window keeps working while the notice is shown.
     void Notice(const MessageBoxRequest& request);
 
+    /// The texts that every sample passes through.
+    enum class SampleText { Red, Green, Blue, Result, ColorName };
+
+    /// The text of TextR, TextG, TextB, TextCal or lblColor as the handlers see it. Once the
+    /// device has sent something, these texts are held here and reach the widgets with the
+    /// next display frame (or at once when the user turns to one of the fields), so that a
+    /// burst of a thousand samples updates each widget once, not a thousand times.
+    QString sampleText(SampleText which) const;
+    void setSampleText(SampleText which, const QString& text);
+    /// Brings the widgets up to date with the held texts now.
+    void showHeldTexts();
+
     /// True while a modal box waits for the user.
     bool isShowingBox() const { return m_boxesOpen > 0; }
 
@@ -49,12 +67,37 @@ public:
     void mnuStopSel_Click(qint16 index);
     void mnuConnect_Click();
 
+    // Terminal: sending.
+    /// Writes the whole string, one byte per character, while the port is open; otherwise
+    /// does nothing.
+    void send(const QString& txtin);
+    void btnSend_Click(qint16 index);
+    void txtHEX_GotFocus(qint16 index);
+    void txtHEX_LostFocus(qint16 index);
+    void txtTextOut_GotFocus();
+    void txtTextOut_KeyPress(qint16& KeyAscii);
+
+    // Terminal: receiving.
+    void MSComm1_OnComm();
+    /// What MSComm1_OnComm does with the bytes of one receive event: show them, capture the
+    /// readings, and have every finished sample evaluated.
+    void receive(const QByteArray& input);
+
 signals:
     /// The last open modal box was closed: what waited for it may run now.
     void boxClosed();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+    /// An "R" arrived; the fields still hold the sample it ends. What a program does with a
+    /// finished sample goes here.
+    virtual void redMarkerReceived(const terminal::SampleFields& fields);
+    /// A received character other than a line break has been handled completely.
+    virtual void receivedCharacterHandled(const terminal::SampleFields& fields);
+    /// The received text of one event has been handled and the fields show its result.
+    virtual void receiveEventHandled();
 
     /// A modal box. The serial control's events wait until it is closed, so no handler
     /// runs inside another one.
@@ -68,6 +111,29 @@ private:
     void selectSetting(ControlArray<QAction*, First, Last>& items, qint16 index);
     void reportPortNotAvailable(int port, const CommError& error);
     void MSComm1_PortLost(const QString& reason);
+    QWidget* sampleTextWidget(SampleText which) const;
+    void holdSampleTexts();
+
+    /// The sample's texts while a receive event runs.
+    struct HeldTexts {
+        terminal::SampleFields readings;
+        std::optional<QString> result;
+        std::optional<QString> colorName;
+    };
+
+    class CaptureHooks : public terminal::CaptureListener {
+    public:
+        explicit CaptureHooks(frmMain& window) : m_window(window) {}
+        void redMarker(const terminal::SampleFields& fields) override {
+            m_window.redMarkerReceived(fields);
+        }
+        void characterHandled(const terminal::SampleFields& fields) override {
+            m_window.receivedCharacterHandled(fields);
+        }
+
+    private:
+        frmMain& m_window;
+    };
 
     WindowVariant m_variant;
     MSComm MSComm1;
@@ -76,4 +142,9 @@ private:
     MessagePresenter m_presentMessage = showQtMessageBox;
     NoticePresenter m_presentNotice = showQtNotice;
     int m_boxesOpen = 0;
+    terminal::ResponseText m_responseText;
+    terminal::CaptureMachine m_capture;
+    std::optional<HeldTexts> m_held;
+    QTimer* m_showHeldTexts = nullptr; // a child: one display frame
+    CaptureHooks m_captureHooks{*this};
 };

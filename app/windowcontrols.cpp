@@ -1,5 +1,7 @@
 #include "windowcontrols.h"
 
+#include "responseview.h"
+
 #include <QAction>
 #include <QFont>
 #include <QGroupBox>
@@ -9,7 +11,6 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPainter>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScrollBar>
@@ -72,11 +73,8 @@ QObject* createControl(const ControlSpec& spec, QWidget* container, QWidget* cli
     case ControlKind::TextField:
         return new QLineEdit(spec.text, container);
     case ControlKind::MultiLineText: {
-        auto* text = new QPlainTextEdit(spec.text, container);
-        text->setReadOnly(true);
-        text->setTabChangesFocus(true);
-        text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-        text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        auto* text = new ResponseView(container);
+        text->append(spec.text);
         return text;
     }
     case ControlKind::Button:
@@ -206,7 +204,7 @@ frmMainControls buildControls(QWidget* client, const WindowVariant& variant,
     c.Label2 = take<QLabel>(built, {"Label2"});
     c.txtTextOut = take<QLineEdit>(built, {"txtTextOut"});
     c.Label3 = take<QLabel>(built, {"Label3"});
-    c.txtResponse = take<QPlainTextEdit>(built, {"txtResponse"});
+    c.txtResponse = take<ResponseView>(built, {"txtResponse"});
     c.cmdGo = take<QPushButton>(built, {"cmdGo"});
     c.Frame2 = take<QGroupBox>(built, {"Frame2"});
     takeArray(c.functOption, built, "functOption");

@@ -12,7 +12,7 @@ class QLabel;
 class QLineEdit;
 class QMenu;
 class QMenuBar;
-class QPlainTextEdit;
+class ResponseView;
 class QPushButton;
 class QRadioButton;
 class QScrollBar;
@@ -30,7 +30,7 @@ struct frmMainControls {
     QLabel* Label2 = nullptr;
     QLineEdit* txtTextOut = nullptr;
     QLabel* Label3 = nullptr;
-    QPlainTextEdit* txtResponse = nullptr;
+    ResponseView* txtResponse = nullptr;
     QPushButton* cmdGo = nullptr;
     QGroupBox* Frame2 = nullptr;
     ControlArray<QRadioButton*, 0, 2> functOption;

@@ -81,6 +81,7 @@ struct WindowVariant {
     std::vector<ControlRef> tabOrder;
     int startMethod = 2; ///< functOption selected when the window loads
     QString aboutText;
+    bool enterEmptiesTextLine = true; ///< Enter in the text line sends, then empties it
 };
 
 /// The window of Zel_Connect.

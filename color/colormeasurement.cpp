@@ -47,9 +47,10 @@ void ColorMeasurement::setPlotSample(std::function<void()> plotSample) {
 }
 
 std::optional<double> ColorMeasurement::RecognizeColor() {
-    const auto r = numbers::toNumber(m_ui.TextR->text());
-    const auto g = numbers::toNumber(m_ui.TextG->text());
-    const auto b = numbers::toNumber(m_ui.TextB->text());
+    using Text = frmMain::SampleText;
+    const auto r = numbers::toNumber(m_window.sampleText(Text::Red));
+    const auto g = numbers::toNumber(m_window.sampleText(Text::Green));
+    const auto b = numbers::toNumber(m_window.sampleText(Text::Blue));
     if (!r || !g || !b) {
         return std::nullopt;
     }
@@ -58,7 +59,7 @@ std::optional<double> ColorMeasurement::RecognizeColor() {
         return std::nullopt;
     }
     if (evaluation->caption) {
-        m_ui.lblColor->setText(*evaluation->caption);
+        m_window.setSampleText(Text::ColorName, *evaluation->caption);
     }
     return evaluation->value;
 }
@@ -68,15 +69,17 @@ void ColorMeasurement::evaluateSample() {
     if (!value) {
         return;
     }
-    m_ui.TextCal->setText(numbers::numberText(*value));
+    m_window.setSampleText(frmMain::SampleText::Result, numbers::numberText(*value));
     if (m_plotSample) {
         m_plotSample();
     }
 }
 
 void ColorMeasurement::cmdCal_Click() {
-    if (numbers::isNumericText(m_ui.TextB->text()) && numbers::isNumericText(m_ui.TextG->text()) &&
-        numbers::isNumericText(m_ui.TextR->text())) {
+    using Text = frmMain::SampleText;
+    if (numbers::isNumericText(m_window.sampleText(Text::Blue)) &&
+        numbers::isNumericText(m_window.sampleText(Text::Green)) &&
+        numbers::isNumericText(m_window.sampleText(Text::Red))) {
         evaluateSample();
     }
 }
@@ -91,9 +94,10 @@ void ColorMeasurement::cmdGo_Click() {
 }
 
 void ColorMeasurement::Timer1_Timer() {
-    m_ui.TextR->setText(QString::number(m_random.nextReading()));
-    m_ui.TextG->setText(QString::number(m_random.nextReading()));
-    m_ui.TextB->setText(QString::number(m_random.nextReading()));
+    using Text = frmMain::SampleText;
+    m_window.setSampleText(Text::Red, QString::number(m_random.nextReading()));
+    m_window.setSampleText(Text::Green, QString::number(m_random.nextReading()));
+    m_window.setSampleText(Text::Blue, QString::number(m_random.nextReading()));
     evaluateSample();
 }
 

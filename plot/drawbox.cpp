@@ -26,8 +26,16 @@ void DrawBox::setModel(const plot::PlotModel* model) {
     update();
 }
 
+void DrawBox::modelChanged() {
+    if (!m_repaintAsked) {
+        m_repaintAsked = true;
+        update();
+    }
+}
+
 void DrawBox::paintEvent(QPaintEvent*) {
     using plot::PlotModel;
+    m_repaintAsked = false;
     QPainter painter(this);
     painter.fillRect(rect(), palette().window());
     if (!m_model) {

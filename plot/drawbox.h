@@ -16,9 +16,14 @@ public:
 
     void setModel(const plot::PlotModel* model);
 
+    /// The model changed: repaint with the next frame. Asking again before that frame costs
+    /// nothing, which matters when a burst plots a thousand samples between two frames.
+    void modelChanged();
+
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     const plot::PlotModel* m_model = nullptr;
+    bool m_repaintAsked = false;
 };

@@ -37,21 +37,21 @@ SamplePlot::SamplePlot(frmMain& window, QString logPath)
 }
 
 void SamplePlot::PlotSample() {
-    const auto value = numbers::toNumber(m_ui.TextCal->text());
+    const auto value = numbers::toNumber(m_window.sampleText(frmMain::SampleText::Result));
     if (!value) {
         return;
     }
     m_model.plotSample(*value, [this](qint64 position) { LogSample(position); });
     showScrollState();
     if (m_drawBox) {
-        m_drawBox->update();
+        m_drawBox->modelChanged();
     }
 }
 
 void SamplePlot::ScrollDrawBox() {
     m_model.scrollDrawBox();
     if (m_drawBox) {
-        m_drawBox->update();
+        m_drawBox->modelChanged();
     }
 }
 
@@ -61,7 +61,7 @@ void SamplePlot::DrawSclBar_Change(int value) {
 }
 
 void SamplePlot::cmdDraw_Click() {
-    if (numbers::isNumericText(m_ui.TextCal->text())) {
+    if (numbers::isNumericText(m_window.sampleText(frmMain::SampleText::Result))) {
         PlotSample();
     }
 }
@@ -70,7 +70,7 @@ void SamplePlot::cmdClearDrawBox_Click() {
     m_model.clearDrawBox();
     showScrollState();
     if (m_drawBox) {
-        m_drawBox->update();
+        m_drawBox->modelChanged();
     }
 }
 
@@ -85,8 +85,10 @@ void SamplePlot::showScrollState() {
 }
 
 void SamplePlot::LogSample(qint64 position) {
-    const QString reason = m_log.append(
-        SampleLog::line(position, m_ui.TextR->text(), m_ui.TextG->text(), m_ui.TextB->text()));
+    using Text = frmMain::SampleText;
+    const QString reason = m_log.append(SampleLog::line(position, m_window.sampleText(Text::Red),
+                                                        m_window.sampleText(Text::Green),
+                                                        m_window.sampleText(Text::Blue)));
     if (reason.isEmpty()) {
         m_logFailing = false;
         return;

@@ -4,6 +4,8 @@
 #include "frmmain.h"
 #include "linecheck.h"
 #include "pseudoterminal.h"
+#include "responsetext.h"
+#include "responseview.h"
 #include "testhelpers.h"
 
 #include <QAction>
@@ -56,8 +58,12 @@ private:
         return !m_window->controls().btnSend[0]->isEnabled() &&
                !m_window->controls().btnSend[1]->isEnabled();
     }
-    /// What OnComm reports until expectedSize bytes have come, or three seconds passed.
-    QByteArray collectInput(int expectedSize);
+    /// What the response field shows.
+    QString response() const { return m_window->controls().txtResponse->text(); }
+    /// How the response field shows these bytes.
+    static QString shown(const QByteArray& bytes) {
+        return terminal::ResponseText().render(QString::fromLatin1(bytes));
+    }
 
     std::unique_ptr<PseudoTerminal> m_device;
     std::unique_ptr<frmMain> m_window;
@@ -86,19 +92,6 @@ void ConnectionTest::showActive() {
     QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
     m_window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
-}
-
-QByteArray ConnectionTest::collectInput(int expectedSize) {
-    QByteArray input;
-    MSComm& comm = m_window->serialControl();
-    const auto connection = connect(&comm, &MSComm::OnComm, this, [&] {
-        if (comm.CommEvent() == MSComm::comEvReceive) {
-            input += comm.Input();
-        }
-    });
-    (void)QTest::qWaitFor([&] { return input.size() >= expectedSize; }, 3000);
-    disconnect(connection);
-    return input;
 }
 
 void ConnectionTest::connectAndDisconnect() {
@@ -137,7 +130,7 @@ void ConnectionTest::bytesTravelBothWays() {
     }
     const QByteArray fromDevice = "R=3712 G=3590 B=3880\r\n" + everyByte;
     QVERIFY(m_device->write(fromDevice));
-    QCOMPARE(collectInput(static_cast<int>(fromDevice.size())), fromDevice);
+    QTRY_COMPARE_WITH_TIMEOUT(response(), shown(fromDevice), 3000);
 
     QVERIFY(!m_window->serialControl().setOutput(everyByte));
     QByteArray atDevice;
@@ -248,7 +241,7 @@ void ConnectionTest::portChangeWhileConnected() {
     QVERIFY(!m_window->menus().mnuCom[1]->isChecked());
 
     QVERIFY(second.write("on two"));
-    QCOMPARE(collectInput(6), QByteArray("on two"));
+    QTRY_COMPARE_WITH_TIMEOUT(response(), QStringLiteral("on two"), 3000);
 }
 
 void ConnectionTest::connectToMissingDevice() {
@@ -353,20 +346,19 @@ void ConnectionTest::shutdownClosesOpenPort() {
 void ConnectionTest::deviceGoesAwayWhileConnected() {
     MSComm& comm = m_window->serialControl();
     QSignalSpy lost(&comm, &MSComm::PortLost);
-    QByteArray input;
-    connect(&comm, &MSComm::OnComm, this, [&] { input += comm.Input(); });
     m_window->mnuConnect_Click();
     QVERIFY(comm.PortOpen());
 
     QVERIFY(m_device->write("R=3712 G=35"));
-    QTRY_COMPARE_WITH_TIMEOUT(input, QByteArray("R=3712 G=35"), 3000);
+    QTRY_COMPARE_WITH_TIMEOUT(response(), QStringLiteral("R=3712 G=35"), 3000);
     m_device->unplug();
 
     QTRY_COMPARE_WITH_TIMEOUT(panel(1), QStringLiteral("Disconnected"), 3000);
     QVERIFY(!comm.PortOpen());
     QVERIFY(sendDisabled());
     QCOMPARE(m_window->menus().mnuConnect->text(), QStringLiteral("&Connect"));
-    QCOMPARE(input, QByteArray("R=3712 G=35"));
+    QTRY_COMPARE(m_window->controls().TextR->text(), QStringLiteral("3712"));
+    QCOMPARE(m_window->controls().TextG->text(), QStringLiteral("35"));
     // Once, not in a loop, and without a box.
     QTest::qWait(300);
     QCOMPARE(lost.size(), 1);
@@ -379,39 +371,35 @@ void ConnectionTest::deviceGoesAwayWhileConnected() {
     QVERIFY(comm.PortOpen());
     QCOMPARE(panel(1), QStringLiteral("Connected"));
     QVERIFY(m_device->write("again"));
-    QTRY_VERIFY_WITH_TIMEOUT(input.endsWith("again"), 3000);
+    QTRY_VERIFY_WITH_TIMEOUT(response().endsWith("again"), 3000);
 }
 
 void ConnectionTest::deviceGoesAwayWhileBoxIsOpen() {
     MSComm& comm = m_window->serialControl();
     QSignalSpy lost(&comm, &MSComm::PortLost);
-    QByteArray input;
-    connect(&comm, &MSComm::OnComm, this, [&] { input += comm.Input(); });
     m_window->setMessagePresenter([&](QWidget*, const MessageBoxRequest&) {
         QVERIFY(m_device->write("R=0100G=0200B=0300\r\n"));
         QTest::qWait(200); // read by the port, waiting for the box to close
         m_device->unplug();
         QTest::qWait(200);
         QCOMPARE(lost.size(), 0);
+        QCOMPARE(response(), QString());
     });
     m_window->mnuConnect_Click();
     m_window->mnuHelpSel_Click(1);
 
     QTRY_COMPARE_WITH_TIMEOUT(panel(1), QStringLiteral("Disconnected"), 3000);
-    QCOMPARE(input, QByteArray("R=0100G=0200B=0300\r\n"));
+    QTRY_COMPARE(response(), shown("R=0100G=0200B=0300\r\n"));
+    QTRY_COMPARE(m_window->controls().TextB->text(), QStringLiteral("0300"));
     QTest::qWait(200);
     QCOMPARE(lost.size(), 1);
 }
 
 void ConnectionTest::eventsWaitWhileBoxIsOpen() {
     MSComm& comm = m_window->serialControl();
-    QByteArray input;
     int eventsWhileOpen = 0;
     bool boxOpen = false;
-    connect(&comm, &MSComm::OnComm, this, [&] {
-        eventsWhileOpen += boxOpen ? 1 : 0;
-        input += comm.Input();
-    });
+    connect(&comm, &MSComm::OnComm, this, [&] { eventsWhileOpen += boxOpen ? 1 : 0; });
     // The box stays open while the device keeps talking and the event loop runs.
     m_window->setMessagePresenter([&](QWidget*, const MessageBoxRequest&) {
         boxOpen = true;
@@ -427,7 +415,8 @@ void ConnectionTest::eventsWaitWhileBoxIsOpen() {
     m_window->mnuHelpSel_Click(0);
 
     QCOMPARE(eventsWhileOpen, 0);
-    QTRY_COMPARE_WITH_TIMEOUT(input, QByteArray("R=0100G=0200"), 3000);
+    QCOMPARE(response(), QString());
+    QTRY_COMPARE_WITH_TIMEOUT(response(), QStringLiteral("R=0100G=0200"), 3000);
 }
 
 QTEST_MAIN(ConnectionTest)

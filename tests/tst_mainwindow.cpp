@@ -1,6 +1,7 @@
 // The window of Zel_Connect without a port: its design, start-up state, Clear, Help and the
 // Settings menu's check marks.
 #include "frmmain.h"
+#include "responseview.h"
 #include "testhelpers.h"
 
 #include <QAction>
@@ -9,7 +10,6 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
-#include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRandomGenerator>
@@ -83,7 +83,7 @@ void MainWindowTest::startUpState() {
         QVERIFY(hex->text().isEmpty());
     }
     QVERIFY(ui.txtTextOut->text().isEmpty());
-    QVERIFY(ui.txtResponse->toPlainText().isEmpty());
+    QVERIFY(ui.txtResponse->text().isEmpty());
     QCOMPARE(ui.TextR->text(), QStringLiteral("R"));
     QCOMPARE(ui.TextG->text(), QStringLiteral("G"));
     QCOMPARE(ui.TextB->text(), QStringLiteral("B"));
@@ -299,7 +299,7 @@ void MainWindowTest::clearButton() {
         hex->setText("AB");
     }
     ui.txtTextOut->setText("hello");
-    ui.txtResponse->setPlainText("R=3712");
+    ui.txtResponse->append(u"R=3712");
     ui.TextR->setText("3712");
 
     QTest::mouseClick(ui.btnClear[index], Qt::LeftButton);
@@ -308,7 +308,7 @@ void MainWindowTest::clearButton() {
         QCOMPARE(hex->text().isEmpty(), hexEmptied);
     }
     QCOMPARE(ui.txtTextOut->text().isEmpty(), textLineEmptied);
-    QCOMPARE(ui.txtResponse->toPlainText().isEmpty(), responseEmptied);
+    QCOMPARE(ui.txtResponse->text().isEmpty(), responseEmptied);
     QCOMPARE(ui.TextR->text(), QStringLiteral("3712"));
 }
 

@@ -2,6 +2,7 @@
 
 #include "colormeasurement.h"
 #include "drawbox.h"
+#include "numbertext.h"
 #include "sampleplot.h"
 
 ZelConnectWindow::ZelConnectWindow(const QString& logPath, QWidget* parent)
@@ -10,4 +11,11 @@ ZelConnectWindow::ZelConnectWindow(const QString& logPath, QWidget* parent)
       m_color(new ColorMeasurement(*this)),
       m_plot(new SamplePlot(*this, logPath.isEmpty() ? SampleLog::besideProgram() : logPath)) {
     m_color->setPlotSample([this] { m_plot->PlotSample(); });
+}
+
+void ZelConnectWindow::redMarkerReceived(const terminal::SampleFields& fields) {
+    if (numbers::isNumericText(fields.red) && numbers::isNumericText(fields.green) &&
+        numbers::isNumericText(fields.blue)) {
+        m_color->evaluateSample(); // reads the same fields, as they stand at this "R"
+    }
 }

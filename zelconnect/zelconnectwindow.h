@@ -17,6 +17,11 @@ public:
     ColorMeasurement& colorMeasurement() { return *m_color; }
     SamplePlot& samplePlot() { return *m_plot; }
 
+protected:
+    /// The sample that an "R" ends is evaluated, plotted and logged when all three readings
+    /// are numbers, before the new red reading starts.
+    void redMarkerReceived(const terminal::SampleFields& fields) override;
+
 private:
     ColorMeasurement* m_color = nullptr; // owned as children
     SamplePlot* m_plot = nullptr;

@@ -1,0 +1,318 @@
+#include "responseview.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QContextMenuEvent>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QScrollBar>
+#include <QTextLayout>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int kMargin = 3; // between the frame and the text
+
+} // namespace
+
+ResponseView::ResponseView(QWidget* parent) : QAbstractScrollArea(parent) {
+    setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    setFocusPolicy(Qt::StrongFocus);
+    viewport()->setCursor(Qt::IBeamCursor);
+    viewport()->setBackgroundRole(QPalette::Base);
+    viewport()->setAutoFillBackground(true);
+    verticalScrollBar()->setSingleStep(1);
+}
+
+ResponseView::~ResponseView() {
+    clearShownLines();
+}
+
+const QString& ResponseView::lineText(qint64 line) const {
+    return m_lines[static_cast<std::size_t>(line - m_dropped)];
+}
+
+void ResponseView::append(QStringView text) {
+    if (text.isEmpty()) {
+        return;
+    }
+    qsizetype start = 0;
+    while (start <= text.size()) {
+        const qsizetype end = text.indexOf(u'\n', start);
+        const QStringView piece = text.mid(start, (end < 0 ? text.size() : end) - start);
+        m_lines.back().append(piece);
+        m_characters += piece.size();
+        if (end < 0) {
+            break;
+        }
+        m_lines.emplace_back();
+        start = end + 1;
+    }
+    trim();
+    m_shownValid = false;
+    updateScrollBar();
+    viewport()->update();
+}
+
+void ResponseView::trim() {
+    if (characterCount() <= kLimit) {
+        return;
+    }
+    while (m_lines.size() > 1 && characterCount() - m_lines.front().size() - 1 >= kKept) {
+        m_characters -= m_lines.front().size();
+        m_lines.pop_front();
+        ++m_dropped;
+    }
+    const Position first{firstLine(), 0};
+    m_anchor = std::max(m_anchor, first);
+    m_cursor = std::max(m_cursor, first);
+}
+
+void ResponseView::clear() {
+    m_dropped += qint64(m_lines.size());
+    m_lines = {QString()};
+    m_characters = 0;
+    m_anchor = m_cursor = {firstLine(), 0};
+    m_followEnd = true;
+    m_shownValid = false;
+    updateScrollBar();
+    viewport()->update();
+}
+
+QString ResponseView::text() const {
+    QString all;
+    all.reserve(characterCount());
+    for (std::size_t i = 0; i < m_lines.size(); ++i) {
+        if (i > 0) {
+            all.append(u'\n');
+        }
+        all.append(m_lines[i]);
+    }
+    return all;
+}
+
+void ResponseView::caretToEnd() {
+    const Position end{lastLine(), int(m_lines.back().size())};
+    m_anchor = m_cursor = end;
+    m_followEnd = true;
+    m_shownValid = false;
+    updateScrollBar();
+    viewport()->update();
+}
+
+bool ResponseView::atEnd() const {
+    return m_followEnd;
+}
+
+void ResponseView::updateScrollBar() {
+    QScrollBar* bar = verticalScrollBar();
+    const QSignalBlocker quiet(bar);
+    const int lines = int(std::min<std::size_t>(m_lines.size(), INT_MAX));
+    const int perPage =
+        std::max(1, viewport()->height() / std::max(1, fontMetrics().lineSpacing()));
+    bar->setRange(0, std::max(0, lines - 1));
+    bar->setPageStep(perPage);
+    if (m_followEnd) {
+        bar->setValue(bar->maximum());
+    }
+}
+
+void ResponseView::scrollContentsBy(int, int) {
+    // The scroll bar's value is the first line shown; at its end the view follows new text.
+    m_followEnd = verticalScrollBar()->value() >= verticalScrollBar()->maximum();
+    m_shownValid = false;
+    viewport()->update();
+}
+
+void ResponseView::resizeEvent(QResizeEvent* event) {
+    QAbstractScrollArea::resizeEvent(event);
+    m_shownValid = false;
+    updateScrollBar();
+}
+
+QTextLayout* ResponseView::layOut(qint64 line) const {
+    auto* layout = new QTextLayout(lineText(line), font());
+    QTextOption option;
+    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+    layout->setTextOption(option);
+    layout->setCacheEnabled(true);
+    const qreal width = viewport()->width() - 2 * kMargin;
+    layout->beginLayout();
+    qreal height = 0;
+    for (QTextLine row = layout->createLine(); row.isValid(); row = layout->createLine()) {
+        row.setLineWidth(width);
+        row.setPosition(QPointF(0, height));
+        height += row.height();
+    }
+    layout->endLayout();
+    return layout;
+}
+
+void ResponseView::clearShownLines() {
+    for (ShownLine& shown : m_shown) {
+        delete shown.layout;
+    }
+    m_shown.clear();
+}
+
+void ResponseView::layOutShownLines() {
+    if (m_shownValid) {
+        return;
+    }
+    clearShownLines();
+    const int height = viewport()->height();
+    if (m_followEnd) {
+        // The newest line at the bottom, older ones above it.
+        int bottom = height - kMargin;
+        for (qint64 line = lastLine(); line >= firstLine() && bottom > 0; --line) {
+            QTextLayout* layout = layOut(line);
+            const int lineHeight = int(std::ceil(layout->boundingRect().height()));
+            bottom -= lineHeight;
+            m_shown.push_back({line, bottom, layout});
+        }
+        std::reverse(m_shown.begin(), m_shown.end());
+        // Less than a page of text starts at the top.
+        if (!m_shown.empty() && m_shown.front().line == firstLine() &&
+            m_shown.front().top > kMargin) {
+            const int shift = m_shown.front().top - kMargin;
+            for (ShownLine& shown : m_shown) {
+                shown.top -= shift;
+            }
+        }
+    } else {
+        int top = kMargin;
+        for (qint64 line = firstLine() + verticalScrollBar()->value();
+             line <= lastLine() && top < height; ++line) {
+            QTextLayout* layout = layOut(line);
+            m_shown.push_back({line, top, layout});
+            top += int(std::ceil(layout->boundingRect().height()));
+        }
+    }
+    m_shownValid = true;
+}
+
+void ResponseView::paintEvent(QPaintEvent*) {
+    layOutShownLines();
+    QPainter painter(viewport());
+    painter.setPen(palette().color(QPalette::Text));
+    const Position from = std::min(m_anchor, m_cursor);
+    const Position to = std::max(m_anchor, m_cursor);
+    for (const ShownLine& shown : m_shown) {
+        QList<QTextLayout::FormatRange> selection;
+        if (from != to && shown.line >= from.line && shown.line <= to.line) {
+            const int start = shown.line == from.line ? from.column : 0;
+            const int end =
+                shown.line == to.line ? to.column : int(lineText(shown.line).size()) + 1;
+            QTextLayout::FormatRange range;
+            range.start = start;
+            range.length = std::max(0, end - start);
+            range.format.setBackground(palette().brush(QPalette::Highlight));
+            range.format.setForeground(palette().brush(QPalette::HighlightedText));
+            selection << range;
+        }
+        shown.layout->draw(&painter, QPointF(kMargin, shown.top), selection);
+    }
+}
+
+ResponseView::Position ResponseView::positionAt(const QPoint& point) {
+    layOutShownLines();
+    if (m_shown.empty()) {
+        return {lastLine(), 0};
+    }
+    for (const ShownLine& shown : m_shown) {
+        const QRectF box = shown.layout->boundingRect().translated(kMargin, shown.top);
+        if (point.y() < box.bottom() || &shown == &m_shown.back()) {
+            if (point.y() < shown.top) {
+                return {shown.line, 0};
+            }
+            const int local = int(point.y() - shown.top);
+            for (int i = 0; i < shown.layout->lineCount(); ++i) {
+                const QTextLine row = shown.layout->lineAt(i);
+                if (local < row.y() + row.height() || i == shown.layout->lineCount() - 1) {
+                    return {shown.line, row.xToCursor(point.x() - kMargin)};
+                }
+            }
+        }
+    }
+    return {m_shown.back().line, int(lineText(m_shown.back().line).size())};
+}
+
+void ResponseView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QAbstractScrollArea::mousePressEvent(event);
+        return;
+    }
+    m_cursor = positionAt(event->position().toPoint());
+    if (!(event->modifiers() & Qt::ShiftModifier)) {
+        m_anchor = m_cursor;
+    }
+    viewport()->update();
+}
+
+void ResponseView::mouseMoveEvent(QMouseEvent* event) {
+    if (!(event->buttons() & Qt::LeftButton)) {
+        return;
+    }
+    m_cursor = positionAt(event->position().toPoint());
+    viewport()->update();
+}
+
+QString ResponseView::selectedText() const {
+    const Position from = std::min(m_anchor, m_cursor);
+    const Position to = std::max(m_anchor, m_cursor);
+    if (from == to) {
+        return {};
+    }
+    QString selected;
+    for (qint64 line = from.line; line <= to.line; ++line) {
+        const QString& text = lineText(line);
+        const int start = line == from.line ? from.column : 0;
+        const int end = line == to.line ? to.column : int(text.size());
+        selected += text.mid(start, end - start);
+        if (line != to.line) {
+            selected += u'\n';
+        }
+    }
+    return selected;
+}
+
+void ResponseView::selectAll() {
+    m_anchor = {firstLine(), 0};
+    m_cursor = {lastLine(), int(m_lines.back().size())};
+    viewport()->update();
+}
+
+void ResponseView::copy() const {
+    const QString selected = selectedText();
+    if (!selected.isEmpty()) {
+        QApplication::clipboard()->setText(selected);
+    }
+}
+
+void ResponseView::keyPressEvent(QKeyEvent* event) {
+    if (event == QKeySequence::Copy) {
+        copy();
+    } else if (event == QKeySequence::SelectAll) {
+        selectAll();
+    } else if (event == QKeySequence::MoveToStartOfDocument) {
+        verticalScrollBar()->setValue(0);
+    } else if (event == QKeySequence::MoveToEndOfDocument) {
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
+    } else {
+        QAbstractScrollArea::keyPressEvent(event);
+    }
+}
+
+void ResponseView::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    QAction* copyAction = menu.addAction(tr("&Copy"), this, &ResponseView::copy);
+    copyAction->setShortcut(QKeySequence::Copy);
+    copyAction->setEnabled(!selectedText().isEmpty());
+    menu.addAction(tr("Select &All"), this, &ResponseView::selectAll)
+        ->setShortcut(QKeySequence::SelectAll);
+    menu.exec(event->globalPos());
+}

@@ -1,0 +1,85 @@
+#pragma once
+
+#include <QAbstractScrollArea>
+#include <QString>
+
+#include <deque>
+#include <vector>
+
+class QTextLayout;
+
+/// The response field: a read-only, multi-line view of received text with a vertical scroll
+/// bar. It keeps lines, not a rich-text document, and lays out only the lines it shows, so
+/// appending costs the same however long the session has run and however fast text comes.
+/// Text can be selected with the mouse and copied. Beyond kLimit characters the oldest whole
+/// lines are dropped, keeping at least the newest kKept.
+class ResponseView : public QAbstractScrollArea {
+    Q_OBJECT
+
+public:
+    static constexpr qsizetype kKept = 1 << 20;  ///< 1 MiB of the newest text always stays
+    static constexpr qsizetype kLimit = 2 << 20; ///< trimmed back to about kKept beyond this
+
+    explicit ResponseView(QWidget* parent = nullptr);
+    ~ResponseView() override;
+
+    /// Adds text after the last character; "\n" starts a new line.
+    void append(QStringView text);
+    /// Empties the field.
+    void clear();
+    /// Everything the field holds, lines joined by "\n".
+    QString text() const;
+    /// Characters held, line breaks counted as one each.
+    qsizetype characterCount() const { return m_characters + qsizetype(m_lines.size()) - 1; }
+    /// Puts the caret after the last character and scrolls to show it.
+    void caretToEnd();
+    /// True while the view follows the newest text.
+    bool atEnd() const;
+
+    /// The selected text, lines joined by "\n".
+    QString selectedText() const;
+    void selectAll();
+    void copy() const;
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
+    void scrollContentsBy(int dx, int dy) override;
+
+private:
+    /// A place in the text: an absolute line number (lines dropped from the front still
+    /// count) and a character within that line.
+    struct Position {
+        qint64 line = 0;
+        int column = 0;
+        friend auto operator<=>(const Position&, const Position&) = default;
+    };
+    struct ShownLine {
+        qint64 line = 0;
+        int top = 0;
+        QTextLayout* layout = nullptr;
+    };
+
+    void trim();
+    void updateScrollBar();
+    void layOutShownLines();
+    void clearShownLines();
+    QTextLayout* layOut(qint64 line) const;
+    Position positionAt(const QPoint& point);
+    qint64 firstLine() const { return m_dropped; }
+    qint64 lastLine() const { return m_dropped + qint64(m_lines.size()) - 1; }
+    const QString& lineText(qint64 line) const;
+
+    std::deque<QString> m_lines{QString()}; // never empty: the last line is still open
+    qsizetype m_characters = 0;             // without line breaks
+    qint64 m_dropped = 0;                   // lines dropped from the front so far
+    bool m_followEnd = true;
+    Position m_anchor;
+    Position m_cursor;
+    std::vector<ShownLine> m_shown;
+    bool m_shownValid = false;
+};

@@ -1,0 +1,51 @@
+#include "capture.h"
+
+namespace terminal {
+
+namespace {
+
+bool capturing(qint16 count) {
+    return count >= 1 && count <= 4;
+}
+
+void countDown(qint16& count) {
+    if (count > 0) {
+        --count;
+    }
+}
+
+} // namespace
+
+void CaptureMachine::feed(QStringView text, SampleFields& fields, CaptureListener& listener) {
+    for (const QChar c : text) {
+        if (c == u'\n' || c == u'\r') {
+            continue;
+        }
+        if (c == u'R') {
+            listener.redMarker(fields);
+            m_countR = kCounterStart;
+            fields.red.clear();
+        } else if (c == u'G') {
+            m_countG = kCounterStart;
+            fields.green.clear();
+        } else if (c == u'B') {
+            m_countB = kCounterStart;
+            fields.blue.clear();
+        }
+        if (capturing(m_countR)) {
+            fields.red.append(c);
+        }
+        if (capturing(m_countG)) {
+            fields.green.append(c);
+        }
+        if (capturing(m_countB)) {
+            fields.blue.append(c);
+        }
+        countDown(m_countR);
+        countDown(m_countG);
+        countDown(m_countB);
+        listener.characterHandled(fields);
+    }
+}
+
+} // namespace terminal

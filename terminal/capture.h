@@ -1,0 +1,54 @@
+#pragma once
+
+#include <QString>
+#include <QStringView>
+
+/// The receiving side of the terminal: readings picked out of the device's text.
+namespace terminal {
+
+/// The texts of the three reading fields.
+struct SampleFields {
+    QString red;
+    QString green;
+    QString blue;
+
+    friend bool operator==(const SampleFields&, const SampleFields&) = default;
+};
+
+/// Where the program looks at the sample while text is captured.
+class CaptureListener {
+public:
+    virtual ~CaptureListener() = default;
+    /// An "R" arrived; the fields still hold the previous sample, red not yet emptied.
+    virtual void redMarker(const SampleFields& fields) = 0;
+    /// A character other than a line break has been handled completely.
+    virtual void characterHandled(const SampleFields& fields) = 0;
+};
+
+/// Each upper-case R, G or B empties its field; after one separator the next four
+/// characters go into it. Line feeds and carriage returns do not count. A character may go
+/// into more than one field.
+///
+/// The three counters live as long as the machine, not one read of the port: a reading whose
+/// bytes the driver happens to deliver in two reads is captured whole, so the result does not
+/// depend on how the stream was split.
+class CaptureMachine {
+public:
+    /// Value a marker gives its counter; a field takes a character while its counter is 1 to 4.
+    static constexpr qint16 kCounterStart = 6;
+
+    void feed(QStringView text, SampleFields& fields, CaptureListener& listener);
+
+    qint16 countR() const { return m_countR; }
+    qint16 countG() const { return m_countG; }
+    qint16 countB() const { return m_countB; }
+
+private:
+    // Held at 0 rather than falling further: below 1 a counter captures nothing either way,
+    // and a long stream without markers cannot overflow it.
+    qint16 m_countR = 0;
+    qint16 m_countG = 0;
+    qint16 m_countB = 0;
+};
+
+} // namespace terminal
