@@ -168,3 +168,35 @@ const ControlSpec* findControl(const WindowVariant& variant, const ControlRef& r
                                     [&ref](const ControlSpec& spec) { return spec.ref == ref; });
     return found == variant.controls.end() ? nullptr : &*found;
 }
+
+WindowVariant withDifferences(WindowVariant base, const WindowDifferences& differences) {
+    const auto isLeftOut = [&differences](const ControlRef& ref) {
+        return std::find(differences.leftOut.begin(), differences.leftOut.end(), ref.name) !=
+               differences.leftOut.end();
+    };
+    std::erase_if(base.controls, [&](const ControlSpec& spec) { return isLeftOut(spec.ref); });
+    std::erase_if(base.tabOrder, isLeftOut);
+    for (const ControlChange& change : differences.changes) {
+        auto found =
+            std::find_if(base.controls.begin(), base.controls.end(),
+                         [&change](const ControlSpec& spec) { return spec.ref == change.ref; });
+        Q_ASSERT_X(found != base.controls.end(), "withDifferences", "a change names a control");
+        if (found == base.controls.end()) {
+            continue;
+        }
+        if (change.rect) {
+            found->rect = *change.rect;
+        }
+        if (change.text) {
+            found->text = *change.text;
+        }
+    }
+    base.caption = differences.caption;
+    base.applicationTitle = differences.applicationTitle;
+    base.iconResource = differences.iconResource;
+    base.clientHeightTwips = differences.clientHeightTwips;
+    base.startMethod = differences.startMethod;
+    base.aboutText = differences.aboutText;
+    base.enterEmptiesTextLine = differences.enterEmptiesTextLine;
+    return base;
+}

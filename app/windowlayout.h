@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <optional>
 #include <vector>
 
 /// The kinds of control the window is built from.
@@ -86,6 +87,29 @@ struct WindowVariant {
 
 /// The window of Zel_Connect.
 WindowVariant zelConnectVariant();
+
+/// A control whose place or caption differs in another program's window.
+struct ControlChange {
+    ControlRef ref;
+    std::optional<TwipsRect> rect;
+    std::optional<QString> text;
+};
+
+/// How another program's window differs from a given one; whatever is not named stays.
+struct WindowDifferences {
+    QString caption;
+    QString applicationTitle;
+    QString iconResource; ///< empty: no icon of its own
+    int clientHeightTwips = 0;
+    std::vector<QString> leftOut; ///< controls the program does not have
+    std::vector<ControlChange> changes;
+    int startMethod = 0;
+    QString aboutText;
+    bool enterEmptiesTextLine = true;
+};
+
+/// The base window with the differences applied; controls left out leave the tab order too.
+WindowVariant withDifferences(WindowVariant base, const WindowDifferences& differences);
 
 /// The row of a control, or null when the design has none.
 const ControlSpec* findControl(const WindowVariant& variant, const ControlRef& ref);

@@ -1,12 +1,13 @@
-#include "frmmain.h"
+#include "tolvekwindow.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tolvek"));
+    QApplication::setApplicationVersion(QStringLiteral("0.00.0039"));
 
-    frmMain window(zelConnectVariant());
+    TolvekWindow window;
     window.show();
     return QApplication::exec();
 }

@@ -1,0 +1,42 @@
+#pragma once
+
+#include "calculatesample.h"
+#include "frmmain.h"
+
+/// The window of Tolvek: the shared window, with the method value recalculated after every
+/// received character while all three readings are numbers.
+class TolvekWindow : public frmMain {
+    Q_OBJECT
+
+public:
+    explicit TolvekWindow(QWidget* parent = nullptr);
+
+    /// Every value the calculation took, in order, since the last call; for looking at the
+    /// per-character results, which the field shows only at the end of each read.
+    void recordValues(bool on) { m_recording = on; }
+    QList<double> takeRecordedValues() { return std::exchange(m_recorded, {}); }
+
+protected:
+    void receivedCharacterHandled(const terminal::SampleFields& fields) override;
+    void receiveEventHandled() override;
+
+private:
+    /// A reading field's text as a number, worked out again only when the text changed.
+    struct Reading {
+        qsizetype size = -1; // the capture only appends or empties: a new size is a new text
+        std::optional<double> value;
+        /// True when the text changed since the last call.
+        bool update(const QString& text);
+    };
+
+    std::optional<tolvek::Method> selectedMethod() const;
+
+    Reading m_red;
+    Reading m_green;
+    Reading m_blue;
+    std::optional<tolvek::Method> m_method;
+    bool m_methodKnown = false;    // read once per event; the user cannot change it meanwhile
+    std::optional<double> m_value; // the newest value of this event
+    bool m_recording = false;
+    QList<double> m_recorded;
+};
