@@ -98,8 +98,9 @@ void SamplePlot::LogSample(qint64 position) {
     }
     m_logFailing = true;
     m_window.Notice({QStringLiteral("Samples cannot be written to the log file\n%1\n(%2).\n\n"
-                                    "The plot goes on; this notice comes again only if the log "
-                                    "fails again after it has worked.")
+                                    "The log is kept beside the program. The plot goes on; this "
+                                    "notice comes again only if the log fails again after it "
+                                    "has worked.")
                          .arg(m_log.path(), reason),
                      m_window.variant().applicationTitle, MessageButtons::OkOnly,
                      MessageIcon::Warning});

@@ -1,3 +1,4 @@
+#include "startenvironment.h"
 #include "tolvekwindow.h"
 
 #include <QApplication>
@@ -9,5 +10,6 @@ int main(int argc, char* argv[]) {
 
     TolvekWindow window;
     window.show();
+    connectAtStartIfAsked(window);
     return QApplication::exec();
 }

@@ -1,3 +1,4 @@
+#include "startenvironment.h"
 #include "zelconnectwindow.h"
 
 #include <QApplication>
@@ -9,5 +10,6 @@ int main(int argc, char* argv[]) {
 
     ZelConnectWindow window;
     window.show();
+    connectAtStartIfAsked(window);
     return QApplication::exec();
 }
