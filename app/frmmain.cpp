@@ -59,10 +59,10 @@ frmMain::frmMain(WindowVariant variant, const PictureBoxFactory& makePictureBox,
 
     m_controls = buildControls(client, m_variant, makePictureBox);
     m_menus = buildMenus(menuBar(), m_variant);
-    m_showHeldTexts = new QTimer(this);
-    m_showHeldTexts->setSingleShot(true);
-    m_showHeldTexts->setInterval(16);
-    connect(m_showHeldTexts, &QTimer::timeout, this, &frmMain::showHeldTexts);
+    m_frame = new QTimer(this);
+    m_frame->setSingleShot(true);
+    m_frame->setInterval(kFrameMs);
+    connect(m_frame, &QTimer::timeout, this, &frmMain::showFrame);
     connectHandlers();
 
     Form_Load();
@@ -181,6 +181,7 @@ void frmMain::btnClear_Click(qint16 index) {
     case 2:
         if (m_controls.txtResponse) {
             m_controls.txtResponse->clear();
+            requestFrame();
         }
         m_responseText.reset();
         break;

@@ -50,6 +50,12 @@ public:
     /// Brings the widgets up to date with the held texts now.
     void showHeldTexts();
 
+    /// What the device changes is shown once per display frame, however often it changes in
+    /// between: a thousand samples a second must not mean a thousand repaints. Asks for the
+    /// next frame; frameDue() is emitted when it comes.
+    void requestFrame();
+    static constexpr int kFrameMs = 33;
+
     /// True while a modal box waits for the user.
     bool isShowingBox() const { return m_boxesOpen > 0; }
 
@@ -86,6 +92,8 @@ public:
 signals:
     /// The last open modal box was closed: what waited for it may run now.
     void boxClosed();
+    /// A display frame: show what changed since the last one.
+    void frameDue();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -113,6 +121,7 @@ private:
     void MSComm1_PortLost(const QString& reason);
     QWidget* sampleTextWidget(SampleText which) const;
     void holdSampleTexts();
+    void showFrame();
 
     /// The sample's texts while a receive event runs.
     struct HeldTexts {
@@ -145,6 +154,6 @@ private:
     terminal::ResponseText m_responseText;
     terminal::CaptureMachine m_capture;
     std::optional<HeldTexts> m_held;
-    QTimer* m_showHeldTexts = nullptr; // a child: one display frame
+    QTimer* m_frame = nullptr; // a child: the next display frame
     CaptureHooks m_captureHooks{*this};
 };

@@ -162,6 +162,7 @@ void frmMain::MSComm1_OnComm() {
     }
     if (m_controls.txtResponse) {
         m_controls.txtResponse->caretToEnd();
+        requestFrame();
     }
 }
 
@@ -248,11 +249,24 @@ void frmMain::holdSampleTexts() {
         {sampleText(SampleText::Red), sampleText(SampleText::Green), sampleText(SampleText::Blue)},
         std::nullopt,
         std::nullopt};
-    m_showHeldTexts->start();
+    requestFrame();
+}
+
+void frmMain::requestFrame() {
+    if (!m_frame->isActive()) {
+        m_frame->start();
+    }
+}
+
+void frmMain::showFrame() {
+    showHeldTexts();
+    if (m_controls.txtResponse) {
+        m_controls.txtResponse->refresh();
+    }
+    emit frameDue();
 }
 
 void frmMain::showHeldTexts() {
-    m_showHeldTexts->stop();
     if (!m_held) {
         return;
     }

@@ -11,6 +11,7 @@
 #include <QTextLayout>
 
 #include <algorithm>
+#include <utility>
 
 namespace {
 
@@ -53,9 +54,19 @@ void ResponseView::append(QStringView text) {
         start = end + 1;
     }
     trim();
+    changed();
+}
+
+void ResponseView::changed() {
     m_shownValid = false;
-    updateScrollBar();
-    viewport()->update();
+    m_changed = true;
+}
+
+void ResponseView::refresh() {
+    if (std::exchange(m_changed, false)) {
+        updateScrollBar();
+        viewport()->update();
+    }
 }
 
 void ResponseView::trim() {
@@ -78,9 +89,7 @@ void ResponseView::clear() {
     m_characters = 0;
     m_anchor = m_cursor = {firstLine(), 0};
     m_followEnd = true;
-    m_shownValid = false;
-    updateScrollBar();
-    viewport()->update();
+    changed();
 }
 
 QString ResponseView::text() const {
@@ -96,12 +105,9 @@ QString ResponseView::text() const {
 }
 
 void ResponseView::caretToEnd() {
-    const Position end{lastLine(), int(m_lines.back().size())};
-    m_anchor = m_cursor = end;
+    // A selection the user is making stays: only the view moves to the newest text.
     m_followEnd = true;
-    m_shownValid = false;
-    updateScrollBar();
-    viewport()->update();
+    changed();
 }
 
 bool ResponseView::atEnd() const {

@@ -11,6 +11,8 @@ class QTextLayout;
 /// The response field: a read-only, multi-line view of received text with a vertical scroll
 /// bar. It keeps lines, not a rich-text document, and lays out only the lines it shows, so
 /// appending costs the same however long the session has run and however fast text comes.
+/// Changes to the text are shown at the next refresh(), which the window calls once per
+/// display frame, not once per read.
 /// Text can be selected with the mouse and copied. Beyond kLimit characters the oldest whole
 /// lines are dropped, keeping at least the newest kKept.
 class ResponseView : public QAbstractScrollArea {
@@ -33,6 +35,8 @@ public:
     qsizetype characterCount() const { return m_characters + qsizetype(m_lines.size()) - 1; }
     /// Puts the caret after the last character and scrolls to show it.
     void caretToEnd();
+    /// Shows what changed since the last refresh.
+    void refresh();
     /// True while the view follows the newest text.
     bool atEnd() const;
 
@@ -65,6 +69,7 @@ private:
     };
 
     void trim();
+    void changed();
     void updateScrollBar();
     void layOutShownLines();
     void clearShownLines();
@@ -82,4 +87,5 @@ private:
     Position m_cursor;
     std::vector<ShownLine> m_shown;
     bool m_shownValid = false;
+    bool m_changed = false;
 };

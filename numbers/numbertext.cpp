@@ -129,6 +129,13 @@ QString numberText(double value) {
     if (value == 0.0) {
         return QStringLiteral("0"); // also for -0
     }
+    // The 15 digits of the very largest doubles round up beyond the double range, and such a
+    // text would not read as a number again; they are written as the largest that does.
+    constexpr double kLargestWritable = 1.79769313486231e308;
+    if (std::abs(value) > kLargestWritable && std::isfinite(value)) {
+        return value < 0 ? QStringLiteral("-1.79769313486231E+308")
+                         : QStringLiteral("1.79769313486231E+308");
+    }
     char buffer[64];
     const auto [last, error] =
         std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::general, 15);

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -26,16 +27,14 @@ void DrawBox::setModel(const plot::PlotModel* model) {
     update();
 }
 
-void DrawBox::modelChanged() {
-    if (!m_repaintAsked) {
-        m_repaintAsked = true;
+void DrawBox::refresh() {
+    if (std::exchange(m_changed, false)) {
         update();
     }
 }
 
 void DrawBox::paintEvent(QPaintEvent*) {
     using plot::PlotModel;
-    m_repaintAsked = false;
     QPainter painter(this);
     painter.fillRect(rect(), palette().window());
     if (!m_model) {

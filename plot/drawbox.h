@@ -16,14 +16,15 @@ public:
 
     void setModel(const plot::PlotModel* model);
 
-    /// The model changed: repaint with the next frame. Asking again before that frame costs
-    /// nothing, which matters when a burst plots a thousand samples between two frames.
-    void modelChanged();
+    /// The model changed; refresh() repaints. Marking it again before then costs nothing,
+    /// which matters when a burst plots a thousand samples between two display frames.
+    void modelChanged() { m_changed = true; }
+    void refresh();
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
     const plot::PlotModel* m_model = nullptr;
-    bool m_repaintAsked = false;
+    bool m_changed = false;
 };

@@ -33,6 +33,9 @@ void PlotModel::plotSample(double value, const std::function<void(qint64 positio
     m_plotX += kStep;
     m_plotY = clampedHeight(static_cast<double>(innerHeight()) - value);
 
+    if (m_strokes.size() >= kMaxStrokes) {
+        forgetOldest(kMaxStrokes / 10);
+    }
     if (m_strokes.empty() || previousX < m_strokes.back().x) {
         m_runStarts.push_back(m_strokes.size());
     }
@@ -45,6 +48,20 @@ void PlotModel::plotSample(double value, const std::function<void(qint64 positio
         m_scroll.value = m_scroll.maximum;
         scrollDrawBox();
     }
+}
+
+void PlotModel::forgetOldest(std::size_t count) {
+    count = std::min(count, m_strokes.size());
+    m_strokes.erase(m_strokes.begin(), m_strokes.begin() + static_cast<std::ptrdiff_t>(count));
+    // Runs that began among the forgotten strokes now begin at the first one kept.
+    std::vector<std::size_t> runs;
+    for (const std::size_t start : m_runStarts) {
+        const std::size_t moved = start > count ? start - count : 0;
+        if (moved < m_strokes.size() && (runs.empty() || runs.back() != moved)) {
+            runs.push_back(moved);
+        }
+    }
+    m_runStarts = std::move(runs);
 }
 
 void PlotModel::scrollDrawBox() {

@@ -33,6 +33,9 @@ public:
     static constexpr qint64 kBorder = 15;       ///< the box's border on each side
     static constexpr qint64 kFrameWidth = 4575; ///< outer width of the frame around the box
     static constexpr qint64 kBoxHeight = 2775;  ///< outer height of the box
+    /// The chart keeps the newest million points (16 MB, eleven days at one sample a second,
+    /// fourteen minutes at the full 256000-baud line rate); older points leave the drawing.
+    static constexpr std::size_t kMaxStrokes = 1'000'000;
 
     explicit PlotModel(ScrollState scroll = {});
 
@@ -67,6 +70,8 @@ public:
                          const std::function<void(const PlotStroke&)>& visit) const;
 
 private:
+    void forgetOldest(std::size_t count);
+
     qint64 m_plotX = 0;
     qint16 m_plotY = 0;
     qint64 m_outerWidth = kFrameWidth;

@@ -34,6 +34,21 @@ SamplePlot::SamplePlot(frmMain& window, QString logPath)
     connect(m_ui.cmdDraw, &QPushButton::clicked, this, &SamplePlot::cmdDraw_Click);
     connect(m_ui.cmdClearDrawBox, &QPushButton::clicked, this, &SamplePlot::cmdClearDrawBox_Click);
     connect(m_ui.DrawSclBar, &QScrollBar::valueChanged, this, &SamplePlot::DrawSclBar_Change);
+    connect(&m_window, &frmMain::frameDue, this, &SamplePlot::showFrame);
+}
+
+void SamplePlot::changed() {
+    if (m_drawBox) {
+        m_drawBox->modelChanged();
+    }
+    m_window.requestFrame();
+}
+
+void SamplePlot::showFrame() {
+    showScrollState();
+    if (m_drawBox) {
+        m_drawBox->refresh();
+    }
 }
 
 void SamplePlot::PlotSample() {
@@ -42,17 +57,12 @@ void SamplePlot::PlotSample() {
         return;
     }
     m_model.plotSample(*value, [this](qint64 position) { LogSample(position); });
-    showScrollState();
-    if (m_drawBox) {
-        m_drawBox->modelChanged();
-    }
+    changed();
 }
 
 void SamplePlot::ScrollDrawBox() {
     m_model.scrollDrawBox();
-    if (m_drawBox) {
-        m_drawBox->modelChanged();
-    }
+    changed();
 }
 
 void SamplePlot::DrawSclBar_Change(int value) {
@@ -68,10 +78,7 @@ void SamplePlot::cmdDraw_Click() {
 
 void SamplePlot::cmdClearDrawBox_Click() {
     m_model.clearDrawBox();
-    showScrollState();
-    if (m_drawBox) {
-        m_drawBox->modelChanged();
-    }
+    changed();
 }
 
 void SamplePlot::showScrollState() {
@@ -80,8 +87,12 @@ void SamplePlot::showScrollState() {
         return;
     }
     const QSignalBlocker quiet(bar); // the model has already placed the box
-    bar->setPageStep(m_model.scroll().pageStep);
-    bar->setValue(m_model.scroll().value);
+    if (bar->pageStep() != m_model.scroll().pageStep) {
+        bar->setPageStep(m_model.scroll().pageStep);
+    }
+    if (bar->value() != m_model.scroll().value) {
+        bar->setValue(m_model.scroll().value);
+    }
 }
 
 void SamplePlot::LogSample(qint64 position) {

@@ -34,6 +34,9 @@ public:
 
 private:
     void DrawSclBar_Change(int value);
+    /// The chart changed: shown with the next display frame, not at every sample.
+    void changed();
+    void showFrame();
     void showScrollState();
 
     frmMain& m_window;

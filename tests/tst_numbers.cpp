@@ -98,6 +98,10 @@ void NumbersTest::numberForm_data() {
     QTest::newRow("0.0001") << 0.0001 << "0.0001";
     QTest::newRow("0.00001") << 0.00001 << "1E-05";
     QTest::newRow("huge") << 1e308 << "1E+308";
+    QTest::newRow("largest double reads back")
+        << std::numeric_limits<double>::max() << "1.79769313486231E+308";
+    QTest::newRow("most negative double")
+        << std::numeric_limits<double>::lowest() << "-1.79769313486231E+308";
     QTest::newRow("tiny") << 4.9e-324 << "4.94065645841247E-324";
     QTest::newRow("binary fraction noise") << 0.1 + 0.2 << "0.3";
     QTest::newRow("position") << 16400.0 << "16400";

@@ -53,6 +53,7 @@ private slots:
     void positionsPassSixteenBits();
     void farValuesAreClampedAndDrawn();
     void visibleStrokesOnly();
+    void keepsTheNewestMillionPoints();
 
     void logLine_data();
     void logLine();
@@ -221,6 +222,23 @@ void PlotTest::visibleStrokesOnly() {
     QCOMPARE(shown.first().x, 100000);
     QCOMPARE(shown.last().x, 104600);
     QCOMPARE(shown.size(), 24);
+}
+
+void PlotTest::keepsTheNewestMillionPoints() {
+    PlotModel model;
+    plotSamples(model, int(PlotModel::kMaxStrokes) + 5);
+    QVERIFY(model.strokeCount() <= PlotModel::kMaxStrokes);
+    QVERIFY(model.strokeCount() >= PlotModel::kMaxStrokes * 9 / 10);
+    // The newest points are all there and found where they are; the oldest are gone.
+    const qint64 last = model.plotX();
+    const QList<PlotStroke> newest = strokesIn(model, last - 1000, last);
+    QCOMPARE(newest.size(), 6);
+    QCOMPARE(newest.last().x, last);
+    QVERIFY(strokesIn(model, 0, 4545).isEmpty());
+    // After Clear Draw the chart starts again and is found as before.
+    model.clearDrawBox();
+    plotSamples(model, 3);
+    QCOMPARE(strokesIn(model, 0, 1000).size(), 3);
 }
 
 void PlotTest::logLine_data() {

@@ -19,6 +19,8 @@ public:
 
     /// Writes bytes as the device sends them.
     bool write(const QByteArray& bytes);
+    /// Writes what the terminal takes now, without waiting; how many bytes that was.
+    qsizetype writeSome(QByteArrayView bytes);
 
     /// Reads what the program has written, waiting up to timeoutMs for the first bytes and
     /// then taking whatever follows without a pause.
@@ -28,8 +30,15 @@ public:
     /// looks to the program: the other end goes away in another process.
     void unplug();
 
+    /// Hands the device end to a child process that writes the bytes as fast as the program
+    /// takes them and then goes away in the middle of its stream, as a cable pulled during
+    /// a burst. Returns at once; waitForDevice() waits for the child to end.
+    void burstThenUnplug(const QByteArray& bytes, qsizetype unplugAfter);
+    void waitForDevice();
+
 private:
     int m_device = -1;     // the device end (master)
     int m_programEnd = -1; // kept open so the terminal survives until the program opens it
+    int m_child = -1;
     QString m_path;
 };

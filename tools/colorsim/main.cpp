@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <optional>
 #include <poll.h>
 #include <pty.h>
 #include <termios.h>
@@ -117,6 +118,20 @@ public:
         return !(state.revents & POLLHUP);
     }
 
+    /// True once the port has been open for a moment: a program sets up the line right after
+    /// opening it, and what came in between could be half a line. Starting on a line boundary
+    /// after that makes every line the sensor counts as sent one the program can see whole.
+    bool heard() {
+        if (!listened()) {
+            m_openSince.reset();
+            return false;
+        }
+        if (!m_openSince) {
+            m_openSince = Clock::now();
+        }
+        return secondsSince(*m_openSince) >= kSettleSeconds;
+    }
+
     /// Writes all of it while the port stays open, waiting when the program reads slower
     /// than this writes. False when the port closed (or a stop was asked) first.
     bool write(const QByteArray& bytes) {
@@ -166,8 +181,11 @@ public:
     long long bytesReceived = 0;
 
 private:
+    static constexpr double kSettleSeconds = 0.1;
+
     int m_master;
     QByteArray m_pendingEcho;
+    std::optional<Clock::time_point> m_openSince;
 };
 
 } // namespace
@@ -217,13 +235,15 @@ int main(int argc, char* argv[]) {
     colorsim::SampleCycle samples(options.seed);
     long long lines = 0;      // said, heard or not
     long long linesHeard = 0; // written whole while the port was open
+    long long bytesSaid = 0;  // what the pace counts, heard or not
     const auto sendLine = [&]() {
         QByteArray bytes = colorsim::readingLine(samples.next().second);
         if (options.garbage > 0 && samples.random().bounded(100.0) < options.garbage) {
             bytes += samples.garbage(options.markersInGarbage);
         }
         ++lines;
-        if (device.listened() && device.write(bytes)) {
+        bytesSaid += bytes.size();
+        if (device.heard() && device.write(bytes)) {
             ++linesHeard;
         }
     };
@@ -234,7 +254,7 @@ int main(int argc, char* argv[]) {
 
     const Clock::time_point start = Clock::now();
     // The burst goes to the first program that opens the port.
-    while (options.burst > 0 && !device.listened() && !finished(start)) {
+    while (options.burst > 0 && !device.heard() && !finished(start)) {
         ::usleep(20000);
     }
     while (device.bytesSent < options.burst && !finished(start)) {
@@ -244,11 +264,11 @@ int main(int argc, char* argv[]) {
     }
 
     // The pace: a line at every step of the rate, or bytes as a line at that speed carries them.
-    const long long burstBytes = device.bytesSent;
+    const long long burstBytes = bytesSaid;
     const Clock::time_point paced = Clock::now();
     const auto due = [&]() {
         if (options.baud > 0) {
-            return double(device.bytesSent - burstBytes) / (double(options.baud) / 10.0);
+            return double(bytesSaid - burstBytes) / (double(options.baud) / 10.0);
         }
         return options.rate > 0 ? double(lines) / options.rate : 1e300;
     };
