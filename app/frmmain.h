@@ -7,6 +7,7 @@
 #include "windowcontrols.h"
 #include "windowlayout.h"
 
+#include <QElapsedTimer>
 #include <QMainWindow>
 
 #include <optional>
@@ -54,7 +55,11 @@ public:
     /// between: a thousand samples a second must not mean a thousand repaints. Asks for the
     /// next frame; frameDue() is emitted when it comes.
     void requestFrame();
+    /// A change after a quiet time shows within kFrameMs; while the device keeps talking,
+    /// frames come every kBusyFrameMs: a stream that fills the field faster than anyone reads
+    /// it needs no more, and every frame costs a repaint.
     static constexpr int kFrameMs = 33;
+    static constexpr int kBusyFrameMs = 100;
 
     /// True while a modal box waits for the user.
     bool isShowingBox() const { return m_boxesOpen > 0; }
@@ -155,5 +160,6 @@ private:
     terminal::CaptureMachine m_capture;
     std::optional<HeldTexts> m_held;
     QTimer* m_frame = nullptr; // a child: the next display frame
+    QElapsedTimer m_sinceFrame;
     CaptureHooks m_captureHooks{*this};
 };

@@ -253,12 +253,15 @@ void frmMain::holdSampleTexts() {
 }
 
 void frmMain::requestFrame() {
-    if (!m_frame->isActive()) {
-        m_frame->start();
+    if (m_frame->isActive()) {
+        return;
     }
+    const bool busy = m_sinceFrame.isValid() && m_sinceFrame.elapsed() < 2 * kBusyFrameMs;
+    m_frame->start(busy ? kBusyFrameMs : kFrameMs);
 }
 
 void frmMain::showFrame() {
+    m_sinceFrame.start();
     showHeldTexts();
     if (m_controls.txtResponse) {
         m_controls.txtResponse->refresh();

@@ -60,9 +60,36 @@ bool beyondDoubleRange(const std::string& text) {
     return firstDigit + exponent > 0;
 }
 
+// Whole numbers of up to 15 digits, as the sensor sends them, are exact in a double: they
+// need no general conversion. The receive path asks for them after every character.
+std::optional<double> wholeNumber(QStringView text) {
+    if (text.isEmpty() || text.size() > 16) {
+        return std::nullopt;
+    }
+    qsizetype i = 0;
+    const bool negative = text[0] == u'-';
+    if (negative || text[0] == u'+') {
+        ++i;
+    }
+    if (i == text.size()) {
+        return std::nullopt;
+    }
+    qint64 value = 0;
+    for (; i < text.size(); ++i) {
+        if (!isDigit(text[i])) {
+            return std::nullopt;
+        }
+        value = value * 10 + (text[i].unicode() - u'0');
+    }
+    return negative ? -double(value) : double(value);
+}
+
 } // namespace
 
 std::optional<double> toNumber(QStringView text) {
+    if (const auto whole = wholeNumber(text)) {
+        return whole;
+    }
     qsizetype begin = 0;
     qsizetype end = text.size();
     while (begin < end && isBlank(text[begin])) {

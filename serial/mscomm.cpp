@@ -5,6 +5,12 @@
 
 #include <QMetaObject>
 
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <unistd.h>
+#endif
+
 #include <utility>
 
 using serial::LineSettings;
@@ -82,6 +88,13 @@ bool meansDeviceGone(QSerialPort::SerialPortError error) {
 MSComm::MSComm(QObject* parent) : QObject(parent) {
     connect(&m_port, &QSerialPort::readyRead, this, &MSComm::readArrived);
     connect(&m_port, &QSerialPort::errorOccurred, this, &MSComm::portErrorOccurred);
+    m_readPace.setSingleShot(true);
+    connect(&m_readPace, &QTimer::timeout, this, &MSComm::takeWaitingBytes);
+#ifdef Q_OS_UNIX
+    // Qt then takes one byte and leaves the rest in the driver until it is read; this control
+    // reads the rest itself, all at once, at its own pace (takeWaitingBytes).
+    m_port.setReadBufferSize(1);
+#endif
 }
 
 MSComm::~MSComm() {
@@ -121,6 +134,7 @@ QString MSComm::deviceName() const {
 
 CommError MSComm::setPortOpen(bool open) {
     if (!open) {
+        m_readPace.stop();
         m_port.close();
         m_received.clear();
         return {};
@@ -208,7 +222,9 @@ CommError MSComm::setOutput(const QByteArray& data) {
 
 QByteArray MSComm::Input() {
     if (PortOpen()) {
-        m_received += m_port.readAll();
+        if (const QString lost = drainPort(); !lost.isEmpty()) {
+            deviceGone(lost);
+        }
     }
     return std::exchange(m_received, {});
 }
@@ -238,7 +254,25 @@ void MSComm::raiseWaitingEvents() {
 }
 
 void MSComm::readArrived() {
-    m_received += m_port.readAll();
+    const qint64 since = m_sinceRead.isValid() ? m_sinceRead.elapsed() : kReadPaceMs;
+    if (since >= kReadPaceMs || m_lastReadWasMuch) {
+        takeWaitingBytes();
+    } else if (!m_readPace.isActive()) {
+        m_readPace.start(int(kReadPaceMs - since));
+    }
+}
+
+void MSComm::takeWaitingBytes() {
+    m_readPace.stop();
+    if (!PortOpen()) {
+        return;
+    }
+    m_sinceRead.start();
+    const qsizetype before = m_received.size();
+    if (const QString lost = drainPort(); !lost.isEmpty()) {
+        deviceGone(lost);
+    }
+    m_lastReadWasMuch = m_received.size() - before >= kMuchWaiting;
     if (m_holdDepth > 0 || m_received.isEmpty()) {
         return;
     }
@@ -246,13 +280,50 @@ void MSComm::readArrived() {
     emit OnComm();
 }
 
+QString MSComm::drainPort() {
+    // What Qt holds came first; reading it lets Qt watch the port again once this returns.
+    m_received += m_port.readAll();
+#ifdef Q_OS_UNIX
+    const int handle = static_cast<int>(m_port.handle());
+    char chunk[65536];
+    for (;;) {
+        const ssize_t n = ::read(handle, chunk, sizeof chunk);
+        if (n > 0) {
+            m_received.append(chunk, n);
+            // A device still sending keeps a read busy with crumbs; what comes meanwhile is
+            // taken at the next pace, unless this read filled the whole chunk.
+            if (n < ssize_t(sizeof chunk)) {
+                break;
+            }
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        // 0: nothing more now (the line is set to return at once); EIO and the like: the
+        // device hung up or the adapter was unplugged.
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            return QString::fromLocal8Bit(std::strerror(errno));
+        }
+        break;
+    }
+#endif
+    return {};
+}
+
 void MSComm::portErrorOccurred(QSerialPort::SerialPortError error) {
-    if (!meansDeviceGone(error) || !PortOpen() || m_closingLostPort) {
+    if (meansDeviceGone(error)) {
+        deviceGone(m_port.errorString());
+    }
+}
+
+void MSComm::deviceGone(const QString& reason) {
+    if (!PortOpen() || m_closingLostPort) {
         return;
     }
     // Closing inside Qt's own read notification is not safe; close once, right after it.
     m_closingLostPort = true;
-    m_lostReason = m_port.errorString();
+    m_lostReason = reason;
     QMetaObject::invokeMethod(this, &MSComm::closeLostPort, Qt::QueuedConnection);
 }
 
@@ -263,7 +334,8 @@ void MSComm::closeLostPort() {
         return;
     }
     // What arrived before the device went away is still shown and captured.
-    m_received += m_port.readAll();
+    (void)drainPort();
+    m_readPace.stop();
     m_port.close();
     m_port.clearError();
     if (m_lostReason.isEmpty()) {

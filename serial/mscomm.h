@@ -3,9 +3,11 @@
 #include "linesettings.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSerialPort>
 #include <QString>
+#include <QTimer>
 
 /// An error of the serial control: a non-zero number and a description for the user.
 struct CommError {
@@ -29,6 +31,13 @@ public:
     /// that arrive while the window is busy are kept, not dropped.
     static constexpr int InBufferSize = 1024;
     static constexpr int OutBufferSize = 512;
+
+    /// Received bytes are taken from the port at most this often while they trickle in: a
+    /// device that sends a line at a time would otherwise wake the program for every line.
+    /// After a read that found much waiting, the next one comes at once, so that a burst is
+    /// never held up by the pace.
+    static constexpr int kReadPaceMs = 20;
+    static constexpr int kMuchWaiting = 1024;
 
     enum ErrorNumber {
         comInvalidPropertyValue = 380,
@@ -82,6 +91,10 @@ signals:
 
 private:
     void readArrived();
+    void takeWaitingBytes();
+    /// Moves every byte the port holds into what Input returns; why not, if the device has gone.
+    QString drainPort();
+    void deviceGone(const QString& reason);
     void portErrorOccurred(QSerialPort::SerialPortError error);
     void closeLostPort();
     void raiseWaitingEvents();
@@ -89,6 +102,9 @@ private:
     CommError configureOpenPort();
 
     QSerialPort m_port;
+    QTimer m_readPace;
+    QElapsedTimer m_sinceRead;
+    bool m_lastReadWasMuch = false;
     int m_commPort = 1;
     serial::LineSettings m_settings;
     QByteArray m_received;

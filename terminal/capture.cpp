@@ -21,16 +21,18 @@ void CaptureMachine::feed(QStringView text, SampleFields& fields, CaptureListene
         if (c == u'\n' || c == u'\r') {
             continue;
         }
+        // Emptied by truncating, not clearing: the field keeps its buffer for the next
+        // reading, which saves an allocation for every marker of a fast stream.
         if (c == u'R') {
             listener.redMarker(fields);
             m_countR = kCounterStart;
-            fields.red.clear();
+            fields.red.truncate(0);
         } else if (c == u'G') {
             m_countG = kCounterStart;
-            fields.green.clear();
+            fields.green.truncate(0);
         } else if (c == u'B') {
             m_countB = kCounterStart;
-            fields.blue.clear();
+            fields.blue.truncate(0);
         }
         if (capturing(m_countR)) {
             fields.red.append(c);

@@ -20,13 +20,15 @@ QChar shown(char16_t code) {
 } // namespace
 
 QString ResponseText::render(QStringView received) {
-    QString text;
-    text.reserve(received.size() + received.size() / kLongestLine + 1);
+    // Written straight into a buffer of the largest size it can take: this runs for every
+    // byte the device sends.
+    QString text(received.size() + received.size() / kLongestLine + 1, Qt::Uninitialized);
+    QChar* out = text.data();
     for (const QChar c : received) {
         const char16_t code = c.unicode();
         if (code == u'\n') {
             if (!m_afterCarriageReturn) {
-                text.append(u'\n');
+                *out++ = u'\n';
             }
             m_afterCarriageReturn = false;
             m_lineLength = 0;
@@ -34,18 +36,19 @@ QString ResponseText::render(QStringView received) {
         }
         m_afterCarriageReturn = false;
         if (code == u'\r') {
-            text.append(u'\n');
+            *out++ = u'\n';
             m_afterCarriageReturn = true;
             m_lineLength = 0;
             continue;
         }
         if (m_lineLength == kLongestLine) {
-            text.append(u'\n');
+            *out++ = u'\n';
             m_lineLength = 0;
         }
-        text.append(code == u'\t' ? c : shown(code));
+        *out++ = (code >= 0x20 && code < 0x7F) || code == u'\t' ? c : shown(code);
         ++m_lineLength;
     }
+    text.truncate(out - text.constData());
     return text;
 }
 

@@ -30,6 +30,7 @@ struct Options {
     double rate = 4;     // reading lines per second
     long long baud = 0;  // when set: a continuous stream at this line speed (8N1)
     long long burst = 0; // bytes of readings sent first, as fast as they are taken
+    double wait = 0;     // seconds of silence after the port opens, before the burst
     double garbage = 0;  // percent of lines followed by random bytes
     bool markersInGarbage = false;
     long long count = 0; // lines to send, 0 for no end
@@ -49,7 +50,9 @@ void usage() {
                  "  --rate N        reading lines per second (default 4; 0 sends none)\n"
                  "  --baud N        instead a continuous stream as fast as N baud carries (8N1)\n"
                  "  --burst N       first N bytes of readings as fast as they are taken, to the\n"
-                 "                  first program that opens the port\n"
+                 "                  first program that opens the port; 'burst done' on standard\n"
+                 "                  output when it is written\n"
+                 "  --wait S        S seconds of silence after the port opens, before the burst\n"
                  "  --garbage P     random bytes after P percent of the lines\n"
                  "  --markers       let the random bytes hold R, G and B too\n"
                  "  --count N       stop after N lines (heard or not)\n"
@@ -82,6 +85,8 @@ bool parse(int argc, char* argv[], Options& options) {
             options.baud = std::atoll(text);
         } else if (name == "--burst") {
             options.burst = std::atoll(text);
+        } else if (name == "--wait") {
+            options.wait = std::atof(text);
         } else if (name == "--garbage") {
             options.garbage = std::atof(text);
         } else if (name == "--count") {
@@ -257,10 +262,17 @@ int main(int argc, char* argv[]) {
     while (options.burst > 0 && !device.heard() && !finished(start)) {
         ::usleep(20000);
     }
+    if (options.burst > 0 && options.wait > 0) {
+        ::usleep(static_cast<useconds_t>(options.wait * 1e6));
+    }
     while (device.bytesSent < options.burst && !finished(start)) {
         sendLine();
         device.answer();
         device.sendEcho();
+    }
+    if (options.burst > 0) {
+        std::printf("burst done\n");
+        std::fflush(stdout);
     }
 
     // The pace: a line at every step of the rate, or bytes as a line at that speed carries them.
