@@ -108,7 +108,8 @@ protected:
     /// finished sample goes here.
     virtual void redMarkerReceived(const terminal::SampleFields& fields);
     /// A received character other than a line break has been handled completely.
-    virtual void receivedCharacterHandled(const terminal::SampleFields& fields);
+    /// changed: the fields it changed (terminal::CaptureListener::Changed).
+    virtual void receivedCharacterHandled(const terminal::SampleFields& fields, unsigned changed);
     /// The received text of one event has been handled and the fields show its result.
     virtual void receiveEventHandled();
 
@@ -141,8 +142,8 @@ private:
         void redMarker(const terminal::SampleFields& fields) override {
             m_window.redMarkerReceived(fields);
         }
-        void characterHandled(const terminal::SampleFields& fields) override {
-            m_window.receivedCharacterHandled(fields);
+        void characterHandled(const terminal::SampleFields& fields, unsigned changed) override {
+            m_window.receivedCharacterHandled(fields, changed);
         }
 
     private:

@@ -292,13 +292,13 @@ void frmMain::receive(const QByteArray& input) {
     m_capture.feed(text, m_held->readings, m_captureHooks);
     // The field is appended once per read, however many characters came.
     if (m_controls.txtResponse) {
-        m_controls.txtResponse->append(m_responseText.render(text));
+        m_controls.txtResponse->append(QByteArrayView(m_responseText.lines(input)));
     }
     receiveEventHandled();
 }
 
 void frmMain::redMarkerReceived(const terminal::SampleFields&) {}
 
-void frmMain::receivedCharacterHandled(const terminal::SampleFields&) {}
+void frmMain::receivedCharacterHandled(const terminal::SampleFields&, unsigned) {}
 
 void frmMain::receiveEventHandled() {}

@@ -1,5 +1,7 @@
 #include "responseview.h"
 
+#include "responsetext.h"
+
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -33,28 +35,41 @@ ResponseView::~ResponseView() {
     clearShownLines();
 }
 
-const QString& ResponseView::lineText(qint64 line) const {
-    return m_lines[static_cast<std::size_t>(line - m_dropped)];
+QByteArrayView ResponseView::lineBytes(qint64 line) const {
+    const auto index = static_cast<std::size_t>(line - m_dropped);
+    const qsizetype begin = m_lineStart[index];
+    const qsizetype end = index + 1 < m_lineStart.size() ? m_lineStart[index + 1] : m_bytes.size();
+    return QByteArrayView(m_bytes).sliced(begin, end - begin);
 }
 
-void ResponseView::append(QStringView text) {
-    if (text.isEmpty()) {
+QString ResponseView::lineText(qint64 line) const {
+    return terminal::ResponseText::shown(lineBytes(line));
+}
+
+void ResponseView::append(QByteArrayView bytes) {
+    if (bytes.isEmpty()) {
         return;
     }
     qsizetype start = 0;
-    while (start <= text.size()) {
-        const qsizetype end = text.indexOf(u'\n', start);
-        const QStringView piece = text.mid(start, (end < 0 ? text.size() : end) - start);
-        m_lines.back().append(piece);
-        m_characters += piece.size();
+    for (;;) {
+        const qsizetype end = bytes.indexOf('\n', start);
+        m_bytes.append(bytes.sliced(start, (end < 0 ? bytes.size() : end) - start));
         if (end < 0) {
             break;
         }
-        m_lines.emplace_back();
+        m_lineStart.push_back(quint32(m_bytes.size()));
         start = end + 1;
     }
     trim();
     changed();
+}
+
+void ResponseView::append(QStringView text) {
+    QByteArray bytes(text.size(), Qt::Uninitialized);
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        bytes[i] = static_cast<char>(text[i].unicode());
+    }
+    append(QByteArrayView(bytes));
 }
 
 void ResponseView::changed() {
@@ -73,10 +88,17 @@ void ResponseView::trim() {
     if (characterCount() <= kLimit) {
         return;
     }
-    while (m_lines.size() > 1 && characterCount() - m_lines.front().size() - 1 >= kKept) {
-        m_characters -= m_lines.front().size();
-        m_lines.pop_front();
+    while (m_lineStart.size() > 1 && characterCount() - lineLength(firstLine()) - 1 >= kKept) {
+        m_lineStart.pop_front();
         ++m_dropped;
+    }
+    // The dropped lines' bytes go once they are most of the buffer.
+    const quint32 unused = m_lineStart.front();
+    if (unused > m_bytes.size() / 2) {
+        m_bytes.remove(0, unused);
+        for (quint32& start : m_lineStart) {
+            start -= unused;
+        }
     }
     const Position first{firstLine(), 0};
     m_anchor = std::max(m_anchor, first);
@@ -84,9 +106,9 @@ void ResponseView::trim() {
 }
 
 void ResponseView::clear() {
-    m_dropped += qint64(m_lines.size());
-    m_lines = {QString()};
-    m_characters = 0;
+    m_dropped += qint64(m_lineStart.size());
+    m_lineStart = {0};
+    m_bytes.clear();
     m_anchor = m_cursor = {firstLine(), 0};
     m_followEnd = true;
     changed();
@@ -95,11 +117,11 @@ void ResponseView::clear() {
 QString ResponseView::text() const {
     QString all;
     all.reserve(characterCount());
-    for (std::size_t i = 0; i < m_lines.size(); ++i) {
-        if (i > 0) {
+    for (qint64 line = firstLine(); line <= lastLine(); ++line) {
+        if (line > firstLine()) {
             all.append(u'\n');
         }
-        all.append(m_lines[i]);
+        all.append(lineText(line));
     }
     return all;
 }
@@ -117,7 +139,7 @@ bool ResponseView::atEnd() const {
 void ResponseView::updateScrollBar() {
     QScrollBar* bar = verticalScrollBar();
     const QSignalBlocker quiet(bar);
-    const int lines = int(std::min<std::size_t>(m_lines.size(), INT_MAX));
+    const int lines = int(std::min<std::size_t>(m_lineStart.size(), INT_MAX));
     const int perPage =
         std::max(1, viewport()->height() / std::max(1, fontMetrics().lineSpacing()));
     bar->setRange(0, std::max(0, lines - 1));
@@ -211,8 +233,7 @@ void ResponseView::paintEvent(QPaintEvent*) {
         QList<QTextLayout::FormatRange> selection;
         if (from != to && shown.line >= from.line && shown.line <= to.line) {
             const int start = shown.line == from.line ? from.column : 0;
-            const int end =
-                shown.line == to.line ? to.column : int(lineText(shown.line).size()) + 1;
+            const int end = shown.line == to.line ? to.column : lineLength(shown.line) + 1;
             QTextLayout::FormatRange range;
             range.start = start;
             range.length = std::max(0, end - start);
@@ -244,7 +265,7 @@ ResponseView::Position ResponseView::positionAt(const QPoint& point) {
             }
         }
     }
-    return {m_shown.back().line, int(lineText(m_shown.back().line).size())};
+    return {m_shown.back().line, lineLength(m_shown.back().line)};
 }
 
 void ResponseView::mousePressEvent(QMouseEvent* event) {
@@ -275,7 +296,7 @@ QString ResponseView::selectedText() const {
     }
     QString selected;
     for (qint64 line = from.line; line <= to.line; ++line) {
-        const QString& text = lineText(line);
+        const QString text = lineText(line);
         const int start = line == from.line ? from.column : 0;
         const int end = line == to.line ? to.column : int(text.size());
         selected += text.mid(start, end - start);
@@ -288,7 +309,7 @@ QString ResponseView::selectedText() const {
 
 void ResponseView::selectAll() {
     m_anchor = {firstLine(), 0};
-    m_cursor = {lastLine(), int(m_lines.back().size())};
+    m_cursor = {lastLine(), lineLength(lastLine())};
     viewport()->update();
 }
 

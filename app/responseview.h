@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAbstractScrollArea>
+#include <QByteArray>
 #include <QString>
 
 #include <deque>
@@ -9,8 +10,10 @@
 class QTextLayout;
 
 /// The response field: a read-only, multi-line view of received text with a vertical scroll
-/// bar. It keeps lines, not a rich-text document, and lays out only the lines it shows, so
-/// appending costs the same however long the session has run and however fast text comes.
+/// bar. It keeps the received bytes themselves, one byte a character, with where each line
+/// begins, and lays out only the lines it shows (turning control bytes into their symbols
+/// then), so appending costs the same however long the session has run and however fast
+/// text comes, and a megabyte of text takes about a megabyte of memory.
 /// Changes to the text are shown at the next refresh(), which the window calls once per
 /// display frame, not once per read.
 /// Text can be selected with the mouse and copied. Beyond kLimit characters the oldest whole
@@ -25,14 +28,17 @@ public:
     explicit ResponseView(QWidget* parent = nullptr);
     ~ResponseView() override;
 
-    /// Adds text after the last character; "\n" starts a new line.
-    void append(QStringView text);
+    /// Adds received bytes after the last character; "\n" starts a new line.
+    void append(QByteArrayView bytes);
+    void append(QStringView text); ///< Latin-1 text
     /// Empties the field.
     void clear();
     /// Everything the field holds, lines joined by "\n".
     QString text() const;
     /// Characters held, line breaks counted as one each.
-    qsizetype characterCount() const { return m_characters + qsizetype(m_lines.size()) - 1; }
+    qsizetype characterCount() const {
+        return m_bytes.size() - m_lineStart.front() + qsizetype(m_lineStart.size()) - 1;
+    }
     /// Puts the caret after the last character and scrolls to show it.
     void caretToEnd();
     /// Shows what changed since the last refresh.
@@ -76,12 +82,14 @@ private:
     QTextLayout* layOut(qint64 line) const;
     Position positionAt(const QPoint& point);
     qint64 firstLine() const { return m_dropped; }
-    qint64 lastLine() const { return m_dropped + qint64(m_lines.size()) - 1; }
-    const QString& lineText(qint64 line) const;
+    qint64 lastLine() const { return m_dropped + qint64(m_lineStart.size()) - 1; }
+    QByteArrayView lineBytes(qint64 line) const;
+    int lineLength(qint64 line) const { return int(lineBytes(line).size()); }
+    QString lineText(qint64 line) const;
 
-    std::deque<QString> m_lines{QString()}; // never empty: the last line is still open
-    qsizetype m_characters = 0;             // without line breaks
-    qint64 m_dropped = 0;                   // lines dropped from the front so far
+    QByteArray m_bytes;                 // the lines one after the other, without breaks
+    std::deque<quint32> m_lineStart{0}; // where each kept line begins; the last is open
+    qint64 m_dropped = 0;               // lines dropped from the front so far
     bool m_followEnd = true;
     Position m_anchor;
     Position m_cursor;

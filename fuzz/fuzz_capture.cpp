@@ -14,7 +14,16 @@ struct Recorder : terminal::CaptureListener {
     QList<terminal::SampleFields> atRed;
     QList<terminal::SampleFields> perChar;
     void redMarker(const terminal::SampleFields& fields) override { atRed << fields; }
-    void characterHandled(const terminal::SampleFields& fields) override { perChar << fields; }
+    void characterHandled(const terminal::SampleFields& fields, unsigned changed) override {
+        // What the machine says it changed is what changed.
+        if (!perChar.isEmpty()) {
+            const terminal::SampleFields& before = perChar.back();
+            check(bool(changed & RedChanged) == (before.red != fields.red));
+            check(bool(changed & GreenChanged) == (before.green != fields.green));
+            check(bool(changed & BlueChanged) == (before.blue != fields.blue));
+        }
+        perChar << fields;
+    }
 };
 
 void check(bool condition) {

@@ -23,30 +23,37 @@ void CaptureMachine::feed(QStringView text, SampleFields& fields, CaptureListene
         }
         // Emptied by truncating, not clearing: the field keeps its buffer for the next
         // reading, which saves an allocation for every marker of a fast stream.
+        unsigned changed = 0;
         if (c == u'R') {
             listener.redMarker(fields);
             m_countR = kCounterStart;
+            changed |= fields.red.isEmpty() ? 0u : unsigned(CaptureListener::RedChanged);
             fields.red.truncate(0);
         } else if (c == u'G') {
             m_countG = kCounterStart;
+            changed |= fields.green.isEmpty() ? 0u : unsigned(CaptureListener::GreenChanged);
             fields.green.truncate(0);
         } else if (c == u'B') {
             m_countB = kCounterStart;
+            changed |= fields.blue.isEmpty() ? 0u : unsigned(CaptureListener::BlueChanged);
             fields.blue.truncate(0);
         }
         if (capturing(m_countR)) {
             fields.red.append(c);
+            changed |= CaptureListener::RedChanged;
         }
         if (capturing(m_countG)) {
             fields.green.append(c);
+            changed |= CaptureListener::GreenChanged;
         }
         if (capturing(m_countB)) {
             fields.blue.append(c);
+            changed |= CaptureListener::BlueChanged;
         }
         countDown(m_countR);
         countDown(m_countG);
         countDown(m_countB);
-        listener.characterHandled(fields);
+        listener.characterHandled(fields, changed);
     }
 }
 

@@ -21,8 +21,12 @@ public:
     virtual ~CaptureListener() = default;
     /// An "R" arrived; the fields still hold the previous sample, red not yet emptied.
     virtual void redMarker(const SampleFields& fields) = 0;
-    /// A character other than a line break has been handled completely.
-    virtual void characterHandled(const SampleFields& fields) = 0;
+    /// Which fields a character changed.
+    enum Changed : unsigned { RedChanged = 1, GreenChanged = 2, BlueChanged = 4 };
+
+    /// A character other than a line break has been handled completely; changed tells which
+    /// fields it emptied or added to.
+    virtual void characterHandled(const SampleFields& fields, unsigned changed) = 0;
 };
 
 /// Each upper-case R, G or B empties its field; after one separator the next four

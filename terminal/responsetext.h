@@ -1,21 +1,48 @@
 #pragma once
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 #include <QStringView>
 
 namespace terminal {
 
-/// How received bytes show in the response field. Every byte is one visible character
-/// (Latin-1), control characters included as their control pictures (NUL as U+2400 and so
-/// on, DEL as U+2421, 0x80 to 0x9F as U+FFFD); a tab stays a tab. CR LF, a lone CR and a
-/// lone LF each end a line, also when the pair is split between two reads. A line longer
-/// than kLongestLine characters continues on a new line, so that no single line grows
-/// without bound.
+/// How received bytes show in the response field, in two steps. lines() cuts the bytes into
+/// lines: CR LF, a lone CR and a lone LF each end a line (also when the pair is split between
+/// two reads), and a line longer than kLongestLine characters continues on a new line, so that
+/// no single line grows without bound; the result is the bytes with "\n" where a line ends.
+/// shown() then makes every byte one visible character (Latin-1), control characters as their
+/// control pictures (NUL as U+2400 and so on, DEL as U+2421, 0x80 to 0x9F as U+FFFD); a tab
+/// stays a tab.
 class ResponseText {
 public:
     static constexpr int kLongestLine = 2048;
 
-    /// What the received text adds to the field.
+    /// The received bytes cut into lines.
+    QByteArray lines(QByteArrayView received);
+
+    /// The character a byte shows as.
+    static QChar shown(uchar byte) {
+        if (byte >= 0x20 && byte < 0x7F) {
+            return QChar(byte);
+        }
+        if (byte == '\t' || byte == '\n') {
+            return QChar(byte);
+        }
+        if (byte < 0x20) {
+            return QChar(char16_t(0x2400 + byte)); // control pictures
+        }
+        if (byte == 0x7F) {
+            return QChar(char16_t(0x2421));
+        }
+        if (byte <= 0x9F) {
+            return QChar(QChar::ReplacementCharacter);
+        }
+        return QChar(byte);
+    }
+    static QString shown(QByteArrayView bytes);
+
+    /// Both steps: what the received text adds to the field, as it reads.
     QString render(QStringView received);
 
     /// The field was emptied: nothing carries over.

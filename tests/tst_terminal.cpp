@@ -16,7 +16,15 @@ struct Recorder : CaptureListener {
     QList<SampleFields> atRed;   // the sample each "R" ends
     QList<SampleFields> perChar; // after each character
     void redMarker(const SampleFields& fields) override { atRed << fields; }
-    void characterHandled(const SampleFields& fields) override { perChar << fields; }
+    void characterHandled(const SampleFields& fields, unsigned changed) override {
+        const SampleFields before = perChar.isEmpty() ? last : perChar.back();
+        changedRight &= bool(changed & RedChanged) == (before.red != fields.red) &&
+                        bool(changed & GreenChanged) == (before.green != fields.green) &&
+                        bool(changed & BlueChanged) == (before.blue != fields.blue);
+        perChar << fields;
+    }
+    SampleFields last{"R", "G", "B"}; // what the fields held before the first character
+    bool changedRight = true;
 };
 
 const SampleFields kDesignTexts{"R", "G", "B"};
@@ -232,6 +240,7 @@ void TerminalTest::splitReadsGiveTheSameResult() {
             at += size;
         }
         QCOMPARE(splitFields, wholeFields);
+        QVERIFY(wholeSeen.changedRight && splitSeen.changedRight);
         QCOMPARE(splitSeen.atRed, wholeSeen.atRed);
         QCOMPARE(splitSeen.perChar, wholeSeen.perChar);
         QCOMPARE(splitShown, wholeShown);

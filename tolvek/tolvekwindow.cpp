@@ -5,14 +5,25 @@
 
 #include <QRadioButton>
 
+#include <algorithm>
+
 TolvekWindow::TolvekWindow(QWidget* parent) : frmMain(tolvekVariant(), {}, parent) {}
 
 bool TolvekWindow::Reading::update(const QString& text) {
     if (text.size() == size) {
         return false;
     }
+    const auto isDigit = [](QChar c) {
+        return c >= u'0' && c <= u'9';
+    };
+    if (digitsOnly && text.size() == size + 1 && text.size() <= 15 && isDigit(text.back())) {
+        value = (size == 0 ? 0.0 : *value) * 10 + (text.back().unicode() - u'0');
+        size = text.size();
+        return true;
+    }
     size = text.size();
     value = numbers::toNumber(text);
+    digitsOnly = std::all_of(text.begin(), text.end(), isDigit);
     return true;
 }
 
@@ -26,11 +37,25 @@ std::optional<tolvek::Method> TolvekWindow::selectedMethod() const {
     return method;
 }
 
-void TolvekWindow::receivedCharacterHandled(const terminal::SampleFields& fields) {
+void TolvekWindow::receivedCharacterHandled(const terminal::SampleFields& fields,
+                                            unsigned changedFields) {
     // Recalculated after every character; only what a read ends with reaches TextCal, since
-    // nothing is painted in between.
-    const bool changed =
-        m_red.update(fields.red) | m_green.update(fields.green) | m_blue.update(fields.blue);
+    // nothing is painted in between. The first character of a read looks at all three fields:
+    // the user may have edited them since the last one.
+    using Listener = terminal::CaptureListener;
+    if (m_red.size < 0) {
+        changedFields = Listener::RedChanged | Listener::GreenChanged | Listener::BlueChanged;
+    }
+    bool changed = false;
+    if (changedFields & Listener::RedChanged) {
+        changed |= m_red.update(fields.red);
+    }
+    if (changedFields & Listener::GreenChanged) {
+        changed |= m_green.update(fields.green);
+    }
+    if (changedFields & Listener::BlueChanged) {
+        changed |= m_blue.update(fields.blue);
+    }
     if (!m_red.value || !m_green.value || !m_blue.value) {
         return;
     }

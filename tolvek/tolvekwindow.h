@@ -17,7 +17,7 @@ public:
     QList<double> takeRecordedValues() { return std::exchange(m_recorded, {}); }
 
 protected:
-    void receivedCharacterHandled(const terminal::SampleFields& fields) override;
+    void receivedCharacterHandled(const terminal::SampleFields& fields, unsigned changed) override;
     void receiveEventHandled() override;
 
 private:
@@ -25,6 +25,7 @@ private:
     struct Reading {
         qsizetype size = -1; // the capture only appends or empties: a new size is a new text
         std::optional<double> value;
+        bool digitsOnly = false; // then one more digit is value * 10 + digit, no parsing
         /// True when the text changed since the last call.
         bool update(const QString& text);
     };
