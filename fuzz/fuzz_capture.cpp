@@ -10,6 +10,12 @@
 
 namespace {
 
+void check(bool condition) {
+    if (!condition) {
+        std::abort();
+    }
+}
+
 struct Recorder : terminal::CaptureListener {
     QList<terminal::SampleFields> atRed;
     QList<terminal::SampleFields> perChar;
@@ -25,12 +31,6 @@ struct Recorder : terminal::CaptureListener {
         perChar << fields;
     }
 };
-
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
 
 void checkShown(const QString& shown) {
     int lineLength = 0;
