@@ -241,15 +241,34 @@ int main(int argc, char* argv[]) {
     long long lines = 0;      // said, heard or not
     long long linesHeard = 0; // written whole while the port was open
     long long bytesSaid = 0;  // what the pace counts, heard or not
-    const auto sendLine = [&]() {
+    const auto nextLine = [&]() {
         QByteArray bytes = colorsim::readingLine(samples.next().second);
         if (options.garbage > 0 && samples.random().bounded(100.0) < options.garbage) {
             bytes += samples.garbage(options.markersInGarbage);
         }
         ++lines;
         bytesSaid += bytes.size();
+        return bytes;
+    };
+    const auto sendLine = [&]() {
+        const QByteArray bytes = nextLine();
         if (device.heard() && device.write(bytes)) {
             ++linesHeard;
+        }
+    };
+    // A burst goes out in blocks of whole lines, as a relay such as socat passes a stream on:
+    // a write per line would make the sensor, not the program reading it, set the pace.
+    const auto sendBlock = [&]() {
+        constexpr qsizetype kBlock = 8192;
+        QByteArray block;
+        long long count = 0;
+        while (block.size() < kBlock && device.bytesSent + block.size() < options.burst &&
+               !(options.count > 0 && lines >= options.count)) {
+            block += nextLine();
+            ++count;
+        }
+        if (device.heard() && device.write(block)) {
+            linesHeard += count;
         }
     };
     const auto finished = [&](Clock::time_point start) {
@@ -266,7 +285,7 @@ int main(int argc, char* argv[]) {
         ::usleep(static_cast<useconds_t>(options.wait * 1e6));
     }
     while (device.bytesSent < options.burst && !finished(start)) {
-        sendLine();
+        sendBlock();
         device.answer();
         device.sendEcho();
     }
