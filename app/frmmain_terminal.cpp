@@ -287,9 +287,8 @@ void frmMain::showHeldTexts() {
 }
 
 void frmMain::receive(const QByteArray& input) {
-    const QString text = QString::fromLatin1(input);
     holdSampleTexts();
-    m_capture.feed(text, m_held->readings, m_captureHooks);
+    m_capture.feed(input, m_held->readings, m_captureHooks);
     // The field is appended once per read, however many characters came.
     if (m_controls.txtResponse) {
         m_controls.txtResponse->append(QByteArrayView(m_responseText.lines(input)));

@@ -60,7 +60,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     terminal::CaptureMachine whole;
     terminal::SampleFields wholeFields = start;
     Recorder wholeSeen;
-    whole.feed(stream, wholeFields, wholeSeen);
+    whole.feed(stream.toLatin1(), wholeFields, wholeSeen);
     const QString wholeShown = terminal::ResponseText().render(stream);
 
     terminal::CaptureMachine split;
@@ -73,7 +73,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const qsizetype length =
             splits.empty() ? stream.size() : 1 + splits[i % splits.size()] % 32;
         const QStringView part = QStringView(stream).mid(at, length);
-        split.feed(part, splitFields, splitSeen);
+        split.feed(part.toLatin1(), splitFields, splitSeen);
         splitShown += splitText.render(part);
         at += part.size();
     }

@@ -16,8 +16,9 @@ void countDown(qint16& count) {
 
 } // namespace
 
-void CaptureMachine::feed(QStringView text, SampleFields& fields, CaptureListener& listener) {
-    for (const QChar c : text) {
+void CaptureMachine::feed(QByteArrayView bytes, SampleFields& fields, CaptureListener& listener) {
+    for (const char byte : bytes) {
+        const QChar c = QLatin1Char(byte);
         if (c == u'\n' || c == u'\r') {
             continue;
         }

@@ -1,7 +1,7 @@
 #pragma once
 
+#include <QByteArrayView>
 #include <QString>
-#include <QStringView>
 
 /// The receiving side of the terminal: readings picked out of the device's text.
 namespace terminal {
@@ -41,7 +41,8 @@ public:
     /// Value a marker gives its counter; a field takes a character while its counter is 1 to 4.
     static constexpr qint16 kCounterStart = 6;
 
-    void feed(QStringView text, SampleFields& fields, CaptureListener& listener);
+    /// Takes received bytes; each is one character (Latin-1).
+    void feed(QByteArrayView bytes, SampleFields& fields, CaptureListener& listener);
 
     qint16 countR() const { return m_countR; }
     qint16 countG() const { return m_countG; }

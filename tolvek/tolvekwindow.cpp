@@ -9,21 +9,11 @@
 
 TolvekWindow::TolvekWindow(QWidget* parent) : frmMain(tolvekVariant(), {}, parent) {}
 
-bool TolvekWindow::Reading::update(const QString& text) {
-    if (text.size() == size) {
-        return false;
-    }
-    const auto isDigit = [](QChar c) {
-        return c >= u'0' && c <= u'9';
-    };
-    if (digitsOnly && text.size() == size + 1 && text.size() <= 15 && isDigit(text.back())) {
-        value = (size == 0 ? 0.0 : *value) * 10 + (text.back().unicode() - u'0');
-        size = text.size();
-        return true;
-    }
+bool TolvekWindow::Reading::reread(const QString& text) {
     size = text.size();
     value = numbers::toNumber(text);
-    digitsOnly = std::all_of(text.begin(), text.end(), isDigit);
+    digitsOnly =
+        std::all_of(text.begin(), text.end(), [](QChar c) { return c >= u'0' && c <= u'9'; });
     return true;
 }
 

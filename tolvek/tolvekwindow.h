@@ -26,8 +26,23 @@ private:
         qsizetype size = -1; // the capture only appends or empties: a new size is a new text
         std::optional<double> value;
         bool digitsOnly = false; // then one more digit is value * 10 + digit, no parsing
-        /// True when the text changed since the last call.
-        bool update(const QString& text);
+        /// True when the text changed since the last call. Inline, for the common case of
+        /// one more digit.
+        bool update(const QString& text) {
+            if (text.size() == size) {
+                return false;
+            }
+            if (digitsOnly && text.size() == size + 1 && size < 15) {
+                const char16_t digit = text.back().unicode();
+                if (digit >= u'0' && digit <= u'9') {
+                    value = (size == 0 ? 0.0 : *value) * 10 + (digit - u'0');
+                    size = text.size();
+                    return true;
+                }
+            }
+            return reread(text);
+        }
+        bool reread(const QString& text);
     };
 
     std::optional<tolvek::Method> selectedMethod() const;
