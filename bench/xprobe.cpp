@@ -151,6 +151,9 @@ int keys(Display* display, const char* title, int x, int y, int count, int inter
         return 1;
     }
     click(display, window, x, y);
+    if (count <= 0) {
+        return 0; // only the click
+    }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     const int w = 160;
     const int h = 14;
@@ -159,15 +162,18 @@ int keys(Display* display, const char* title, int x, int y, int count, int inter
     const KeyCode key = XKeysymToKeycode(display, XK_x);
     const KeyCode backspace = XKeysymToKeycode(display, XK_BackSpace);
     // The first key after the click may go to the window's activation; wait until one shows.
-    for (int tries = 0; tries < 20; ++tries) {
+    bool shown = false;
+    for (int tries = 0; tries < 20 && !shown; ++tries) {
         const unsigned long long before = regionSum(display, window, left, top, w, h);
         XTestFakeKeyEvent(display, key, True, 0);
         XTestFakeKeyEvent(display, key, False, 0);
         XFlush(display);
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        if (regionSum(display, window, left, top, w, h) != before) {
-            break;
-        }
+        shown = regionSum(display, window, left, top, w, h) != before;
+    }
+    if (!shown) {
+        std::fprintf(stderr, "xprobe: keys typed at %d,%d do not show\n", x, y);
+        return 1;
     }
     std::vector<double> delays;
     for (int i = 0; i < count; ++i) {
