@@ -20,6 +20,7 @@ private slots:
     void answersHoldNoMarkers();
     void garbageHoldsNoMarkersUnlessAsked();
     void runsOnAPseudoTerminal();
+    void burstArrivesWholeAndEndsWithItsReader();
 };
 
 void ColorSimTest::everySampleIsRecognisedAsClaimed() {
@@ -107,6 +108,67 @@ void ColorSimTest::runsOnAPseudoTerminal() {
     QVERIFY2(counts.hasMatch(), qPrintable(report));
     QCOMPARE(counts.captured(1).toInt() + counts.captured(2).toInt(), 20);
     QVERIFY(counts.captured(1).toInt() >= 1);
+}
+
+void ColorSimTest::burstArrivesWholeAndEndsWithItsReader() {
+    // Read whole: exactly the bytes asked for, in whole reading lines.
+    {
+        QProcess sim;
+        sim.start(QStringLiteral(ZEL_COLORSIM), {"--burst", "100000", "--rate", "0"});
+        QVERIFY(sim.waitForReadyRead(5000));
+        const QByteArray path = sim.readLine().trimmed();
+        const int port = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(port >= 0);
+        QByteArray received;
+        for (int waited = 0; waited < 200 && received.size() < 100000; ++waited) {
+            pollfd readable{port, POLLIN, 0};
+            ::poll(&readable, 1, 50);
+            char buffer[65536];
+            const ssize_t n = ::read(port, buffer, sizeof buffer);
+            if (n > 0) {
+                received.append(buffer, n);
+            }
+        }
+        QVERIFY(sim.waitForReadyRead(5000));
+        QCOMPARE(sim.readLine(), QByteArray("burst done\n"));
+        // The last line may take the burst a little past the size asked for.
+        QVERIFY2(received.size() >= 100000 && received.size() < 100000 + 64,
+                 qPrintable(QString::number(received.size())));
+        QVERIFY(received.endsWith("\r\n"));
+        const QRegularExpression line("^R=\\d{4} G=\\d{4} B=\\d{4}$");
+        QList<QByteArray> lines = received.split('\n');
+        lines.removeLast(); // empty, after the last line feed
+        for (const QByteArray& text : lines) {
+            QVERIFY2(text.endsWith('\r') &&
+                         line.match(QString::fromLatin1(text.chopped(1))).hasMatch(),
+                     text.constData());
+        }
+        ::close(port);
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(5000));
+    }
+    // The reader goes away in the middle of a large burst: the burst ends, the sensor waits.
+    {
+        QProcess sim;
+        sim.start(QStringLiteral(ZEL_COLORSIM), {"--burst", "50000000", "--rate", "0"});
+        QVERIFY(sim.waitForReadyRead(5000));
+        const QByteArray path = sim.readLine().trimmed();
+        const int port = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(port >= 0);
+        qsizetype taken = 0;
+        for (int waited = 0; waited < 200 && taken < 200000; ++waited) {
+            pollfd readable{port, POLLIN, 0};
+            ::poll(&readable, 1, 50);
+            char buffer[65536];
+            taken += std::max<ssize_t>(0, ::read(port, buffer, sizeof buffer));
+        }
+        ::close(port);
+        QVERIFY(sim.waitForReadyRead(5000));
+        QCOMPARE(sim.readLine(), QByteArray("burst cut short: the port was closed\n"));
+        sim.terminate();
+        QVERIFY(sim.waitForFinished(5000));
+        QCOMPARE(sim.exitCode(), 0);
+    }
 }
 
 QTEST_GUILESS_MAIN(ColorSimTest)

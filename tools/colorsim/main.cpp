@@ -258,7 +258,7 @@ int main(int argc, char* argv[]) {
     };
     // A burst goes out in blocks of whole lines, as a relay such as socat passes a stream on:
     // a write per line would make the sensor, not the program reading it, set the pace.
-    const auto sendBlock = [&]() {
+    const auto sendBlock = [&]() -> bool {
         constexpr qsizetype kBlock = 8192;
         QByteArray block;
         long long count = 0;
@@ -269,7 +269,9 @@ int main(int argc, char* argv[]) {
         }
         if (device.heard() && device.write(block)) {
             linesHeard += count;
+            return true;
         }
+        return false;
     };
     const auto finished = [&](Clock::time_point start) {
         return g_stop || (options.count > 0 && lines >= options.count) ||
@@ -284,13 +286,19 @@ int main(int argc, char* argv[]) {
     if (options.burst > 0 && options.wait > 0) {
         ::usleep(static_cast<useconds_t>(options.wait * 1e6));
     }
+    bool burstCut = false;
     while (device.bytesSent < options.burst && !finished(start)) {
-        sendBlock();
+        // A program that closes the port in the middle of a burst ends it: the rest would
+        // only be lost, and waiting for it would keep the sensor busy for nothing.
+        if (!sendBlock()) {
+            burstCut = !g_stop;
+            break;
+        }
         device.answer();
         device.sendEcho();
     }
     if (options.burst > 0) {
-        std::printf("burst done\n");
+        std::printf(burstCut ? "burst cut short: the port was closed\n" : "burst done\n");
         std::fflush(stdout);
     }
 
