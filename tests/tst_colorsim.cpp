@@ -8,9 +8,29 @@
 #include <QTest>
 
 #include <fcntl.h>
+#include <functional>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
+
+namespace {
+
+/// What the sensor sends on its device, read until enough says so (or about 10 s passed).
+QByteArray readUntil(int port, const std::function<bool(const QByteArray&)>& enough) {
+    QByteArray received;
+    for (int waited = 0; waited < 200 && !enough(received); ++waited) {
+        pollfd readable{port, POLLIN, 0};
+        ::poll(&readable, 1, 50);
+        char buffer[65536];
+        const ssize_t n = ::read(port, buffer, sizeof buffer);
+        if (n > 0) {
+            received.append(buffer, n);
+        }
+    }
+    return received;
+}
+
+} // namespace
 
 class ColorSimTest : public QObject {
     Q_OBJECT
@@ -81,19 +101,9 @@ void ColorSimTest::runsOnAPseudoTerminal() {
     const int port = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
     QVERIFY(port >= 0);
     QVERIFY(::write(port, "ABC", 3) == 3);
-    QByteArray received;
-    const auto heard = [&received] {
+    const QByteArray received = readUntil(port, [](const QByteArray& received) {
         return received.contains("echo 41 42 43\r\n") && received.contains("\r\nR=");
-    };
-    for (int waited = 0; waited < 100 && !heard(); ++waited) {
-        pollfd readable{port, POLLIN, 0};
-        ::poll(&readable, 1, 50);
-        char buffer[4096];
-        const ssize_t n = ::read(port, buffer, sizeof buffer);
-        if (n > 0) {
-            received.append(buffer, n);
-        }
-    }
+    });
     QVERIFY2(received.contains("echo 41 42 43\r\n"), received.constData());
     QVERIFY(received.contains("\r\nR="));
     // The program going away is not the end of the sensor: it finishes its 20 lines, those
@@ -119,16 +129,8 @@ void ColorSimTest::burstArrivesWholeAndEndsWithItsReader() {
         const QByteArray path = sim.readLine().trimmed();
         const int port = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         QVERIFY(port >= 0);
-        QByteArray received;
-        for (int waited = 0; waited < 200 && received.size() < 100000; ++waited) {
-            pollfd readable{port, POLLIN, 0};
-            ::poll(&readable, 1, 50);
-            char buffer[65536];
-            const ssize_t n = ::read(port, buffer, sizeof buffer);
-            if (n > 0) {
-                received.append(buffer, n);
-            }
-        }
+        const QByteArray received =
+            readUntil(port, [](const QByteArray& received) { return received.size() >= 100000; });
         QVERIFY(sim.waitForReadyRead(5000));
         QCOMPARE(sim.readLine(), QByteArray("burst done\n"));
         // The last line may take the burst a little past the size asked for.
@@ -155,13 +157,9 @@ void ColorSimTest::burstArrivesWholeAndEndsWithItsReader() {
         const QByteArray path = sim.readLine().trimmed();
         const int port = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         QVERIFY(port >= 0);
-        qsizetype taken = 0;
-        for (int waited = 0; waited < 200 && taken < 200000; ++waited) {
-            pollfd readable{port, POLLIN, 0};
-            ::poll(&readable, 1, 50);
-            char buffer[65536];
-            taken += std::max<ssize_t>(0, ::read(port, buffer, sizeof buffer));
-        }
+        QVERIFY(readUntil(port, [](const QByteArray& received) {
+                    return received.size() >= 200000;
+                }).size() >= 200000);
         ::close(port);
         QVERIFY(sim.waitForReadyRead(5000));
         QCOMPARE(sim.readLine(), QByteArray("burst cut short: the port was closed\n"));
