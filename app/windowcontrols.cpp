@@ -61,30 +61,30 @@ QWidget* makeEmptyPictureBox(QWidget* parent) {
     return box;
 }
 
-QObject* createControl(const ControlSpec& spec, QWidget* container, QWidget* client,
+QObject* createControl(const ControlDesign& control, QWidget* container, QWidget* client,
                        const PictureBoxFactory& makePictureBox) {
-    switch (spec.kind) {
+    switch (control.kind) {
     case ControlKind::Label: {
-        auto* label = new QLabel(spec.text, container);
+        auto* label = new QLabel(control.text, container);
         label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
         label->setWordWrap(true);
         return label;
     }
     case ControlKind::TextField:
-        return new QLineEdit(spec.text, container);
+        return new QLineEdit(control.text, container);
     case ControlKind::MultiLineText: {
         auto* text = new ResponseView(container);
-        text->append(spec.text);
+        text->append(control.text);
         return text;
     }
     case ControlKind::Button:
-        return new QPushButton(spec.text, container);
+        return new QPushButton(control.text, container);
     case ControlKind::Frame:
-        return new CaptionFrame(spec.text, container);
+        return new CaptionFrame(control.text, container);
     case ControlKind::BareFrame:
-        return new BareFrame(spec.text, container);
+        return new BareFrame(control.text, container);
     case ControlKind::OptionButton:
-        return new QRadioButton(spec.text, container);
+        return new QRadioButton(control.text, container);
     case ControlKind::PictureBox: {
         QWidget* box = makePictureBox ? makePictureBox(container) : makeEmptyPictureBox(container);
         box->setFocusPolicy(Qt::StrongFocus);
@@ -93,10 +93,10 @@ QObject* createControl(const ControlSpec& spec, QWidget* container, QWidget* cli
     case ControlKind::ScrollBar: {
         auto* bar = new QScrollBar(Qt::Horizontal, container);
         bar->setFocusPolicy(Qt::StrongFocus);
-        bar->setRange(spec.scroll.minimum, spec.scroll.maximum);
-        bar->setPageStep(spec.scroll.pageStep);
-        bar->setSingleStep(spec.scroll.singleStep);
-        bar->setValue(spec.scroll.value);
+        bar->setRange(control.scroll.minimum, control.scroll.maximum);
+        bar->setPageStep(control.scroll.pageStep);
+        bar->setSingleStep(control.scroll.singleStep);
+        bar->setValue(control.scroll.value);
         return bar;
     }
     case ControlKind::StatusBar: {
@@ -106,7 +106,7 @@ QObject* createControl(const ControlSpec& spec, QWidget* container, QWidget* cli
     }
     case ControlKind::Timer: {
         auto* timer = new QTimer(client);
-        timer->setInterval(spec.timerInterval);
+        timer->setInterval(control.timerInterval);
         return timer;
     }
     }
@@ -133,7 +133,7 @@ void addStatusPanels(frmMainControls& controls, const WindowVariant& variant) {
         return;
     }
     int number = 1;
-    for (const StatusPanelSpec& panel : variant.statusPanels) {
+    for (const StatusPanelDesign& panel : variant.statusPanels) {
         if (!decltype(controls.StatusBar1Panels)::contains(number)) {
             break;
         }
@@ -179,18 +179,18 @@ QString controlObjectName(const ControlRef& ref) {
 frmMainControls buildControls(QWidget* client, const WindowVariant& variant,
                               const PictureBoxFactory& makePictureBox) {
     QHash<QString, QObject*> built;
-    for (const ControlSpec& spec : variant.controls) {
+    for (const ControlDesign& control : variant.controls) {
         QWidget* container = client;
-        if (!spec.container.isEmpty()) {
-            container = qobject_cast<QWidget*>(built.value(spec.container));
+        if (!control.container.isEmpty()) {
+            container = qobject_cast<QWidget*>(built.value(control.container));
             Q_ASSERT_X(container, "buildControls", "a container comes before what it holds");
         }
-        QObject* object = createControl(spec, container, client, makePictureBox);
-        object->setObjectName(controlObjectName(spec.ref));
+        QObject* object = createControl(control, container, client, makePictureBox);
+        object->setObjectName(controlObjectName(control.ref));
         if (auto* widget = qobject_cast<QWidget*>(object)) {
-            widget->setGeometry(toPixels(spec.rect));
-            if (!spec.fontFamily.isEmpty()) {
-                widget->setFont(designFont(spec.fontFamily, spec.fontPoints));
+            widget->setGeometry(toPixels(control.rect));
+            if (!control.fontFamily.isEmpty()) {
+                widget->setFont(designFont(control.fontFamily, control.fontPoints));
             }
         }
         built.insert(object->objectName(), object);
@@ -242,10 +242,10 @@ void takeActions(ControlArray<QAction*, First, Last>& array, const QHash<QString
 frmMainMenus buildMenus(QMenuBar* menuBar, const WindowVariant& variant) {
     const auto hasChildren = [&variant](const QString& name) {
         return std::any_of(variant.menus.begin(), variant.menus.end(),
-                           [&name](const MenuItemSpec& item) { return item.parent == name; });
+                           [&name](const MenuItemDesign& item) { return item.parent == name; });
     };
     QHash<QString, QObject*> built;
-    for (const MenuItemSpec& item : variant.menus) {
+    for (const MenuItemDesign& item : variant.menus) {
         const QString name = controlObjectName(item.ref);
         QMenu* parentMenu =
             item.parent.isEmpty() ? nullptr : qobject_cast<QMenu*>(built.value(item.parent));

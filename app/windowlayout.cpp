@@ -6,26 +6,26 @@
 
 namespace {
 
-ControlSpec control(const QString& name, int index, ControlKind kind, const QString& container,
-                    const QString& text, TwipsRect rect) {
-    ControlSpec spec;
-    spec.ref = {name, index};
-    spec.kind = kind;
-    spec.container = container;
-    spec.text = text;
-    spec.rect = rect;
-    return spec;
+ControlDesign control(const QString& name, int index, ControlKind kind, const QString& container,
+                      const QString& text, TwipsRect rect) {
+    ControlDesign row;
+    row.ref = {name, index};
+    row.kind = kind;
+    row.container = container;
+    row.text = text;
+    row.rect = rect;
+    return row;
 }
 
-ControlSpec control(const QString& name, ControlKind kind, const QString& container,
-                    const QString& text, TwipsRect rect) {
+ControlDesign control(const QString& name, ControlKind kind, const QString& container,
+                      const QString& text, TwipsRect rect) {
     return control(name, -1, kind, container, text, rect);
 }
 
-std::vector<ControlSpec> zelConnectControls() {
+std::vector<ControlDesign> zelConnectControls() {
     using K = ControlKind;
     const QString window;
-    std::vector<ControlSpec> rows;
+    std::vector<ControlDesign> rows;
     rows.push_back(control("Label1", K::Label, window, "HEX:", {120, 120, 615, 255}));
     for (int i = 0; i <= 11; ++i) {
         rows.push_back(
@@ -58,13 +58,13 @@ std::vector<ControlSpec> zelConnectControls() {
     rows.push_back(
         control("DrawBoxFrame", K::BareFrame, window, "Frame3", {3600, 4080, 4575, 3255}));
     rows.push_back(control("DrawBox", K::PictureBox, "DrawBoxFrame", "", {0, 120, 4575, 2775}));
-    ControlSpec scrollBar =
+    ControlDesign scrollBar =
         control("DrawSclBar", K::ScrollBar, "DrawBoxFrame", "", {0, 2880, 4575, 255});
     // The value is a share of the way along the box, in tenths of a percent; the page step
     // starts where "Clear Draw" puts it, one below the maximum.
     scrollBar.scroll = {0, 1000, 999, 10, 0};
     rows.push_back(scrollBar);
-    ControlSpec colorLabel =
+    ControlDesign colorLabel =
         control("lblColor", K::Label, window, "Recognizing...", {240, 4200, 3135, 1935});
     colorLabel.fontFamily = "MS Sans Serif";
     colorLabel.fontPoints = 24;
@@ -72,17 +72,17 @@ std::vector<ControlSpec> zelConnectControls() {
     rows.push_back(
         control("cmdClearDrawBox", K::Button, window, "Clear Draw", {2160, 6600, 1095, 375}));
     rows.push_back(control("StatusBar1", K::StatusBar, window, "", {0, 7110, 8235, 255}));
-    ControlSpec timer = control("Timer1", K::Timer, window, "", {});
+    ControlDesign timer = control("Timer1", K::Timer, window, "", {});
     timer.timerInterval = 1000;
     rows.push_back(timer);
     return rows;
 }
 
-std::vector<MenuItemSpec> zelConnectMenus() {
-    std::vector<MenuItemSpec> items;
+std::vector<MenuItemDesign> zelConnectMenus() {
+    std::vector<MenuItemDesign> items;
     const auto add = [&items](const QString& name, int index, const QString& caption,
                               const QString& parent) {
-        MenuItemSpec item;
+        MenuItemDesign item;
         item.ref = {name, index};
         item.caption = caption;
         item.parent = parent;
@@ -163,9 +163,9 @@ WindowVariant zelConnectVariant() {
     return variant;
 }
 
-const ControlSpec* findControl(const WindowVariant& variant, const ControlRef& ref) {
+const ControlDesign* findControl(const WindowVariant& variant, const ControlRef& ref) {
     const auto found = std::find_if(variant.controls.begin(), variant.controls.end(),
-                                    [&ref](const ControlSpec& spec) { return spec.ref == ref; });
+                                    [&ref](const ControlDesign& row) { return row.ref == ref; });
     return found == variant.controls.end() ? nullptr : &*found;
 }
 
@@ -174,12 +174,12 @@ WindowVariant withDifferences(WindowVariant base, const WindowDifferences& diffe
         return std::find(differences.leftOut.begin(), differences.leftOut.end(), ref.name) !=
                differences.leftOut.end();
     };
-    std::erase_if(base.controls, [&](const ControlSpec& spec) { return isLeftOut(spec.ref); });
+    std::erase_if(base.controls, [&](const ControlDesign& row) { return isLeftOut(row.ref); });
     std::erase_if(base.tabOrder, isLeftOut);
     for (const ControlChange& change : differences.changes) {
         auto found =
             std::find_if(base.controls.begin(), base.controls.end(),
-                         [&change](const ControlSpec& spec) { return spec.ref == change.ref; });
+                         [&change](const ControlDesign& row) { return row.ref == change.ref; });
         Q_ASSERT_X(found != base.controls.end(), "withDifferences", "a change names a control");
         if (found == base.controls.end()) {
             continue;

@@ -40,7 +40,7 @@ struct ScrollRange {
 };
 
 /// One row of the window's design.
-struct ControlSpec {
+struct ControlDesign {
     ControlRef ref;
     ControlKind kind = ControlKind::Label;
     QString container; ///< empty: the window itself
@@ -53,13 +53,13 @@ struct ControlSpec {
 };
 
 /// One panel of the status bar, numbered from 1.
-struct StatusPanelSpec {
+struct StatusPanelDesign {
     QString designText;
     int widthTwips = 0;
 };
 
 /// One item of the menu tree. An item with children opens a menu; a leaf is a command.
-struct MenuItemSpec {
+struct MenuItemDesign {
     ControlRef ref;
     QString caption;
     QString parent;         ///< empty: the menu bar
@@ -76,9 +76,9 @@ struct WindowVariant {
     QString iconResource;     ///< empty: no icon of its own
     int clientWidthTwips = 0;
     int clientHeightTwips = 0;
-    std::vector<ControlSpec> controls; ///< containers before what they hold
-    std::vector<StatusPanelSpec> statusPanels;
-    std::vector<MenuItemSpec> menus;
+    std::vector<ControlDesign> controls; ///< containers before what they hold
+    std::vector<StatusPanelDesign> statusPanels;
+    std::vector<MenuItemDesign> menus;
     std::vector<ControlRef> tabOrder;
     int startMethod = 2; ///< functOption selected when the window loads
     QString aboutText;
@@ -112,4 +112,4 @@ struct WindowDifferences {
 WindowVariant withDifferences(WindowVariant base, const WindowDifferences& differences);
 
 /// The row of a control, or null when the design has none.
-const ControlSpec* findControl(const WindowVariant& variant, const ControlRef& ref);
+const ControlDesign* findControl(const WindowVariant& variant, const ControlRef& ref);

@@ -128,7 +128,8 @@ def sensor(*options):
     return process, process.stdout.readline().strip()
 
 
-def launch(program, device, workdir):
+def command_and_env(program, device, workdir):
+    """The program's command line and environment for the sensor at device."""
     exe = program.command[0]
     if program.copy:
         exe = os.path.join(workdir, os.path.basename(program.copy))
@@ -139,9 +140,13 @@ def launch(program, device, workdir):
     env.update({k: v.replace("{device}", device) for k, v in program.env.items()})
     if program.prepare:
         env.update(program.prepare(device, workdir))
-    process = STARTED.start(command, env=env, stdout=subprocess.DEVNULL,
-                            stderr=subprocess.DEVNULL, cwd=workdir)
-    return process
+    return command, env
+
+
+def launch(program, device, workdir):
+    command, env = command_and_env(program, device, workdir)
+    return STARTED.start(command, env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                         cwd=workdir)
 
 
 def wait_for_window(program):
@@ -169,16 +174,7 @@ def parse_delays(probe):
 def startup_ms(program, workdir):
     link = os.path.join(workdir, "idle-sensor")
     sim, device = sensor("--rate", "0", "--link", link)
-    exe = program.command[0]
-    if program.copy:
-        exe = os.path.join(workdir, os.path.basename(program.copy))
-        if not os.path.exists(exe):
-            shutil.copy(program.copy, exe)
-    command = [part.replace("{exe}", exe).replace("{device}", device) for part in program.command]
-    env = dict(os.environ)
-    env.update({k: v.replace("{device}", device) for k, v in program.env.items()})
-    if program.prepare:
-        env.update(program.prepare(device, workdir))
+    command, env = command_and_env(program, device, workdir)
     env.pop("ZEL_CONNECT_AT_START", None)
     result = subprocess.run([XPROBE, "startup", program.title, "--", *command], env=env,
                             capture_output=True, text=True, cwd=workdir)

@@ -1,20 +1,16 @@
 // The receive path over arbitrary bytes split into arbitrary reads: the capture and the
 // response text must not depend on the split, and keep their bounds.
 #include "capture.h"
+#include "fuzzcheck.h"
 #include "responsetext.h"
 
 #include <QList>
 
-#include <cstdlib>
 #include <fuzzer/FuzzedDataProvider.h>
 
 namespace {
 
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using fuzz::check;
 
 struct Recorder : terminal::CaptureListener {
     QList<terminal::SampleFields> atRed;

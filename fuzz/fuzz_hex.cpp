@@ -1,17 +1,13 @@
 // The hex fields and the text line over arbitrary text: a tidied field is empty or two
 // upper-case hex digits, every non-empty field gives one byte, every character one byte.
+#include "fuzzcheck.h"
 #include "transmit.h"
 
-#include <cstdlib>
 #include <fuzzer/FuzzedDataProvider.h>
 
 namespace {
 
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
+using fuzz::check;
 
 bool isUpperHex(QChar c) {
     return (c >= u'0' && c <= u'9') || (c >= u'A' && c <= u'F');

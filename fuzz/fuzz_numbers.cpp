@@ -1,20 +1,12 @@
 // The numeric test and the number form over arbitrary text: a number written back reads as
 // the same number to 15 significant digits, and rounding stays whole and close.
+#include "fuzzcheck.h"
 #include "numbertext.h"
 
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 
-namespace {
-
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
-} // namespace
+using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const QString text = QString::fromUtf8(reinterpret_cast<const char*>(data),

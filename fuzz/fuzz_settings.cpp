@@ -1,22 +1,14 @@
 // The Settings menu's merge over arbitrary fragments and settings strings, and the settings
 // string itself: always four fields, and what is accepted reads back the same.
+#include "fuzzcheck.h"
 #include "linesettings.h"
 #include "settingsmerge.h"
 
 #include <QStringList>
 
-#include <cstdlib>
 #include <fuzzer/FuzzedDataProvider.h>
 
-namespace {
-
-void check(bool condition) {
-    if (!condition) {
-        std::abort();
-    }
-}
-
-} // namespace
+using fuzz::check;
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     FuzzedDataProvider provider(data, size);
