@@ -123,6 +123,7 @@ void frmMain::connectHandlers() {
     }
     connect(&MSComm1, &MSComm::OnComm, this, &frmMain::MSComm1_OnComm);
     connect(&MSComm1, &MSComm::PortLost, this, &frmMain::MSComm1_PortLost);
+    connect(&MSComm1, &MSComm::StreamEnded, this, &frmMain::MSComm1_StreamEnded);
 }
 
 void frmMain::MsgBox(const MessageBoxRequest& request) {

@@ -112,6 +112,9 @@ protected:
     virtual void receivedCharacterHandled(const terminal::SampleFields& fields, unsigned changed);
     /// The received text of one event has been handled and the fields show its result.
     virtual void receiveEventHandled();
+    /// True when the reading fields mix readings from before and after a close of the port:
+    /// such a sample is not evaluated.
+    bool sampleSpansClose() const { return m_capture.sampleSpansClose(); }
 
     /// A modal box. The serial control's events wait until it is closed, so no handler
     /// runs inside another one.
@@ -125,6 +128,7 @@ private:
     void selectSetting(ControlArray<QAction*, First, Last>& items, qint16 index);
     void reportPortNotAvailable(int port, const CommError& error);
     void MSComm1_PortLost(const QString& reason);
+    void MSComm1_StreamEnded();
     QWidget* sampleTextWidget(SampleText which) const;
     void holdSampleTexts();
     void showFrame();

@@ -296,6 +296,12 @@ void frmMain::receive(const QByteArray& input) {
     receiveEventHandled();
 }
 
+void frmMain::MSComm1_StreamEnded() {
+    // A reading cut off by the close must not be completed by the next device's bytes.
+    holdSampleTexts();
+    m_capture.endStream(m_held->readings);
+}
+
 void frmMain::redMarkerReceived(const terminal::SampleFields&) {}
 
 void frmMain::receivedCharacterHandled(const terminal::SampleFields&, unsigned) {}

@@ -134,9 +134,13 @@ QString MSComm::deviceName() const {
 
 CommError MSComm::setPortOpen(bool open) {
     if (!open) {
+        const bool wasOpen = PortOpen();
         m_readPace.stop();
         m_port.close();
         m_received.clear();
+        if (wasOpen) {
+            emit StreamEnded();
+        }
         return {};
     }
     if (PortOpen()) {
@@ -249,6 +253,7 @@ void MSComm::raiseWaitingEvents() {
         emit OnComm();
     }
     if (!m_lostReason.isEmpty()) {
+        emit StreamEnded();
         emit PortLost(std::exchange(m_lostReason, {}));
     }
 }

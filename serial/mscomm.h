@@ -88,6 +88,9 @@ signals:
     void OnComm();
     /// The device went away while open (cable pulled, adapter unplugged): the port is closed.
     void PortLost(const QString& reason);
+    /// The port was closed, by the program or because the device went away, after the last
+    /// OnComm of what came before: whatever arrives after a new open is a new stream.
+    void StreamEnded();
 
 private:
     void readArrived();

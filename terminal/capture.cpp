@@ -27,14 +27,17 @@ void CaptureMachine::feed(QByteArrayView bytes, SampleFields& fields, CaptureLis
         unsigned changed = 0;
         if (c == u'R') {
             listener.redMarker(fields);
+            m_beforeClose &= ~unsigned(CaptureListener::RedChanged);
             m_countR = kCounterStart;
             changed |= fields.red.isEmpty() ? 0u : unsigned(CaptureListener::RedChanged);
             fields.red.truncate(0);
         } else if (c == u'G') {
+            m_beforeClose &= ~unsigned(CaptureListener::GreenChanged);
             m_countG = kCounterStart;
             changed |= fields.green.isEmpty() ? 0u : unsigned(CaptureListener::GreenChanged);
             fields.green.truncate(0);
         } else if (c == u'B') {
+            m_beforeClose &= ~unsigned(CaptureListener::BlueChanged);
             m_countB = kCounterStart;
             changed |= fields.blue.isEmpty() ? 0u : unsigned(CaptureListener::BlueChanged);
             fields.blue.truncate(0);
@@ -56,6 +59,21 @@ void CaptureMachine::feed(QByteArrayView bytes, SampleFields& fields, CaptureLis
         countDown(m_countB);
         listener.characterHandled(fields, changed);
     }
+}
+
+void CaptureMachine::endStream(SampleFields& fields) {
+    // A counter above 0 means a marker whose four characters have not all come.
+    if (m_countR > 0) {
+        fields.red.truncate(0);
+    }
+    if (m_countG > 0) {
+        fields.green.truncate(0);
+    }
+    if (m_countB > 0) {
+        fields.blue.truncate(0);
+    }
+    m_countR = m_countG = m_countB = 0;
+    m_beforeClose = kAllFields;
 }
 
 } // namespace terminal

@@ -44,6 +44,14 @@ public:
     /// Takes received bytes; each is one character (Latin-1).
     void feed(QByteArrayView bytes, SampleFields& fields, CaptureListener& listener);
 
+    /// The port was closed: what arrives next is a new stream. A reading still being captured
+    /// is emptied, since its remaining characters will never come; finished readings stay.
+    void endStream(SampleFields& fields);
+
+    /// True when the fields hold readings from both sides of a close, a sample the sensor
+    /// never measured. Three readings all from before the close are still one sample.
+    bool sampleSpansClose() const { return m_beforeClose != 0 && m_beforeClose != kAllFields; }
+
     qint16 countR() const { return m_countR; }
     qint16 countG() const { return m_countG; }
     qint16 countB() const { return m_countB; }
@@ -54,6 +62,9 @@ private:
     qint16 m_countR = 0;
     qint16 m_countG = 0;
     qint16 m_countB = 0;
+    // The fields (CaptureListener::Changed bits) whose reading came before the last close.
+    static constexpr unsigned kAllFields = 7;
+    unsigned m_beforeClose = 0;
 };
 
 } // namespace terminal

@@ -358,7 +358,8 @@ void ConnectionTest::deviceGoesAwayWhileConnected() {
     QVERIFY(sendDisabled());
     QCOMPARE(m_window->menus().mnuConnect->text(), QStringLiteral("&Connect"));
     QTRY_COMPARE(m_window->controls().TextR->text(), QStringLiteral("3712"));
-    QCOMPARE(m_window->controls().TextG->text(), QStringLiteral("35"));
+    // The green reading was cut off: it will never be whole.
+    QCOMPARE(m_window->controls().TextG->text(), QString());
     // Once, not in a loop, and without a box.
     QTest::qWait(300);
     QCOMPARE(lost.size(), 1);

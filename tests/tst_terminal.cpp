@@ -49,6 +49,8 @@ private slots:
     void sampleEndsAtEveryRed();
     void splitReadsGiveTheSameResult();
     void countersStayAtZeroOnLongStreams();
+    void closeEndsTheStream_data();
+    void closeEndsTheStream();
 
     void response_data();
     void response();
@@ -255,6 +257,57 @@ void TerminalTest::countersStayAtZeroOnLongStreams() {
     QCOMPARE(machine.countR(), qint16(0));
     machine.feed("R=4321", sample, recorder);
     QCOMPARE(sample.red, QStringLiteral("4321"));
+}
+
+void TerminalTest::closeEndsTheStream_data() {
+    QTest::addColumn<QStringList>("events"); // "|" closes the port
+    QTest::addColumn<QStringList>("fields");
+    QTest::addColumn<QStringList>("samples"); // each "R" that ends a sample from one stream
+
+    QTest::newRow("cut reading is not continued")
+        << QStringList{"R=1000G=1000B=1000R=37", "|", "90 G=1111 B=2222 R"}
+        << QStringList{"", "1111", "2222"} << QStringList{"1000 1000 1000"};
+    QTest::newRow("whole sample before the close is still one")
+        << QStringList{"R=1000G=2000B=3000", "|", "R=4"} << QStringList{"4", "2000", "3000"}
+        << QStringList{"1000 2000 3000"};
+    QTest::newRow("readings from both sides are not")
+        << QStringList{"R=1000G=2000", "|", "B=3000R="} << QStringList{"", "2000", "3000"}
+        << QStringList{};
+    QTest::newRow("after a fresh sample all is as before")
+        << QStringList{"R=1000G=2000", "|", "B=3000R=4000G=5000B=6000R"}
+        << QStringList{"", "5000", "6000"} << QStringList{"4000 5000 6000"};
+    QTest::newRow("separator pending at the close")
+        << QStringList{"G=2000B=3000R", "|", "=1234"} << QStringList{"", "2000", "3000"}
+        << QStringList{};
+    QTest::newRow("two closes") << QStringList{"R=1000G=2000B=3000", "|", "|", "R"}
+                                << QStringList{"", "2000", "3000"} << QStringList{"1000 2000 3000"};
+}
+
+void TerminalTest::closeEndsTheStream() {
+    QFETCH(QStringList, events);
+    QFETCH(QStringList, fields);
+    QFETCH(QStringList, samples);
+    struct OneStream : Recorder {
+        const CaptureMachine* machine = nullptr;
+        QStringList samples;
+        void redMarker(const SampleFields& f) override {
+            if (!machine->sampleSpansClose() && f.red.size() == 4) {
+                samples << f.red + ' ' + f.green + ' ' + f.blue;
+            }
+        }
+    } recorder;
+    CaptureMachine machine;
+    recorder.machine = &machine;
+    SampleFields sample = kDesignTexts;
+    for (const QString& event : events) {
+        if (event == "|") {
+            machine.endStream(sample);
+        } else {
+            machine.feed(event.toLatin1(), sample, recorder);
+        }
+    }
+    QCOMPARE(sample, (SampleFields{fields[0], fields[1], fields[2]}));
+    QCOMPARE(recorder.samples, samples);
 }
 
 void TerminalTest::response_data() {

@@ -31,6 +31,8 @@ private slots:
     void emptyLineSendsNothing();
     void readingsEvaluatedPlottedAndLogged();
     void readingSplitAcrossReads();
+    void noReadingContinuesAcrossAClose_data();
+    void noReadingContinuesAcrossAClose();
     void userTurningToAFieldSeesTheLatestText();
     void responseFieldStaysBounded();
     void caretAtTheEndAfterEveryEvent();
@@ -223,6 +225,43 @@ void TerminalWindowTest::readingSplitAcrossReads() {
     QCOMPARE(m_window->controls().TextB->text(), QStringLiteral("0300"));
     QCOMPARE(m_window->controls().TextR->text(), QString());
     QCOMPARE(m_window->controls().TextCal->text(), QStringLiteral("189.1"));
+}
+
+void TerminalWindowTest::noReadingContinuesAcrossAClose_data() {
+    QTest::addColumn<QString>("close");
+    QTest::newRow("Disconnect, Connect") << "connect";
+    QTest::newRow("speed changed while connected") << "speed";
+    QTest::newRow("device lost, another connected") << "lost";
+}
+
+void TerminalWindowTest::noReadingContinuesAcrossAClose() {
+    QFETCH(QString, close);
+    connectDevice();
+    QVERIFY(m_device->write("R=1000 G=1000 B=1000\r\nR=37"));
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->sampleText(frmMain::SampleText::Red), QStringLiteral("37"),
+                              2000);
+    QCOMPARE(logContents(), QByteArray("0, R=1000 G=1000 B=1000\r\n"));
+
+    if (close == "connect") {
+        m_window->mnuConnect_Click();
+        m_window->mnuConnect_Click();
+    } else if (close == "speed") {
+        m_window->mnuSpeedSel_Click(7);
+        QCOMPARE(m_window->serialControl().Settings(), QStringLiteral("19200,N,8,1"));
+    } else {
+        m_device->unplug();
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->serialControl().PortOpen(), 3000);
+        m_device = std::make_unique<PseudoTerminal>();
+        qputenv("ZEL_COM1", m_device->devicePath().toLocal8Bit());
+        m_window->mnuConnect_Click();
+    }
+    QVERIFY(m_window->serialControl().PortOpen());
+    QVERIFY(m_recorder.boxes.isEmpty());
+
+    // The device goes on where it was; the program must not make "3790" of it.
+    QVERIFY(m_device->write("90 G=1111 B=2222 R=3000 G=2000 B=1000 R="));
+    QTRY_COMPARE_WITH_TIMEOUT(m_window->samplePlot().model().strokeCount(), std::size_t(2), 2000);
+    QCOMPARE(logContents(), QByteArray("0, R=1000 G=1000 B=1000\r\n100, R=3000 G=2000 B=1000\r\n"));
 }
 
 void TerminalWindowTest::userTurningToAFieldSeesTheLatestText() {

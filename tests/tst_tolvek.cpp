@@ -34,6 +34,7 @@ private slots:
     void tabOrderWithoutTheMissingControls();
     void recalculatedAfterEveryCharacter();
     void nextSampleMixesOldAndNew();
+    void noValueFromBothSidesOfAClose();
     void option3ShowsZero();
     void methodCountsFromTheNextCharacter();
     void overflowingReadingsLeaveTheValue();
@@ -174,6 +175,17 @@ void TolvekTest::nextSampleMixesOldAndNew() {
     // The same, with the next sample split over reads as a driver may deliver it.
     m_window->receive("1");
     QCOMPARE(textCal(), QStringLiteral("167"));
+}
+
+void TolvekTest::noValueFromBothSidesOfAClose() {
+    m_window->receive("R=0100G=0200B=0300\r\n");
+    emit m_window->serialControl().StreamEnded();
+    m_window->recordValues(true);
+    m_window->receive("G=0500");
+    QCOMPARE(m_window->takeRecordedValues(), QList<double>{});
+    QCOMPARE(textCal(), QStringLiteral("200"));
+    m_window->receive("R=0100B=0300");
+    QCOMPARE(m_window->takeRecordedValues(), (QList<double>{200, 201, 210, 300}));
 }
 
 void TolvekTest::option3ShowsZero() {

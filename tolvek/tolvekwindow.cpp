@@ -46,7 +46,7 @@ void TolvekWindow::receivedCharacterHandled(const terminal::SampleFields& fields
     if (changedFields & Listener::BlueChanged) {
         changed |= m_blue.update(fields.blue);
     }
-    if (!m_red.value || !m_green.value || !m_blue.value) {
+    if (!m_red.value || !m_green.value || !m_blue.value || sampleSpansClose()) {
         return;
     }
     if (!changed && m_value) {

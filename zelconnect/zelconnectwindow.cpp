@@ -14,8 +14,8 @@ ZelConnectWindow::ZelConnectWindow(const QString& logPath, QWidget* parent)
 }
 
 void ZelConnectWindow::redMarkerReceived(const terminal::SampleFields& fields) {
-    if (numbers::isNumericText(fields.red) && numbers::isNumericText(fields.green) &&
-        numbers::isNumericText(fields.blue)) {
+    if (!sampleSpansClose() && numbers::isNumericText(fields.red) &&
+        numbers::isNumericText(fields.green) && numbers::isNumericText(fields.blue)) {
         m_color->evaluateSample(); // reads the same fields, as they stand at this "R"
     }
 }
