@@ -19,6 +19,21 @@ namespace {
 
 constexpr int kMargin = 3; // between the frame and the text
 
+// A byte without a trustworthy glyph (a control character) is laid out as this character,
+// widened to its box, and the box with the byte's name is drawn over it.
+constexpr QChar kBoxedPlaceholder(0x00A0);
+constexpr qreal kBoxPadding = 3; // each side of a name: 1 px gap, the frame, 1 px inside
+
+QFont boxedNameFont(const QFont& text) {
+    QFont font = text;
+    if (text.pointSizeF() > 0) {
+        font.setPointSizeF(text.pointSizeF() * 0.75);
+    } else {
+        font.setPixelSize(std::max(6, text.pixelSize() * 3 / 4));
+    }
+    return font;
+}
+
 } // namespace
 
 ResponseView::ResponseView(QWidget* parent) : QAbstractScrollArea(parent) {
@@ -163,7 +178,27 @@ void ResponseView::resizeEvent(QResizeEvent* event) {
 }
 
 QTextLayout* ResponseView::layOut(qint64 line) const {
-    auto* layout = new QTextLayout(lineText(line), font());
+    const QByteArrayView bytes = lineBytes(line);
+    QString text = terminal::ResponseText::shown(bytes);
+    QList<QTextLayout::FormatRange> boxes;
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const QLatin1StringView name = terminal::ResponseText::boxedName(uchar(bytes[i]));
+        if (name.isEmpty()) {
+            continue;
+        }
+        const qreal placeholderWidth = QFontMetricsF(font()).horizontalAdvance(kBoxedPlaceholder);
+        const qreal boxWidth =
+            QFontMetricsF(boxedNameFont(font())).horizontalAdvance(name) + 2 * kBoxPadding;
+        text[i] = kBoxedPlaceholder;
+        QTextLayout::FormatRange range;
+        range.start = int(i);
+        range.length = 1;
+        range.format.setFontLetterSpacingType(QFont::AbsoluteSpacing);
+        range.format.setFontLetterSpacing(boxWidth - placeholderWidth);
+        boxes << range;
+    }
+    auto* layout = new QTextLayout(text, font());
+    layout->setFormats(boxes);
     QTextOption option;
     option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
     layout->setTextOption(option);
@@ -242,6 +277,36 @@ void ResponseView::paintEvent(QPaintEvent*) {
             selection << range;
         }
         shown.layout->draw(&painter, QPointF(kMargin, shown.top), selection);
+        drawBoxedNames(painter, shown, from, to);
+    }
+}
+
+void ResponseView::drawBoxedNames(QPainter& painter, const ShownLine& shown, const Position& from,
+                                  const Position& to) const {
+    const QByteArrayView bytes = lineBytes(shown.line);
+    const QFont nameFont = boxedNameFont(font());
+    for (qsizetype i = 0; i < bytes.size(); ++i) {
+        const QLatin1StringView name = terminal::ResponseText::boxedName(uchar(bytes[i]));
+        if (name.isEmpty()) {
+            continue;
+        }
+        const QTextLine row = shown.layout->lineForTextPosition(int(i));
+        if (!row.isValid()) {
+            continue;
+        }
+        const qreal left = row.cursorToX(int(i), QTextLine::Leading);
+        const qreal right = row.cursorToX(int(i), QTextLine::Trailing);
+        const QRectF box = QRectF(kMargin + left, shown.top + row.y(), right - left, row.height())
+                               .adjusted(1.5, 1.5, -1.5, -1.5);
+        const Position at{shown.line, int(i)};
+        const bool selected = from <= at && at < to;
+        painter.save();
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(palette().color(selected ? QPalette::HighlightedText : QPalette::Text));
+        painter.setFont(nameFont);
+        painter.drawRoundedRect(box, 2, 2);
+        painter.drawText(box, Qt::AlignCenter, QString(name));
+        painter.restore();
     }
 }
 

@@ -7,6 +7,7 @@
 #include <deque>
 #include <vector>
 
+class QPainter;
 class QTextLayout;
 
 /// The response field: a read-only, multi-line view of received text with a vertical scroll
@@ -80,6 +81,9 @@ private:
     void layOutShownLines();
     void clearShownLines();
     QTextLayout* layOut(qint64 line) const;
+    /// Control characters as small boxes with their names, over the places the layout keeps.
+    void drawBoxedNames(QPainter& painter, const ShownLine& shown, const Position& from,
+                        const Position& to) const;
     Position positionAt(const QPoint& point);
     qint64 firstLine() const { return m_dropped; }
     qint64 lastLine() const { return m_dropped + qint64(m_lineStart.size()) - 1; }

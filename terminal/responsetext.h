@@ -13,7 +13,8 @@ namespace terminal {
 /// no single line grows without bound; the result is the bytes with "\n" where a line ends.
 /// shown() then makes every byte one visible character (Latin-1), control characters as their
 /// control pictures (NUL as U+2400 and so on, DEL as U+2421, 0x80 to 0x9F as U+FFFD); a tab
-/// stays a tab.
+/// stays a tab: the text the field copies. On screen the field draws the bytes that have a
+/// boxedName() as small named boxes, since few fonts have the control pictures.
 class ResponseText {
 public:
     static constexpr int kLongestLine = 2048;
@@ -41,6 +42,12 @@ public:
         return QChar(byte);
     }
     static QString shown(QByteArrayView bytes);
+
+    /// The short name a byte is drawn as, in a small box, where a font may have no picture
+    /// for it or draws it as nothing: the ASCII names of the control characters (NUL, ESC,
+    /// DEL), the C1 controls in hex (85), no-break space and soft hyphen (NBSP, SHY). Empty
+    /// for a byte that shows as itself, tab included.
+    static QLatin1StringView boxedName(uchar byte);
 
     /// Both steps: what the received text adds to the field, as it reads.
     QString render(QStringView received);

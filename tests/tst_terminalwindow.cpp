@@ -36,6 +36,7 @@ private slots:
     void userTurningToAFieldSeesTheLatestText();
     void responseFieldStaysBounded();
     void caretAtTheEndAfterEveryEvent();
+    void controlCharactersAreVisible();
 
 private:
     void connectDevice();
@@ -314,6 +315,29 @@ void TerminalWindowTest::caretAtTheEndAfterEveryEvent() {
     QTRY_VERIFY(response->text().endsWith("second"));
     QVERIFY(response->atEnd());
     QTRY_COMPARE(response->verticalScrollBar()->value(), response->verticalScrollBar()->maximum());
+}
+
+void TerminalWindowTest::controlCharactersAreVisible() {
+    // Whatever fonts the machine has: each of these must leave a mark of its own.
+    const auto rendered = [](const QByteArray& bytes) {
+        ResponseView view;
+        view.resize(120, 40);
+        view.append(QByteArrayView(bytes));
+        view.refresh();
+        return view.grab().toImage();
+    };
+    const QImage blank = rendered("");
+    const QList<QByteArray> bytes = {
+        QByteArray(1, '\0'), "\x1b", "\x7f", "\x85", "\x9b", "\xa0", "\xad"};
+    QList<QImage> images;
+    for (const QByteArray& byte : bytes) {
+        images << rendered(byte);
+        QVERIFY2(images.back() != blank, byte.toHex().constData());
+        for (qsizetype i = 0; i + 1 < images.size(); ++i) {
+            QVERIFY2(images[i] != images.back(), (bytes[i] + " " + byte).toHex().constData());
+        }
+    }
+    QCOMPARE(rendered(" "), blank);
 }
 
 QTEST_MAIN(TerminalWindowTest)
