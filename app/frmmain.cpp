@@ -115,6 +115,10 @@ void frmMain::connectHandlers() {
     if (m_controls.txtTextOut) {
         m_controls.txtTextOut->installEventFilter(this);
     }
+    for (QPushButton* button : centralWidget()->findChildren<QPushButton*>()) {
+        button->installEventFilter(this); // Enter clicks it
+    }
+    menuBar()->installEventFilter(this);
     for (QLineEdit* field :
          {m_controls.TextR, m_controls.TextG, m_controls.TextB, m_controls.TextCal}) {
         if (field) {

@@ -14,6 +14,7 @@
 
 /// The main window of both programs. Its controls, their texts, check marks and enabled
 /// states are the program's state; the handlers are named after the control and event.
+class QKeyEvent;
 class QTimer;
 
 class frmMain : public QMainWindow {
@@ -129,6 +130,8 @@ private:
     void reportPortNotAvailable(int port, const CommError& error);
     void MSComm1_PortLost(const QString& reason);
     void MSComm1_StreamEnded();
+    /// Alt released, then a letter: a command of the menu bar without a menu is chosen.
+    bool chooseTopLevelCommand(const QKeyEvent& key);
     QWidget* sampleTextWidget(SampleText which) const;
     void holdSampleTexts();
     void showFrame();

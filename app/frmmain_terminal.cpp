@@ -3,10 +3,13 @@
 #include "responseview.h"
 #include "transmit.h"
 
+#include <QCoreApplication>
 #include <QFocusEvent>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
 #include <QTimer>
 
 namespace {
@@ -14,6 +17,11 @@ namespace {
 // Focus that comes back with the window, or goes to a menu, is not a move between controls.
 bool movesBetweenControls(Qt::FocusReason reason) {
     return reason != Qt::ActiveWindowFocusReason && reason != Qt::PopupFocusReason;
+}
+
+bool clicksOnEnter(const QKeyEvent& key) {
+    return (key.key() == Qt::Key_Return || key.key() == Qt::Key_Enter) && !key.isAutoRepeat() &&
+           (key.modifiers() & ~Qt::KeypadModifier) == Qt::NoModifier;
 }
 
 void selectAllOf(QLineEdit* field) {
@@ -83,6 +91,17 @@ void frmMain::txtTextOut_KeyPress(qint16& KeyAscii) {
 }
 
 bool frmMain::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (auto* button = qobject_cast<QPushButton*>(watched); button && clicksOnEnter(*key)) {
+            // As on Windows, where these programs come from: Enter clicks the focused button.
+            button->click();
+            return true;
+        }
+        if (watched == menuBar() && chooseTopLevelCommand(*key)) {
+            return true;
+        }
+    }
     auto* field = qobject_cast<QLineEdit*>(watched);
     if (!field) {
         return QMainWindow::eventFilter(watched, event);
@@ -154,6 +173,31 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
         break;
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+bool frmMain::chooseTopLevelCommand(const QKeyEvent& key) {
+    // The menu bar has the keyboard after Alt was pressed and released. Qt only highlights a
+    // command without a menu for its letter; Windows chooses it, as Alt+letter does.
+    if (key.modifiers() & ~(Qt::AltModifier | Qt::ShiftModifier)) {
+        return false;
+    }
+    const QKeySequence pressed(QKeyCombination(Qt::AltModifier, Qt::Key(key.key())));
+    QAction* command = nullptr;
+    for (QAction* item : menuBar()->actions()) {
+        if (item->isVisible() && QKeySequence::mnemonic(item->text()) == pressed) {
+            if (command || item->menu()) {
+                return false; // a menu, or more than one item: Qt's own behaviour
+            }
+            command = item;
+        }
+    }
+    if (!command || !command->isEnabled()) {
+        return false;
+    }
+    QKeyEvent leave(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QCoreApplication::sendEvent(menuBar(), &leave);
+    command->trigger();
+    return true;
 }
 
 void frmMain::MSComm1_OnComm() {

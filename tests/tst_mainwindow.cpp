@@ -14,6 +14,7 @@
 #include <QRadioButton>
 #include <QRandomGenerator>
 #include <QScrollBar>
+#include <QSignalSpy>
 #include <QStatusBar>
 #include <QTimer>
 
@@ -39,8 +40,11 @@ private slots:
     void oneCheckMarkPerSubmenu();
     void settingsWhileDisconnected();
     void portChoiceWhileDisconnected();
+    void enterClicksTheFocusedButton();
+    void accessLetterAfterAltAlone();
 
 private:
+    void showActive();
     QWidget* control(const QString& objectName) const;
     QStringList checkedItems() const;
 
@@ -60,6 +64,13 @@ void MainWindowTest::init() {
 
 void MainWindowTest::cleanup() {
     m_window.reset();
+}
+
+void MainWindowTest::showActive() {
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    m_window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
 }
 
 QWidget* MainWindowTest::control(const QString& objectName) const {
@@ -489,6 +500,47 @@ void MainWindowTest::portChoiceWhileDisconnected() {
     QCOMPARE(m_window->controls().StatusBar1Panels[2]->text(), QStringLiteral("COM3"));
     QCOMPARE(m_window->controls().StatusBar1Panels[1]->text(), QStringLiteral("Disconnected"));
     QCOMPARE(m_window->serialControl().CommPort(), 3);
+}
+
+void MainWindowTest::enterClicksTheFocusedButton() {
+    showActive();
+    const QList<QPushButton*> buttons = m_window->findChildren<QPushButton*>();
+    QCOMPARE(buttons.size(), 9); // Send, Clear, RndGo, cal, Draw, Clear Draw
+    for (QPushButton* button : buttons) {
+        button->setEnabled(true); // Send waits for a connection otherwise
+        button->setFocus();
+        QSignalSpy clicked(button, &QPushButton::clicked);
+        QTest::keyClick(button, Qt::Key_Return);
+        QTest::keyClick(button, Qt::Key_Enter, Qt::KeypadModifier);
+        QTest::keyClick(button, Qt::Key_Space);
+        QVERIFY2(clicked.size() == 3, qPrintable(button->objectName()));
+    }
+    // In a hex field Enter still does nothing at all.
+    QLineEdit* hex = m_window->controls().txtHEX[0];
+    hex->setFocus();
+    hex->setText("4");
+    QTest::keyClick(hex, Qt::Key_Return);
+    QCOMPARE(QApplication::focusWidget(), hex);
+    QCOMPARE(hex->text(), QStringLiteral("4"));
+}
+
+void MainWindowTest::accessLetterAfterAltAlone() {
+    showActive();
+    QMenuBar* bar = m_window->menuBar();
+    // Alt pressed and released, then the letter: Connect is chosen at once (no port here).
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Alt);
+    QTRY_VERIFY(bar->hasFocus());
+    QTest::keyClick(bar, Qt::Key_C);
+    QCOMPARE(m_recorder.boxes.size(), 1);
+    QVERIFY(m_recorder.boxes[0].prompt.startsWith("Com1 is not available."));
+    QCOMPARE(QApplication::focusWidget(), m_window->controls().txtTextOut);
+    // A menu with items opens as before, and the letter does not choose anything in it.
+    QTest::keyClick(QApplication::focusWidget(), Qt::Key_Alt);
+    QTRY_VERIFY(bar->hasFocus());
+    QTest::keyClick(bar, Qt::Key_S);
+    QTRY_VERIFY(m_window->menus().mnuSettings->isVisible());
+    m_window->menus().mnuSettings->close();
+    QCOMPARE(m_recorder.boxes.size(), 1);
 }
 
 QTEST_MAIN(MainWindowTest)
