@@ -3,6 +3,7 @@
 #include "sampleevaluation.h"
 #include "sensorsamples.h"
 
+#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTest>
@@ -41,6 +42,7 @@ private slots:
     void garbageHoldsNoMarkersUnlessAsked();
     void runsOnAPseudoTerminal();
     void burstArrivesWholeAndEndsWithItsReader();
+    void restsWhileNobodyListens();
 };
 
 void ColorSimTest::everySampleIsRecognisedAsClaimed() {
@@ -167,6 +169,38 @@ void ColorSimTest::burstArrivesWholeAndEndsWithItsReader() {
         QVERIFY(sim.waitForFinished(5000));
         QCOMPARE(sim.exitCode(), 0);
     }
+}
+
+void ColorSimTest::restsWhileNobodyListens() {
+    const auto cpuSeconds = [](qint64 pid) {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!stat.open(QIODevice::ReadOnly)) {
+            return -1.0;
+        }
+        // utime and stime are fields 14 and 15, counted after the name in parentheses.
+        const QList<QByteArray> fields = stat.readAll().split(')').last().split(' ');
+        return (fields.value(12).toDouble() + fields.value(13).toDouble()) /
+               double(::sysconf(_SC_CLK_TCK));
+    };
+    QProcess sim;
+    sim.start(QStringLiteral(ZEL_COLORSIM), {"--baud", "9600"});
+    QVERIFY(sim.waitForReadyRead(5000));
+    const QByteArray path = sim.readLine().trimmed();
+    // Before any program opens the port, and after one has opened and closed it again.
+    for (int round = 0; round < 2; ++round) {
+        const double before = cpuSeconds(sim.processId());
+        QTest::qWait(2000);
+        const double used = cpuSeconds(sim.processId()) - before;
+        QVERIFY2(before >= 0 && used < 0.1, qPrintable(QString::number(used)));
+        const int port = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(port >= 0);
+        QVERIFY(readUntil(port, [](const QByteArray& r) {
+                    return r.contains("\r\n");
+                }).contains("\r\n"));
+        ::close(port);
+    }
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(5000));
 }
 
 QTEST_GUILESS_MAIN(ColorSimTest)

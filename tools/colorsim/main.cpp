@@ -316,7 +316,12 @@ int main(int argc, char* argv[]) {
         const double wait = due() - secondsSince(paced);
         if (wait > 0) {
             pollfd readable{master, POLLIN, 0};
-            ::poll(&readable, 1, static_cast<int>(std::min(wait, 0.2) * 1000) + 1);
+            const int waitMs = static_cast<int>(std::min(wait, 0.2) * 1000) + 1;
+            // With nobody on the other end the terminal reports a hang-up at once, however
+            // long the poll was meant to wait: sleep until the next line is due instead.
+            if (::poll(&readable, 1, waitMs) > 0 && (readable.revents & POLLHUP)) {
+                ::usleep(static_cast<useconds_t>(waitMs) * 1000);
+            }
             device.answer();
             device.sendEcho();
             continue;
