@@ -39,7 +39,7 @@ char parityOf(tcflag_t cflag) {
 
 } // namespace
 
-std::optional<QString> lineSettingsMismatch(qintptr handle, const LineSettings& wanted) {
+std::optional<QString> lineSettingsMismatch(PortHandle handle, const LineSettings& wanted) {
     struct termios2 actual {};
     if (::ioctl(static_cast<int>(handle), TCGETS2, &actual) != 0) {
         return std::nullopt;

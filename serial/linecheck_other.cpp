@@ -3,7 +3,7 @@
 
 namespace serial {
 
-std::optional<QString> lineSettingsMismatch(qintptr, const LineSettings&) {
+std::optional<QString> lineSettingsMismatch(PortHandle, const LineSettings&) {
     return std::nullopt;
 }
 
