@@ -45,7 +45,10 @@ QString SampleLog::append(const QByteArray& line) const {
     // Open, append, close: three calls, and O_APPEND puts the line at the end even when
     // another program writes to the file too.
     const QByteArray path = QFile::encodeName(m_path);
-    const int file = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    int file = -1;
+    do {
+        file = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    } while (file < 0 && errno == EINTR);
     if (file < 0) {
         return QString::fromLocal8Bit(std::strerror(errno));
     }
@@ -63,7 +66,17 @@ QString SampleLog::append(const QByteArray& line) const {
         }
         written += n;
     }
-    if (::close(file) != 0 && reason.isEmpty()) {
+    if (!reason.isEmpty() && written > 0) {
+        // A line is in the log whole or not at all: what went in of it is taken out again,
+        // or the next line would be glued to the half.
+        const off_t end = ::lseek(file, 0, SEEK_END);
+        if (end >= written) {
+            while (::ftruncate(file, end - written) != 0 && errno == EINTR) {
+            }
+        }
+    }
+    // On Linux the file is closed even when close() is interrupted.
+    if (::close(file) != 0 && errno != EINTR && reason.isEmpty()) {
         reason = QString::fromLocal8Bit(std::strerror(errno));
     }
     return reason;
@@ -76,9 +89,12 @@ QString SampleLog::append(const QByteArray& line) const {
     if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
         return file.errorString();
     }
-    // A full disk may only show when the data leaves the buffer.
+    // A full disk may only show when the data leaves the buffer. A line is in the log whole
+    // or not at all.
+    const qint64 before = file.size();
     if (file.write(line) != line.size() || !file.flush()) {
         const QString reason = file.errorString();
+        file.resize(before);
         file.close();
         return reason;
     }

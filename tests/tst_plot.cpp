@@ -8,6 +8,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#ifdef Q_OS_UNIX
+#include <sys/resource.h>
+#endif
+
 using plot::PlotModel;
 using plot::PlotStroke;
 
@@ -59,6 +64,7 @@ private slots:
     void logLine();
     void logFileAppends();
     void logFailureNamesTheReason();
+    void fullDiskLeavesNoHalfLine();
 };
 
 void PlotTest::firstPointJoinsTheCorner() {
@@ -294,6 +300,33 @@ void PlotTest::logFailureNamesTheReason() {
         SampleLog diskFull("/dev/full");
         QVERIFY(!diskFull.append("0, R=1 G=2 B=3\r\n").isEmpty());
     }
+}
+
+void PlotTest::fullDiskLeavesNoHalfLine() {
+#ifdef Q_OS_UNIX
+    QTemporaryDir dir;
+    const QString path = dir.filePath("app.txt");
+    SampleLog log(path);
+    const QByteArray first = "0, R=1000 G=2000 B=3000\r\n";
+    const QByteArray second = "100, R=1001 G=2001 B=3001\r\n";
+    QCOMPARE(log.append(first), QString());
+    // The file may not grow past one and a half lines: the second line only half fits.
+    rlimit before{};
+    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &before), 0);
+    rlimit small = before;
+    small.rlim_cur = rlim_t(first.size() + second.size() / 2);
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const QString reason = log.append(second);
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+    QVERIFY(!reason.isEmpty());
+    QCOMPARE(readAll(path), first);
+    QCOMPARE(log.append(second), QString());
+    QCOMPARE(readAll(path), first + second);
+#else
+    QSKIP("file size limits are a POSIX facility");
+#endif
 }
 
 QTEST_GUILESS_MAIN(PlotTest)
