@@ -8,6 +8,7 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstring>
+#include <poll.h>
 #include <unistd.h>
 #endif
 
@@ -76,11 +77,20 @@ int openErrorNumber(QSerialPort::SerialPortError error) {
                                                      : MSComm::comPortNotAvailable;
 }
 
-bool meansDeviceGone(QSerialPort::SerialPortError error) {
-    // An unplugged adapter shows as ResourceError; a pseudo-terminal whose other end closed
-    // raises ReadError again and again until the port is closed.
-    return error == QSerialPort::ResourceError || error == QSerialPort::ReadError ||
-           error == QSerialPort::WriteError;
+// Qt also reports a read that found nothing as a ReadError, with whatever errno was left
+// over: after this control's own read took the bytes that woke Qt's notifier, for instance.
+// Only the descriptor tells whether the device has really gone (hung up, unplugged).
+bool deviceHungUp([[maybe_unused]] const QSerialPort& port) {
+#ifdef Q_OS_UNIX
+    pollfd state{static_cast<int>(port.handle()), POLLIN, 0};
+    int ready = 0;
+    do {
+        ready = ::poll(&state, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    return ready < 0 || (state.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#else
+    return true;
+#endif
 }
 
 } // namespace
@@ -317,9 +327,17 @@ QString MSComm::drainPort() {
 }
 
 void MSComm::portErrorOccurred(QSerialPort::SerialPortError error) {
-    if (meansDeviceGone(error)) {
-        deviceGone(m_port.errorString());
+    // An unplugged adapter shows as ResourceError; a pseudo-terminal whose other end closed
+    // raises ReadError again and again until the port is closed.
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError &&
+        error != QSerialPort::WriteError) {
+        return;
     }
+    if (!PortOpen() || deviceHungUp(m_port)) {
+        deviceGone(m_port.errorString());
+        return;
+    }
+    m_port.clearError(); // nothing was lost: the port goes on
 }
 
 void MSComm::deviceGone(const QString& reason) {

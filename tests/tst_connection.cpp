@@ -13,6 +13,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSignalSpy>
+#include <QThread>
 
 namespace {
 
@@ -44,6 +45,7 @@ private slots:
     void deviceGoesAwayWhileConnected();
     void deviceGoesAwayWhileBoxIsOpen();
     void eventsWaitWhileBoxIsOpen();
+    void portStaysOpenAfterBoxes();
 
 private:
     void showActive();
@@ -418,6 +420,32 @@ void ConnectionTest::eventsWaitWhileBoxIsOpen() {
     QCOMPARE(eventsWhileOpen, 0);
     QCOMPARE(response(), QString());
     QTRY_COMPARE_WITH_TIMEOUT(response(), QStringLiteral("R=0100G=0200"), 3000);
+}
+
+void ConnectionTest::portStaysOpenAfterBoxes() {
+    MSComm& comm = m_window->serialControl();
+    QSignalSpy lost(&comm, &MSComm::PortLost);
+    int round = 0;
+    // The device talks just as the user closes the box: the port must not take the race
+    // between the control's own read and Qt's for a device that went away.
+    m_window->setMessagePresenter([&](QWidget*, const MessageBoxRequest&) {
+        QVERIFY(m_device->write("while the box is open "));
+        QTest::qWait(50); // taken from the port, waiting for the box to close
+        QVERIFY(m_device->write(QByteArray::number(round) + "\r\n"));
+        QThread::msleep(20); // at the port, and no event loop has run since
+    });
+    m_window->mnuConnect_Click();
+    for (round = 0; round < 5; ++round) {
+        m_window->mnuHelpSel_Click(0);
+        QTRY_VERIFY_WITH_TIMEOUT(response().endsWith(QString::number(round) + "\n"), 3000);
+        QTest::qWait(20);
+        QVERIFY2(comm.PortOpen(), "the port closed by itself after the box");
+    }
+    QTest::qWait(100);
+    QCOMPARE(lost.size(), 0);
+    QVERIFY(comm.PortOpen());
+    QVERIFY(m_device->write("still here"));
+    QTRY_VERIFY_WITH_TIMEOUT(response().endsWith("still here"), 3000);
 }
 
 QTEST_MAIN(ConnectionTest)
