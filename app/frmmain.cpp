@@ -128,6 +128,7 @@ void frmMain::connectHandlers() {
     connect(&MSComm1, &MSComm::OnComm, this, &frmMain::MSComm1_OnComm);
     connect(&MSComm1, &MSComm::PortLost, this, &frmMain::MSComm1_PortLost);
     connect(&MSComm1, &MSComm::StreamEnded, this, &frmMain::MSComm1_StreamEnded);
+    connect(&MSComm1, &MSComm::SendFailed, this, &frmMain::reportSendFailure);
 }
 
 void frmMain::MsgBox(const MessageBoxRequest& request) {
@@ -155,7 +156,7 @@ void frmMain::Form_Unload(qint16& cancel) {
     Q_UNUSED(cancel); // the window always closes
     if (MSComm1.PortOpen()) {
         // A failure to close must not keep the window open; there is nothing to ask.
-        (void)MSComm1.setPortOpen(false);
+        closePort();
     }
 }
 

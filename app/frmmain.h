@@ -130,6 +130,10 @@ private:
     void reportPortNotAvailable(int port, const CommError& error);
     void MSComm1_PortLost(const QString& reason);
     void MSComm1_StreamEnded();
+    /// Closes the port; what is still queued for it goes out first, within a bound.
+    void closePort();
+    /// Bytes the user sent did not reach the line: a notice that does not stop the program.
+    void reportSendFailure(const QString& description);
     /// Alt released, then a letter: a command of the menu bar without a menu is chosen.
     bool chooseTopLevelCommand(const QKeyEvent& key);
     QWidget* sampleTextWidget(SampleText which) const;

@@ -4,19 +4,32 @@
 #include "settingsmerge.h"
 
 #include <QAction>
+#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 
 void frmMain::mnuConnect_Click() {
     if (MSComm1.PortOpen()) {
-        (void)MSComm1.setPortOpen(false);
+        closePort();
     } else if (const CommError error = MSComm1.setPortOpen(true)) {
         reportPortNotAvailable(MSComm1.CommPort(), error);
     }
     UpdateStatus();
     if (m_controls.txtTextOut) {
         m_controls.txtTextOut->setFocus();
+    }
+}
+
+void frmMain::closePort() {
+    // Bytes still queued go out before the port closes; at a low speed that takes a moment.
+    const bool waits = MSComm1.OutputPending() > 0;
+    if (waits) {
+        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    }
+    (void)MSComm1.setPortOpen(false);
+    if (waits) {
+        QGuiApplication::restoreOverrideCursor();
     }
 }
 
@@ -64,7 +77,7 @@ void frmMain::mnuCom_Click(qint16 index) {
     };
     const int oldPort = MSComm1.CommPort();
     if (MSComm1.PortOpen()) {
-        (void)MSComm1.setPortOpen(false);
+        closePort();
         (void)MSComm1.setCommPort(index);
         if (const CommError error = MSComm1.setPortOpen(true)) {
             reportPortNotAvailable(index, error);
@@ -116,7 +129,7 @@ void frmMain::mnuStopSel_Click(qint16 index) {
 void frmMain::ApplySettings(const QString& fragment) {
     const bool wasOpen = MSComm1.PortOpen();
     if (wasOpen) {
-        (void)MSComm1.setPortOpen(false);
+        closePort();
     }
     (void)MSComm1.setSettings(serial::mergeSettingsFragment(fragment, MSComm1.Settings()));
     if (wasOpen) {

@@ -35,11 +35,13 @@ void frmMain::send(const QString& txtin) {
         return;
     }
     if (const CommError error = MSComm1.setOutput(terminal::lineBytes(txtin))) {
-        Notice({QStringLiteral("Could not send to Com%1:\n%2")
-                    .arg(MSComm1.CommPort())
-                    .arg(error.description),
-                m_variant.applicationTitle, MessageButtons::OkOnly, MessageIcon::Warning});
+        reportSendFailure(error.description);
     }
+}
+
+void frmMain::reportSendFailure(const QString& description) {
+    Notice({QStringLiteral("Could not send to Com%1:\n%2").arg(MSComm1.CommPort()).arg(description),
+            m_variant.applicationTitle, MessageButtons::OkOnly, MessageIcon::Warning});
 }
 
 void frmMain::btnSend_Click(qint16 index) {

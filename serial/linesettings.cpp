@@ -2,6 +2,8 @@
 
 #include <QList>
 
+#include <algorithm>
+
 namespace serial {
 
 namespace {
@@ -89,6 +91,17 @@ QString stopBitsText(StopBits stopBits) {
         return QStringLiteral("2");
     }
     return {};
+}
+
+qint64 transmitMilliseconds(qint64 bytes, const LineSettings& settings) {
+    // In half bits, so that 1.5 stop bits count exactly.
+    const qint64 stopHalves = settings.stopBits == StopBits::One          ? 2
+                              : settings.stopBits == StopBits::OneAndHalf ? 3
+                                                                          : 4;
+    const qint64 halves =
+        2 * (1 + settings.dataBits + (settings.parity == 'N' ? 0 : 1)) + stopHalves;
+    const qint64 speed = std::max<qint64>(settings.speed, 1);
+    return (bytes * halves * 1000 + 2 * speed - 1) / (2 * speed);
 }
 
 QString settingsString(const LineSettings& settings) {

@@ -29,6 +29,10 @@ QString settingsString(const LineSettings& settings);
 /// "1", "1.5" or "2".
 QString stopBitsText(StopBits stopBits);
 
+/// How long the line takes to carry this many bytes at these settings, in milliseconds (start
+/// bit, data bits, parity bit and stop bits of every byte).
+qint64 transmitMilliseconds(qint64 bytes, const LineSettings& settings);
+
 /// "Even", "Mark", "None", "Odd" or "Space".
 QString parityName(char parity);
 

@@ -3,6 +3,7 @@
 #include "linecheck.h"
 #include "portmapping.h"
 
+#include <QDeadlineTimer>
 #include <QMetaObject>
 
 #ifdef Q_OS_UNIX
@@ -12,6 +13,7 @@
 #include <unistd.h>
 #endif
 
+#include <algorithm>
 #include <utility>
 
 using serial::LineSettings;
@@ -145,6 +147,9 @@ QString MSComm::deviceName() const {
 CommError MSComm::setPortOpen(bool open) {
     if (!open) {
         const bool wasOpen = PortOpen();
+        if (wasOpen) {
+            reportUnsent(flushOutput());
+        }
         m_readPace.stop();
         m_port.close();
         m_received.clear();
@@ -326,7 +331,46 @@ QString MSComm::drainPort() {
     return {};
 }
 
+qint64 MSComm::flushOutput() {
+    if (m_port.bytesToWrite() == 0) {
+        return 0;
+    }
+    const qint64 lineMs = serial::transmitMilliseconds(m_port.bytesToWrite(), m_settings);
+    const QDeadlineTimer deadline(std::min<qint64>(lineMs * 3 / 2 + 250, kLongestFlushMs));
+    // Whatever the device sends meanwhile is kept for nobody: the port is closing. No event
+    // is raised inside the handler that closes.
+    m_flushing = true;
+    ++m_holdDepth;
+    while (m_port.bytesToWrite() > 0 && !deadline.hasExpired()) {
+        if (!m_port.waitForBytesWritten(int(std::max<qint64>(deadline.remainingTime(), 1)))) {
+            // Qt also gives up when its one-byte read buffer is full: empty it and go on.
+            const auto error = m_port.error();
+            if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError) {
+                break;
+            }
+            m_port.clearError();
+            (void)m_port.readAll();
+        }
+    }
+    --m_holdDepth;
+    m_flushing = false;
+    return m_port.bytesToWrite();
+}
+
+void MSComm::reportUnsent(qint64 unsent) {
+    if (unsent > 0) {
+        emit SendFailed(
+            QStringLiteral("%1 bytes could not be sent before the port closed.").arg(unsent));
+    }
+}
+
 void MSComm::portErrorOccurred(QSerialPort::SerialPortError error) {
+    if (m_flushing) {
+        return;
+    }
+    if (error == QSerialPort::WriteError) {
+        emit SendFailed(m_port.errorString());
+    }
     // An unplugged adapter shows as ResourceError; a pseudo-terminal whose other end closed
     // raises ReadError again and again until the port is closed.
     if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError &&
@@ -356,8 +400,10 @@ void MSComm::closeLostPort() {
         m_lostReason.clear();
         return;
     }
-    // What arrived before the device went away is still shown and captured.
+    // What arrived before the device went away is still shown and captured; what was still
+    // to be sent can no longer go.
     (void)drainPort();
+    reportUnsent(m_port.bytesToWrite());
     m_readPace.stop();
     m_port.close();
     m_port.clearError();

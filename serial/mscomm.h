@@ -39,6 +39,10 @@ public:
     static constexpr int kReadPaceMs = 20;
     static constexpr int kMuchWaiting = 1024;
 
+    /// Before the port closes, bytes still queued for it may take the time the line needs to
+    /// carry them (with room to spare), but never longer than this: the window waits meanwhile.
+    static constexpr int kLongestFlushMs = 10000;
+
     enum ErrorNumber {
         comInvalidPropertyValue = 380,
         comInvalidPortNumber = 8002,
@@ -64,8 +68,13 @@ public:
 
     bool PortOpen() const { return m_port.isOpen(); }
     /// true opens the current port with the current settings (or fails, leaving it closed);
-    /// false closes it and drops bytes not yet read.
+    /// false closes it and drops bytes not yet read. Bytes not yet sent go out first, waiting
+    /// at most the time the line needs for them (kLongestFlushMs at most); SendFailed says
+    /// how many could not.
     CommError setPortOpen(bool open);
+
+    /// Bytes written with Output that have not yet left for the driver.
+    qint64 OutputPending() const { return m_port.isOpen() ? m_port.bytesToWrite() : 0; }
 
     /// Writes the whole string in order, one byte per character; only while open.
     CommError setOutput(const QByteArray& data);
@@ -91,6 +100,9 @@ signals:
     /// The port was closed, by the program or because the device went away, after the last
     /// OnComm of what came before: whatever arrives after a new open is a new stream.
     void StreamEnded();
+    /// Bytes written with Output could not be sent: a write failed, or the port closed
+    /// before they could go out.
+    void SendFailed(const QString& description);
 
 private:
     void readArrived();
@@ -100,6 +112,9 @@ private:
     void deviceGone(const QString& reason);
     void portErrorOccurred(QSerialPort::SerialPortError error);
     void closeLostPort();
+    /// Waits, within a bound, for queued bytes to go out; returns how many did not.
+    qint64 flushOutput();
+    void reportUnsent(qint64 unsent);
     void raiseWaitingEvents();
     CommError openPort();
     CommError configureOpenPort();
@@ -114,5 +129,6 @@ private:
     int m_commEvent = 0;
     int m_holdDepth = 0;
     bool m_closingLostPort = false;
-    QString m_lostReason; // a loss not yet reported because events were held
+    bool m_flushing = false; // errors during the flush are the flush's to report
+    QString m_lostReason;    // a loss not yet reported because events were held
 };

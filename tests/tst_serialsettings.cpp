@@ -26,6 +26,8 @@ private slots:
     void statusDisplay_data();
     void statusDisplay();
     void notAvailablePrompt();
+    void transmitTime_data();
+    void transmitTime();
 };
 
 void SerialSettingsTest::mergeFragment_data() {
@@ -251,6 +253,26 @@ void SerialSettingsTest::statusDisplay() {
 void SerialSettingsTest::notAvailablePrompt() {
     QCOMPARE(portNotAvailablePrompt(3, "/dev/ttyS2: No such file or directory"),
              QStringLiteral("Com3 is not available.\r\n/dev/ttyS2: No such file or directory"));
+}
+
+void SerialSettingsTest::transmitTime_data() {
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<qint64>("bytes");
+    QTest::addColumn<qint64>("ms");
+    QTest::newRow("8N1: ten bits a byte") << "9600,N,8,1" << qint64(960) << qint64(1000);
+    QTest::newRow("parity adds a bit") << "9600,E,8,1" << qint64(960) << qint64(1100);
+    QTest::newRow("1.5 stop bits") << "9600,N,8,1.5" << qint64(1920) << qint64(2100);
+    QTest::newRow("7E2") << "300,E,7,2" << qint64(30) << qint64(1100);
+    QTest::newRow("a part of a millisecond counts whole")
+        << "256000,N,8,1" << qint64(1) << qint64(1);
+    QTest::newRow("nothing") << "110,N,8,1" << qint64(0) << qint64(0);
+}
+
+void SerialSettingsTest::transmitTime() {
+    QFETCH(QString, settings);
+    QFETCH(qint64, bytes);
+    QFETCH(qint64, ms);
+    QCOMPARE(transmitMilliseconds(bytes, *parseLineSettings(settings)), ms);
 }
 
 QTEST_GUILESS_MAIN(SerialSettingsTest)

@@ -11,6 +11,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QRegularExpression>
 #include <QScrollBar>
 #include <QTemporaryDir>
 
@@ -37,6 +38,10 @@ private slots:
     void responseFieldStaysBounded();
     void caretAtTheEndAfterEveryEvent();
     void controlCharactersAreVisible();
+    void queuedBytesGoOutBeforeTheClose_data();
+    void queuedBytesGoOutBeforeTheClose();
+    void bytesThatCannotGoOutAreReported();
+    void sendToALostDeviceIsReported();
 
 private:
     void connectDevice();
@@ -47,6 +52,7 @@ private:
     std::unique_ptr<PseudoTerminal> m_device;
     std::unique_ptr<ZelConnectWindow> m_window;
     MessageRecorder m_recorder;
+    MessageRecorder m_notices;
 };
 
 void TerminalWindowTest::init() {
@@ -57,6 +63,8 @@ void TerminalWindowTest::init() {
     m_window = std::make_unique<ZelConnectWindow>(m_dir.filePath("app.txt"));
     m_recorder.boxes.clear();
     m_window->setMessagePresenter(m_recorder.presenter());
+    m_notices.boxes.clear();
+    m_window->setNoticePresenter(m_notices.presenter());
 }
 
 void TerminalWindowTest::cleanup() {
@@ -338,6 +346,67 @@ void TerminalWindowTest::controlCharactersAreVisible() {
         }
     }
     QCOMPARE(rendered(" "), blank);
+}
+
+void TerminalWindowTest::queuedBytesGoOutBeforeTheClose_data() {
+    QTest::addColumn<QString>("close");
+    QTest::newRow("Disconnect") << "connect";
+    QTest::newRow("speed changed") << "speed";
+    QTest::newRow("window closed") << "window";
+}
+
+void TerminalWindowTest::queuedBytesGoOutBeforeTheClose() {
+    QFETCH(QString, close);
+    connectDevice();
+    const QByteArray line = QByteArray(3000, 'x') + "END";
+    m_window->controls().txtTextOut->setText(QString::fromLatin1(line));
+    m_window->btnSend_Click(1); // queued: no event loop runs before the close
+    if (close == "connect") {
+        m_window->mnuConnect_Click();
+    } else if (close == "speed") {
+        m_window->mnuSpeedSel_Click(7);
+    } else {
+        m_window->close();
+    }
+    QByteArray atDevice;
+    QTRY_VERIFY_WITH_TIMEOUT((atDevice += m_device->read(10)).size() >= line.size(), 2000);
+    QCOMPARE(atDevice, line);
+    QVERIFY(m_notices.boxes.isEmpty());
+}
+
+void TerminalWindowTest::bytesThatCannotGoOutAreReported() {
+    connectDevice();
+    m_window->mnuSpeedSel_Click(12); // 256000 baud: the wait for the bytes is short
+    const QString line(32767, u'x');
+    m_window->controls().txtTextOut->setText(line);
+    for (int i = 0; i < 3; ++i) {
+        m_window->btnSend_Click(1);
+    }
+    QTest::qWait(300); // the device reads nothing: its terminal fills up
+    m_window->mnuConnect_Click();
+    QCOMPARE(m_notices.boxes.size(), 1);
+    const QRegularExpressionMatch unsent =
+        QRegularExpression("^Could not send to Com1:\n(\\d+) bytes could not be sent")
+            .match(m_notices.boxes[0].prompt);
+    QVERIFY2(unsent.hasMatch(), qPrintable(m_notices.boxes[0].prompt));
+    QByteArray atDevice;
+    for (QByteArray more; !(more = m_device->read(200)).isEmpty();) {
+        atDevice += more;
+    }
+    QVERIFY(unsent.captured(1).toInt() > 0);
+    QCOMPARE(atDevice.size() + unsent.captured(1).toInt(), 3 * line.size());
+}
+
+void TerminalWindowTest::sendToALostDeviceIsReported() {
+    connectDevice();
+    m_device->unplug();
+    m_window->controls().txtTextOut->setText("hello");
+    m_window->btnSend_Click(1);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_window->serialControl().PortOpen(), 2000);
+    QTRY_VERIFY(!m_notices.boxes.isEmpty());
+    QVERIFY2(m_notices.boxes[0].prompt.startsWith("Could not send to Com1:"),
+             qPrintable(m_notices.boxes[0].prompt));
+    QVERIFY(m_recorder.boxes.isEmpty());
 }
 
 QTEST_MAIN(TerminalWindowTest)
