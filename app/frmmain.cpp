@@ -129,6 +129,13 @@ void frmMain::connectHandlers() {
     connect(&MSComm1, &MSComm::PortLost, this, &frmMain::MSComm1_PortLost);
     connect(&MSComm1, &MSComm::StreamEnded, this, &frmMain::MSComm1_StreamEnded);
     connect(&MSComm1, &MSComm::SendFailed, this, &frmMain::reportSendFailure);
+    connect(&MSComm1, &MSComm::InputDropped, this, [this](qint64 count) {
+        Notice({QStringLiteral("While a message box was open, Com%1 sent more than could be "
+                               "kept: the oldest %2 bytes of it were dropped.")
+                    .arg(MSComm1.CommPort())
+                    .arg(count),
+                m_variant.applicationTitle, MessageButtons::OkOnly, MessageIcon::Warning});
+    });
 }
 
 void frmMain::MsgBox(const MessageBoxRequest& request) {

@@ -82,6 +82,8 @@ int openErrorNumber(QSerialPort::SerialPortError error) {
 // Qt also reports a read that found nothing as a ReadError, with whatever errno was left
 // over: after this control's own read took the bytes that woke Qt's notifier, for instance.
 // Only the descriptor tells whether the device has really gone (hung up, unplugged).
+constexpr int kMostChunksPerDrain = 16; // 1 MiB
+
 bool deviceHungUp([[maybe_unused]] const QSerialPort& port) {
 #ifdef Q_OS_UNIX
     pollfd state{static_cast<int>(port.handle()), POLLIN, 0};
@@ -240,12 +242,17 @@ CommError MSComm::setOutput(const QByteArray& data) {
 }
 
 QByteArray MSComm::Input() {
-    if (PortOpen()) {
+    if (PortOpen() && m_received.size() < kPortion) {
         if (const QString lost = drainPort(); !lost.isEmpty()) {
             deviceGone(lost);
         }
     }
-    return std::exchange(m_received, {});
+    if (m_received.size() <= kPortion) {
+        return std::exchange(m_received, {});
+    }
+    QByteArray portion = m_received.first(kPortion);
+    m_received.remove(0, kPortion);
+    return portion;
 }
 
 void MSComm::holdEvents() {
@@ -259,13 +266,29 @@ void MSComm::releaseEvents() {
     }
 }
 
+bool MSComm::raiseReceive() {
+    const qsizetype waiting = m_received.size();
+    m_commEvent = comEvReceive;
+    emit OnComm();
+    if (m_received.isEmpty() || m_received.size() >= waiting) {
+        return false;
+    }
+    QMetaObject::invokeMethod(this, &MSComm::raiseWaitingEvents, Qt::QueuedConnection);
+    return true;
+}
+
 void MSComm::raiseWaitingEvents() {
     if (m_holdDepth > 0) {
         return;
     }
+    if (m_dropped > 0) {
+        emit StreamEnded();
+        emit InputDropped(std::exchange(m_dropped, 0));
+    }
     if (!m_received.isEmpty() || (PortOpen() && m_port.bytesAvailable() > 0)) {
-        m_commEvent = comEvReceive;
-        emit OnComm();
+        if (raiseReceive()) {
+            return; // a loss waits until everything before it was handed over
+        }
     }
     if (!m_lostReason.isEmpty()) {
         emit StreamEnded();
@@ -289,15 +312,28 @@ void MSComm::takeWaitingBytes() {
     }
     m_sinceRead.start();
     const qsizetype before = m_received.size();
-    if (const QString lost = drainPort(); !lost.isEmpty()) {
-        deviceGone(lost);
+    // A backlog still being handed over goes first; meanwhile the driver holds what comes.
+    if (m_holdDepth > 0 || before < kPortion) {
+        if (const QString lost = drainPort(); !lost.isEmpty()) {
+            deviceGone(lost);
+        }
     }
     m_lastReadWasMuch = m_received.size() - before >= kMuchWaiting;
-    if (m_holdDepth > 0 || m_received.isEmpty()) {
+    if (m_holdDepth > 0) {
+        keepNewestHeld();
         return;
     }
-    m_commEvent = comEvReceive;
-    emit OnComm();
+    if (!m_received.isEmpty()) {
+        (void)raiseReceive();
+    }
+}
+
+void MSComm::keepNewestHeld() {
+    if (m_received.size() > kHeldLimit) {
+        const qsizetype excess = m_received.size() - kHeldLimit;
+        m_received.remove(0, excess);
+        m_dropped += excess;
+    }
 }
 
 QString MSComm::drainPort() {
@@ -306,7 +342,8 @@ QString MSComm::drainPort() {
 #ifdef Q_OS_UNIX
     const int handle = static_cast<int>(m_port.handle());
     char chunk[65536];
-    for (;;) {
+    // A device that writes as fast as this reads would otherwise keep one drain going.
+    for (int chunks = 0; chunks < kMostChunksPerDrain; ++chunks) {
         const ssize_t n = ::read(handle, chunk, sizeof chunk);
         if (n > 0) {
             m_received.append(chunk, n);

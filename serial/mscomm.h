@@ -39,6 +39,14 @@ public:
     static constexpr int kReadPaceMs = 20;
     static constexpr int kMuchWaiting = 1024;
 
+    /// While events are held (a modal box is open) the control keeps taking what the device
+    /// sends, so that a driver without flow control loses nothing, but keeps only the newest
+    /// kHeldLimit bytes of it; InputDropped tells how much went.
+    static constexpr qsizetype kHeldLimit = 4 << 20;
+    /// Input hands over at most this much at a time; OnComm comes again for the rest once the
+    /// window has had its turn, so that a large backlog does not freeze it.
+    static constexpr qsizetype kPortion = 64 << 10;
+
     /// Before the port closes, bytes still queued for it may take the time the line needs to
     /// carry them (with room to spare), but never longer than this: the window waits meanwhile.
     static constexpr int kLongestFlushMs = 10000;
@@ -79,8 +87,11 @@ public:
     /// Writes the whole string in order, one byte per character; only while open.
     CommError setOutput(const QByteArray& data);
 
-    /// Every byte received and not yet read; reading removes them.
+    /// The bytes received and not yet read, up to kPortion of them; reading removes them.
     QByteArray Input();
+
+    /// How many received bytes wait to be read.
+    qsizetype InBufferCount() const { return m_received.size(); }
 
     /// The code of the event being raised: comEvReceive.
     int CommEvent() const { return m_commEvent; }
@@ -103,10 +114,15 @@ signals:
     /// Bytes written with Output could not be sent: a write failed, or the port closed
     /// before they could go out.
     void SendFailed(const QString& description);
+    /// Bytes the device sent while events were held had to be dropped (the oldest of them);
+    /// StreamEnded came just before, since no reading may continue across the gap.
+    void InputDropped(qint64 count);
 
 private:
     void readArrived();
     void takeWaitingBytes();
+    /// While held: the oldest bytes beyond kHeldLimit go.
+    void keepNewestHeld();
     /// Moves every byte the port holds into what Input returns; why not, if the device has gone.
     QString drainPort();
     void deviceGone(const QString& reason);
@@ -116,6 +132,8 @@ private:
     qint64 flushOutput();
     void reportUnsent(qint64 unsent);
     void raiseWaitingEvents();
+    /// Raises OnComm for what waits; true when the handler left some of it for later.
+    bool raiseReceive();
     CommError openPort();
     CommError configureOpenPort();
 
@@ -130,5 +148,6 @@ private:
     int m_holdDepth = 0;
     bool m_closingLostPort = false;
     bool m_flushing = false; // errors during the flush are the flush's to report
+    qint64 m_dropped = 0;    // bytes dropped while held, not yet reported
     QString m_lostReason;    // a loss not yet reported because events were held
 };

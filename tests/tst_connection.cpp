@@ -15,6 +15,8 @@
 #include <QSignalSpy>
 #include <QThread>
 
+#include <algorithm>
+
 namespace {
 
 const char* const kMissingDevice = "/nonexistent/zel-test-port";
@@ -46,6 +48,7 @@ private slots:
     void deviceGoesAwayWhileBoxIsOpen();
     void eventsWaitWhileBoxIsOpen();
     void portStaysOpenAfterBoxes();
+    void whatWaitsForABoxIsBounded();
 
 private:
     void showActive();
@@ -446,6 +449,52 @@ void ConnectionTest::portStaysOpenAfterBoxes() {
     QVERIFY(comm.PortOpen());
     QVERIFY(m_device->write("still here"));
     QTRY_VERIFY_WITH_TIMEOUT(response().endsWith("still here"), 3000);
+}
+
+void ConnectionTest::whatWaitsForABoxIsBounded() {
+    MSComm& comm = m_window->serialControl();
+    MessageRecorder notices;
+    m_window->setNoticePresenter(notices.presenter());
+    QByteArray stream;
+    for (int i = 0; stream.size() < MSComm::kHeldLimit + (2 << 20); ++i) {
+        stream += QByteArray::number(i).rightJustified(8, '0') + "\r\n";
+    }
+    qsizetype mostHeld = 0;
+    m_window->setMessagePresenter([&](QWidget*, const MessageBoxRequest&) {
+        for (qsizetype at = 0; at < stream.size();) {
+            at += m_device->writeSome(QByteArrayView(stream).sliced(at));
+            QTest::qWait(1);
+            mostHeld = std::max(mostHeld, comm.InBufferCount());
+        }
+        QTest::qWait(200);
+        mostHeld = std::max(mostHeld, comm.InBufferCount());
+    });
+    ResponseView* response = m_window->controls().txtResponse;
+    qsizetype largestPortion = 0;
+    int events = 0;
+    qsizetype shown = 0;
+    connect(&comm, &MSComm::OnComm, this, [&] {
+        ++events;
+        largestPortion = std::max(largestPortion, response->characterCount() - shown);
+        shown = response->characterCount();
+    });
+    m_window->mnuConnect_Click();
+    m_window->mnuHelpSel_Click(0);
+
+    QCOMPARE(mostHeld, MSComm::kHeldLimit); // the newest part, no more
+    QCOMPARE(events, 0);
+    QTRY_VERIFY_WITH_TIMEOUT(response->text().endsWith(stream.right(20).replace("\r\n", "\n")),
+                             10000);
+    // Handed over a portion at a time, the newest bytes kept, the rest counted.
+    QVERIFY(events >= MSComm::kHeldLimit / MSComm::kPortion);
+    QVERIFY(largestPortion <= MSComm::kPortion);
+    const QByteArray tail = stream.right(1 << 20).replace("\r\n", "\n");
+    QVERIFY(response->text().endsWith(QString::fromLatin1(tail)));
+    QCOMPARE(notices.boxes.size(), 1);
+    QVERIFY2(notices.boxes[0].prompt.contains(QString::number(stream.size() - MSComm::kHeldLimit) +
+                                              " bytes"),
+             qPrintable(notices.boxes[0].prompt));
+    QVERIFY(comm.PortOpen());
 }
 
 QTEST_MAIN(ConnectionTest)
