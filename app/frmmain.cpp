@@ -9,6 +9,7 @@
 #include <QLabel>
 #include <QLayout>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QRadioButton>
@@ -129,6 +130,14 @@ void frmMain::connectHandlers() {
     connect(&MSComm1, &MSComm::PortLost, this, &frmMain::MSComm1_PortLost);
     connect(&MSComm1, &MSComm::StreamEnded, this, &frmMain::MSComm1_StreamEnded);
     connect(&MSComm1, &MSComm::SendFailed, this, &frmMain::reportSendFailure);
+    connect(&MSComm1, &MSComm::Reconnected, this, &frmMain::UpdateStatus);
+    if (m_menus.mnuPort) {
+        m_menus.mnuPort->setToolTipsVisible(true);
+        connect(m_menus.mnuPort, &QMenu::aboutToShow, this, &frmMain::showPortDevices);
+    }
+    if (QLabel* panel = m_controls.StatusBar1Panels[2]) {
+        panel->installEventFilter(this);
+    }
     connect(&MSComm1, &MSComm::InputDropped, this, [this](qint64 count) {
         Notice({QStringLiteral("While a message box was open, Com%1 sent more than could be "
                                "kept: the oldest %2 bytes of it were dropped.")

@@ -129,6 +129,10 @@ private:
     void selectSetting(ControlArray<QAction*, First, Last>& items, qint16 index);
     void reportPortNotAvailable(int port, const CommError& error);
     void MSComm1_PortLost(const QString& reason);
+    /// The Port menu's items name their devices, looked up when the menu opens.
+    void showPortDevices();
+    /// The port panel's tooltip: the device, looked up when the user points at the panel.
+    QString portPanelToolTip() const;
     void MSComm1_StreamEnded();
     /// Closes the port; what is still queued for it goes out first, within a bound.
     void closePort();

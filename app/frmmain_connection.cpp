@@ -10,7 +10,10 @@
 #include <QPushButton>
 
 void frmMain::mnuConnect_Click() {
-    if (MSComm1.PortOpen()) {
+    if (MSComm1.WaitingForDevice()) {
+        // Disconnect, while the port waits for its device to come back: stop waiting.
+        MSComm1.stopWaiting();
+    } else if (MSComm1.PortOpen()) {
         closePort();
     } else if (const CommError error = MSComm1.setPortOpen(true)) {
         reportPortNotAvailable(MSComm1.CommPort(), error);
@@ -34,11 +37,11 @@ void frmMain::closePort() {
 }
 
 void frmMain::UpdateStatus() {
-    const serial::StatusDisplay display =
-        serial::statusDisplay(MSComm1.PortOpen(), MSComm1.CommPort(), MSComm1.Settings());
+    const serial::StatusDisplay display = serial::statusDisplay(
+        MSComm1.PortOpen(), MSComm1.WaitingForDevice(), MSComm1.CommPort(), MSComm1.Settings());
     if (QLabel* panel = m_controls.StatusBar1Panels[1]) {
         panel->setText(display.connection);
-        panel->setToolTip(QString()); // a lost device's reason stays until the next change
+        panel->setToolTip(QString()); // a lost device's reason stays while the port waits
     }
     if (m_menus.mnuConnect) {
         m_menus.mnuConnect->setText(display.connectCaption);
@@ -144,6 +147,25 @@ void frmMain::ApplySettings(const QString& fragment) {
 void frmMain::MSComm1_PortLost(const QString& reason) {
     UpdateStatus();
     if (QLabel* panel = m_controls.StatusBar1Panels[1]) {
-        panel->setToolTip(reason);
+        panel->setToolTip(MSComm1.WaitingForDevice()
+                              ? serial::waitingForDeviceText(MSComm1.openedDevice(), reason)
+                              : reason);
     }
+}
+
+void frmMain::showPortDevices() {
+    // Which device each Com n is now: adapters come and go while the program runs.
+    for (int port = 1; port <= 4; ++port) {
+        if (QAction* item = m_menus.mnuCom[port]) {
+            item->setToolTip(serial::portSummary(port, MSComm1.portChoice(port)));
+        }
+    }
+}
+
+QString frmMain::portPanelToolTip() const {
+    const int port = MSComm1.CommPort();
+    if (MSComm1.PortOpen() || MSComm1.WaitingForDevice()) {
+        return MSComm1.openedDevice();
+    }
+    return serial::portSummary(port, MSComm1.portChoice(port));
 }

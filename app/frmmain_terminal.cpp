@@ -104,6 +104,10 @@ bool frmMain::eventFilter(QObject* watched, QEvent* event) {
             return true;
         }
     }
+    if (event->type() == QEvent::ToolTip && watched == m_controls.StatusBar1Panels[2]) {
+        m_controls.StatusBar1Panels[2]->setToolTip(portPanelToolTip());
+        return QMainWindow::eventFilter(watched, event); // the label shows it
+    }
     auto* field = qobject_cast<QLineEdit*>(watched);
     if (!field) {
         return QMainWindow::eventFilter(watched, event);

@@ -14,10 +14,22 @@ struct StatusDisplay {
     bool sendEnabled = false;
 };
 
-StatusDisplay statusDisplay(bool portOpen, int commPort, const QString& settings);
+/// waitingForDevice: the device went away and the port waits for it to come back; the
+/// session goes on for the user, so the command offered is still Disconnect.
+StatusDisplay statusDisplay(bool portOpen, bool waitingForDevice, int commPort,
+                            const QString& settings);
 
 /// The prompt of the box that reports a port that cannot be opened:
 /// "Com3 is not available." CR LF and the serial service's description.
 QString portNotAvailablePrompt(int commPort, const QString& description);
+
+/// Descriptions of a failed open that say what to do about it.
+QString noHardwareDescription(const QString& device);
+QString systemConsoleDescription(const QString& device, int commPort);
+QString permissionDescription(const QString& device, const QString& group);
+QString inUseDescription(const QString& device);
+
+/// The tooltip of the connection panel while the port waits for its device to come back.
+QString waitingForDeviceText(const QString& device, const QString& reason);
 
 } // namespace serial

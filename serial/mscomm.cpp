@@ -1,15 +1,20 @@
 #include "mscomm.h"
 
+#include "connectionstatus.h"
 #include "linecheck.h"
 #include "portmapping.h"
 
 #include <QDeadlineTimer>
+#include <QFile>
+#include <QFileInfo>
 #include <QMetaObject>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstring>
+#include <grp.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #endif
 
@@ -84,6 +89,33 @@ int openErrorNumber(QSerialPort::SerialPortError error) {
 // Only the descriptor tells whether the device has really gone (hung up, unplugged).
 constexpr int kMostChunksPerDrain = 16; // 1 MiB
 
+// What the user reads when a device cannot be opened: for the common failures, what to do.
+QString openFailureDescription(const QString& device, QSerialPort::SerialPortError error,
+                               const QString& qtText) {
+#ifdef Q_OS_UNIX
+    if (error == QSerialPort::PermissionError) {
+        // Qt says the same for a device the user may not open and one another program holds.
+        const QByteArray path = QFile::encodeName(device);
+        if (::access(path.constData(), R_OK | W_OK) != 0 && errno == EACCES) {
+            QString groupName;
+            struct stat node {};
+            if (::stat(path.constData(), &node) == 0) {
+                if (const struct group* owner = ::getgrgid(node.st_gid)) {
+                    groupName = QString::fromLocal8Bit(owner->gr_name);
+                }
+            }
+            return serial::permissionDescription(device, groupName);
+        }
+        return serial::inUseDescription(device);
+    }
+#else
+    if (error == QSerialPort::PermissionError) {
+        return serial::inUseDescription(device);
+    }
+#endif
+    return QStringLiteral("%1: %2").arg(device, qtText);
+}
+
 bool deviceHungUp([[maybe_unused]] const QSerialPort& port) {
 #ifdef Q_OS_UNIX
     pollfd state{static_cast<int>(port.handle()), POLLIN, 0};
@@ -104,6 +136,8 @@ MSComm::MSComm(QObject* parent) : QObject(parent) {
     connect(&m_port, &QSerialPort::errorOccurred, this, &MSComm::portErrorOccurred);
     m_readPace.setSingleShot(true);
     connect(&m_readPace, &QTimer::timeout, this, &MSComm::takeWaitingBytes);
+    m_retry.setSingleShot(true);
+    connect(&m_retry, &QTimer::timeout, this, &MSComm::retryLostDevice);
 #ifdef Q_OS_UNIX
     // Qt then takes one byte and leaves the rest in the driver until it is read; this control
     // reads the rest itself, all at once, at its own pace (takeWaitingBytes).
@@ -122,6 +156,7 @@ CommError MSComm::setCommPort(int port) {
     if (port < 1 || port > 4) {
         return {comInvalidPortNumber, QStringLiteral("Invalid port number")};
     }
+    stopWaiting();
     m_commPort = port;
     return {};
 }
@@ -138,15 +173,25 @@ CommError MSComm::setSettings(const QString& settings) {
     if (!parsed) {
         return {comInvalidPropertyValue, QStringLiteral("Invalid property value")};
     }
+    stopWaiting();
     m_settings = *parsed;
     return {};
 }
 
-QString MSComm::deviceName() const {
-    return serial::portDeviceName(m_commPort);
+serial::PortChoice MSComm::portChoice(int port) const {
+    return serial::choosePort(port, serial::processEnvironment, m_inventory);
+}
+
+void MSComm::setPortInventory(serial::PortInventory inventory) {
+    m_inventory = std::move(inventory);
+}
+
+void MSComm::stopWaiting() {
+    m_retry.stop();
 }
 
 CommError MSComm::setPortOpen(bool open) {
+    stopWaiting();
     if (!open) {
         const bool wasOpen = PortOpen();
         if (wasOpen) {
@@ -179,26 +224,53 @@ CommError MSComm::openPort() {
                 .arg(serial::stopBitsText(m_settings.stopBits)));
     }
 
-    const QString device = deviceName();
+    const serial::PortChoice choice = portChoice(m_commPort);
+    if (const CommError refused = refuseBeforeOpening(choice)) {
+        return refused;
+    }
+    return openDevice(choice.device, choice.info ? choice.info->serialNumber : QString());
+}
+
+CommError MSComm::refuseBeforeOpening(const serial::PortChoice& choice) const {
+    // A built-in UART's node exists whether or not a UART is behind it; opening one without
+    // may even succeed, and then nothing would ever arrive.
+    std::optional<serial::PortInfo> info = choice.info;
+    if (!info) {
+        info = serial::builtInUartAt(choice.device);
+    }
+    if (!info || !info->builtIn) {
+        return {};
+    }
+    if (!info->hardware) {
+        return {comPortNotAvailable, serial::noHardwareDescription(choice.device)};
+    }
+    // The console is the system's: only taken when the user names it.
+    if (info->systemConsole && choice.source != serial::PortChoice::Source::Variable) {
+        return {comPortNotAvailable, serial::systemConsoleDescription(choice.device, m_commPort)};
+    }
+    return {};
+}
+
+CommError MSComm::openDevice(const QString& device, const QString& serialNumber) {
     m_port.setPortName(device);
     if (!m_port.open(QIODevice::ReadWrite)) {
         const CommError error{openErrorNumber(m_port.error()),
-                              QStringLiteral("%1: %2").arg(device, m_port.errorString())};
+                              openFailureDescription(device, m_port.error(), m_port.errorString())};
         m_port.clearError();
         return error;
     }
-    if (const CommError error = configureOpenPort()) {
+    if (const CommError error = configureOpenPort(device)) {
         m_port.close();
         m_port.clearError();
         return error;
     }
+    m_opened = {device, serialNumber};
     m_received.clear();
     m_commEvent = 0;
     return {};
 }
 
-CommError MSComm::configureOpenPort() {
-    const QString device = deviceName();
+CommError MSComm::configureOpenPort(const QString& device) {
     if (!m_port.setBaudRate(m_settings.speed)) {
         return settingNotAvailable(QStringLiteral("%1 cannot run at %2 baud: %3")
                                        .arg(device)
@@ -447,5 +519,33 @@ void MSComm::closeLostPort() {
     if (m_lostReason.isEmpty()) {
         m_lostReason = QStringLiteral("The device is no longer available.");
     }
+    m_goneBecause = m_lostReason;
+    m_retry.start(kFirstRetryMs);
     raiseWaitingEvents();
+}
+
+void MSComm::retryLostDevice() {
+    // Not while a box holds the events, nor before the loss itself has been told.
+    if (m_holdDepth > 0 || !m_lostReason.isEmpty()) {
+        m_retry.start(kRetryMs);
+        return;
+    }
+    // An adapter with a serial number may come back under another name; one without is
+    // looked for where it was. Whatever the port number maps to meanwhile is not asked.
+    QString device = m_opened.device;
+    if (!m_opened.serialNumber.isEmpty()) {
+        device.clear();
+        for (const serial::PortInfo& port : m_inventory()) {
+            if (port.serialNumber == m_opened.serialNumber) {
+                device = port.device;
+            }
+        }
+    }
+    if (!device.isEmpty() && QFileInfo::exists(device) &&
+        !openDevice(device, m_opened.serialNumber)) {
+        m_retry.stop();
+        emit Reconnected();
+        return;
+    }
+    m_retry.start(kRetryMs);
 }

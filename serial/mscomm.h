@@ -1,6 +1,7 @@
 #pragma once
 
 #include "linesettings.h"
+#include "portmapping.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
@@ -65,20 +66,20 @@ public:
     ~MSComm() override;
 
     int CommPort() const { return m_commPort; }
-    /// Only while closed; 1 to 4.
+    /// Only while closed; 1 to 4. Ends the wait for a lost device.
     CommError setCommPort(int port);
 
     /// Always four fields: speed, parity letter, data bits, stop bits ("9600,N,8,1").
     QString Settings() const;
     /// Only while closed. Takes every menu value, also those a port may not be able to do:
-    /// those make opening fail.
+    /// those make opening fail. Ends the wait for a lost device.
     CommError setSettings(const QString& settings);
 
     bool PortOpen() const { return m_port.isOpen(); }
     /// true opens the current port with the current settings (or fails, leaving it closed);
     /// false closes it and drops bytes not yet read. Bytes not yet sent go out first, waiting
     /// at most the time the line needs for them (kLongestFlushMs at most); SendFailed says
-    /// how many could not.
+    /// how many could not. Either way the wait for a lost device ends.
     CommError setPortOpen(bool open);
 
     /// Bytes written with Output that have not yet left for the driver.
@@ -96,8 +97,22 @@ public:
     /// The code of the event being raised: comEvReceive.
     int CommEvent() const { return m_commEvent; }
 
-    /// The device that port n stands for on this machine.
-    QString deviceName() const;
+    /// Where port n leads on this machine now (looked up again at every open, so that an
+    /// adapter plugged in later is found).
+    serial::PortChoice portChoice(int port) const;
+    /// Where the ports are looked up; the machine's own list unless a test hands in one.
+    void setPortInventory(serial::PortInventory inventory);
+
+    /// The device the port is open on, or was open on when it went away.
+    QString openedDevice() const { return m_opened.device; }
+
+    /// After the device went away while open, the port tries to open the same device again
+    /// about once a second (the same adapter by its serial number where it has one), with
+    /// the same settings, until it is back or the user chooses otherwise.
+    bool WaitingForDevice() const { return m_retry.isActive(); }
+    void stopWaiting();
+    static constexpr int kFirstRetryMs = 250;
+    static constexpr int kRetryMs = 1000;
 
     /// While held (a modal box is open), OnComm and PortLost wait; bytes keep arriving into
     /// Input. Releasing the last hold raises what waited, after the current handler ends.
@@ -117,6 +132,8 @@ signals:
     /// Bytes the device sent while events were held had to be dropped (the oldest of them);
     /// StreamEnded came just before, since no reading may continue across the gap.
     void InputDropped(qint64 count);
+    /// The device that went away is back and the port open again.
+    void Reconnected();
 
 private:
     void readArrived();
@@ -135,7 +152,11 @@ private:
     /// Raises OnComm for what waits; true when the handler left some of it for later.
     bool raiseReceive();
     CommError openPort();
-    CommError configureOpenPort();
+    /// Refuses a device that cannot be a free serial port, before it is touched.
+    CommError refuseBeforeOpening(const serial::PortChoice& choice) const;
+    CommError openDevice(const QString& device, const QString& serialNumber);
+    CommError configureOpenPort(const QString& device);
+    void retryLostDevice();
 
     QSerialPort m_port;
     QTimer m_readPace;
@@ -150,4 +171,12 @@ private:
     bool m_flushing = false; // errors during the flush are the flush's to report
     qint64 m_dropped = 0;    // bytes dropped while held, not yet reported
     QString m_lostReason;    // a loss not yet reported because events were held
+    serial::PortInventory m_inventory = serial::machinePorts;
+    struct OpenedDevice {
+        QString device;
+        QString serialNumber; // empty where the device has none
+    };
+    OpenedDevice m_opened;
+    QString m_goneBecause; // why the device went away, while waiting for it
+    QTimer m_retry;
 };

@@ -1,6 +1,7 @@
 // Connect, the status display and the Settings menu against real pseudo-terminals reached
 // through the port mapping, and against devices that are missing, refuse a setting or go
 // away while open.
+#include "connectionstatus.h"
 #include "frmmain.h"
 #include "linecheck.h"
 #include "pseudoterminal.h"
@@ -9,9 +10,12 @@
 #include "testhelpers.h"
 
 #include <QAction>
+#include <QHelpEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
+#include <QSerialPort>
 #include <QSignalSpy>
 #include <QThread>
 
@@ -22,6 +26,8 @@ namespace {
 const char* const kMissingDevice = "/nonexistent/zel-test-port";
 
 } // namespace
+
+using namespace serial;
 
 class ConnectionTest : public QObject {
     Q_OBJECT
@@ -49,6 +55,8 @@ private slots:
     void eventsWaitWhileBoxIsOpen();
     void portStaysOpenAfterBoxes();
     void whatWaitsForABoxIsBounded();
+    void portInUseSaysSo();
+    void portMenuNamesTheDevices();
 
 private:
     void showActive();
@@ -361,6 +369,12 @@ void ConnectionTest::deviceGoesAwayWhileConnected() {
     QTRY_COMPARE_WITH_TIMEOUT(panel(1), QStringLiteral("Disconnected"), 3000);
     QVERIFY(!comm.PortOpen());
     QVERIFY(sendDisabled());
+    // It waits for the device to come back; Disconnect ends the wait.
+    QVERIFY(comm.WaitingForDevice());
+    QVERIFY(m_window->controls().StatusBar1Panels[1]->toolTip().contains("Waiting"));
+    QCOMPARE(m_window->menus().mnuConnect->text(), QStringLiteral("Dis&connect"));
+    m_window->mnuConnect_Click();
+    QVERIFY(!comm.WaitingForDevice());
     QCOMPARE(m_window->menus().mnuConnect->text(), QStringLiteral("&Connect"));
     QTRY_COMPARE(m_window->controls().TextR->text(), QStringLiteral("3712"));
     // The green reading was cut off: it will never be whole.
@@ -495,6 +509,45 @@ void ConnectionTest::whatWaitsForABoxIsBounded() {
                                               " bytes"),
              qPrintable(notices.boxes[0].prompt));
     QVERIFY(comm.PortOpen());
+}
+
+void ConnectionTest::portInUseSaysSo() {
+    QSerialPort other;
+    other.setPortName(m_device->devicePath());
+    QVERIFY(other.open(QIODevice::ReadWrite));
+    m_window->mnuConnect_Click();
+    QVERIFY(!m_window->serialControl().PortOpen());
+    QCOMPARE(m_recorder.boxes.size(), 1);
+    QCOMPARE(m_recorder.boxes[0].prompt,
+             "Com1 is not available.\r\n" + inUseDescription(m_device->devicePath()));
+    QVERIFY(inUseDescription("/dev/ttyUSB0").contains("in use by another program"));
+}
+
+void ConnectionTest::portMenuNamesTheDevices() {
+    // What the machine seems to have; Com 3 is named by its variable.
+    const QList<PortInfo> present = {
+        {"/dev/ttyUSB2", "FT232R USB UART", "A50285BI", false, true, false},
+        {"/dev/ttyS0", "built-in serial port", {}, true, true, true}};
+    m_window->serialControl().setPortInventory([&] { return present; });
+    qunsetenv("ZEL_COM1");
+    qunsetenv("ZEL_COM2");
+    qputenv("ZEL_COM3", m_device->devicePath().toLocal8Bit());
+    emit m_window->menus().mnuPort->aboutToShow();
+    const auto toolTip = [this](int port) {
+        return m_window->menus().mnuCom[port]->toolTip();
+    };
+    QCOMPARE(toolTip(1), QStringLiteral("/dev/ttyUSB2: FT232R USB UART; serial A50285BI"));
+    QCOMPARE(toolTip(2), QStringLiteral("/dev/ttyS1: no serial port found for this number"));
+    QCOMPARE(toolTip(3), m_device->devicePath() + ": named by ZEL_COM3");
+    QVERIFY(m_window->menus().mnuPort->toolTipsVisible());
+    QCOMPARE(m_window->menus().mnuCom[1]->text(), QStringLiteral("Com &1")); // captions stay
+
+    // The port panel names the device when the user points at it.
+    QLabel* panel = m_window->controls().StatusBar1Panels[2];
+    QHelpEvent hover(QEvent::ToolTip, QPoint(2, 2), panel->mapToGlobal(QPoint(2, 2)));
+    QCoreApplication::sendEvent(panel, &hover);
+    QCOMPARE(panel->toolTip(), toolTip(1));
+    QVERIFY(m_recorder.boxes.isEmpty());
 }
 
 QTEST_MAIN(ConnectionTest)

@@ -9,6 +9,8 @@
 
 using namespace serial;
 
+Q_DECLARE_METATYPE(QList<serial::PortInfo>)
+
 class SerialSettingsTest : public QObject {
     Q_OBJECT
 
@@ -189,60 +191,109 @@ void SerialSettingsTest::settingsStringRoundTrip() {
     }
 }
 
+namespace {
+
+PortInfo uart(int number, bool hardware = true, bool console = false) {
+    return {QStringLiteral("/dev/ttyS%1").arg(number),
+            "built-in serial port",
+            {},
+            true,
+            hardware,
+            console};
+}
+
+PortInfo adapter(const QString& name, const QString& description = {},
+                 const QString& serialNumber = {}) {
+    return {"/dev/" + name, description, serialNumber, false, true, false};
+}
+
+} // namespace
+
 void SerialSettingsTest::portDevice_data() {
     QTest::addColumn<int>("port");
     QTest::addColumn<QString>("variable");
+    QTest::addColumn<QList<PortInfo>>("present");
     QTest::addColumn<QString>("device");
+    QTest::addColumn<int>("source");
+    using Source = PortChoice::Source;
 
-    QTest::newRow("port 1 unset") << 1 << ""
-                                  << "/dev/ttyS0";
-    QTest::newRow("port 4 unset") << 4 << ""
-                                  << "/dev/ttyS3";
-    QTest::newRow("port 1 set") << 1 << "/dev/ttyUSB0"
-                                << "/dev/ttyUSB0";
-    QTest::newRow("port 3 set") << 3 << "/dev/pts/7"
-                                << "/dev/pts/7";
+    QTest::newRow("the variable wins") << 1 << "/dev/pts/7" << QList{uart(0), adapter("ttyUSB0")}
+                                       << "/dev/pts/7" << int(Source::Variable);
+    QTest::newRow("built-in UARTs first, by number")
+        << 2 << "" << QList{adapter("ttyUSB0"), uart(10), uart(2)} << "/dev/ttyS10"
+        << int(Source::Found);
+    QTest::newRow("then adapters") << 3 << "" << QList{adapter("ttyUSB0"), uart(10), uart(2)}
+                                   << "/dev/ttyUSB0" << int(Source::Found);
+    QTest::newRow("no UART behind, or the console: left out")
+        << 1 << "" << QList{uart(0, true, true), uart(1, false), adapter("ttyACM0")}
+        << "/dev/ttyACM0" << int(Source::Found);
+    QTest::newRow("adapters by name, numbers as numbers")
+        << 3 << "" << QList{adapter("ttyUSB10"), adapter("ttyUSB2"), adapter("ttyACM0")}
+        << "/dev/ttyUSB10" << int(Source::Found);
+    QTest::newRow("beyond what is present: ttyS<n-1>")
+        << 2 << "" << QList{adapter("ttyUSB0")} << "/dev/ttyS1" << int(Source::Fallback);
+    QTest::newRow("nothing present")
+        << 4 << "" << QList<PortInfo>{} << "/dev/ttyS3" << int(Source::Fallback);
 }
 
 void SerialSettingsTest::portDevice() {
     QFETCH(int, port);
     QFETCH(QString, variable);
+    QFETCH(QList<PortInfo>, present);
     QFETCH(QString, device);
+    QFETCH(int, source);
     QList<QByteArray> asked;
     const auto environment = [&](const char* name) {
         asked << name;
         return variable;
     };
+    int listed = 0;
+    const auto inventory = [&] {
+        ++listed;
+        return present;
+    };
+    const PortChoice choice = choosePort(port, environment, inventory);
 #ifdef Q_OS_WIN
-    QCOMPARE(portDeviceName(port, environment), QStringLiteral("COM%1").arg(port));
+    QCOMPARE(choice.device, QStringLiteral("COM%1").arg(port));
 #else
-    QCOMPARE(portDeviceName(port, environment), device);
+    QCOMPARE(choice.device, device);
+    QCOMPARE(int(choice.source), source);
     QCOMPARE(asked, QList<QByteArray>{"ZEL_COM" + QByteArray::number(port)});
+    // What the user names is used as it stands: the ports are not even listed then.
+    QCOMPARE(listed, variable.isEmpty() ? 1 : 0);
+    if (choice.source == PortChoice::Source::Found) {
+        QCOMPARE(choice.info->device, device);
+    }
 #endif
 }
 
 void SerialSettingsTest::statusDisplay_data() {
     QTest::addColumn<bool>("open");
+    QTest::addColumn<bool>("waiting");
     QTest::addColumn<int>("port");
     QTest::addColumn<QString>("connection");
     QTest::addColumn<QString>("caption");
     QTest::addColumn<QString>("portPanel");
 
-    QTest::newRow("closed on 1") << false << 1 << "Disconnected"
+    QTest::newRow("closed on 1") << false << false << 1 << "Disconnected"
                                  << "&Connect"
                                  << "COM1";
-    QTest::newRow("open on 2") << true << 2 << "Connected"
+    QTest::newRow("open on 2") << true << false << 2 << "Connected"
                                << "Dis&connect"
                                << "COM2";
+    QTest::newRow("waiting for the device on 4") << false << true << 4 << "Disconnected"
+                                                 << "Dis&connect"
+                                                 << "COM4";
 }
 
 void SerialSettingsTest::statusDisplay() {
     QFETCH(bool, open);
+    QFETCH(bool, waiting);
     QFETCH(int, port);
     QFETCH(QString, connection);
     QFETCH(QString, caption);
     QFETCH(QString, portPanel);
-    const StatusDisplay display = serial::statusDisplay(open, port, "38400,E,7,1.5");
+    const StatusDisplay display = serial::statusDisplay(open, waiting, port, "38400,E,7,1.5");
     QCOMPARE(display.connection, connection);
     QCOMPARE(display.connectCaption, caption);
     QCOMPARE(display.port, portPanel);
@@ -253,6 +304,11 @@ void SerialSettingsTest::statusDisplay() {
 void SerialSettingsTest::notAvailablePrompt() {
     QCOMPARE(portNotAvailablePrompt(3, "/dev/ttyS2: No such file or directory"),
              QStringLiteral("Com3 is not available.\r\n/dev/ttyS2: No such file or directory"));
+    // Failures that say what to do: the device, its group and how to join it.
+    const QString denied = permissionDescription("/dev/ttyUSB0", "dialout");
+    QVERIFY2(denied.startsWith("/dev/ttyUSB0: permission denied") && denied.contains("dialout") &&
+                 denied.contains("sudo usermod -aG dialout $USER") && denied.contains("log"),
+             qPrintable(denied));
 }
 
 void SerialSettingsTest::transmitTime_data() {
