@@ -5,6 +5,8 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -15,6 +17,24 @@
 
 QString SampleLog::besideProgram() {
     return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("app.txt"));
+}
+
+SampleLog::Location SampleLog::chooseLocation(const QString& programFolder,
+                                              const QString& dataFolder) {
+    const QString beside = QDir(programFolder).filePath(QStringLiteral("app.txt"));
+    const QFileInfo file(beside);
+    if (file.exists() ? file.isWritable() : QFileInfo(programFolder).isWritable()) {
+        return {beside, false};
+    }
+    if (dataFolder.isEmpty() || !QDir().mkpath(dataFolder) || !QFileInfo(dataFolder).isWritable()) {
+        return {beside, false};
+    }
+    return {QDir(dataFolder).filePath(QStringLiteral("app.txt")), true};
+}
+
+SampleLog::Location SampleLog::defaultLocation() {
+    return chooseLocation(QCoreApplication::applicationDirPath(),
+                          QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
 }
 
 QByteArray SampleLog::line(qint64 position, const QString& red, const QString& green,

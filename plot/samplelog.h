@@ -12,6 +12,18 @@ public:
     /// "app.txt" in the directory that holds the program.
     static QString besideProgram();
 
+    /// Where the log goes: beside the program when its folder (or the file there) can be
+    /// written, as for a build or a portable copy; else in the user's data folder, created
+    /// as needed (an installed program in /usr/bin); when neither can be written, beside the
+    /// program, where the failure will be reported.
+    struct Location {
+        QString path;
+        bool inDataFolder = false;
+    };
+    static Location chooseLocation(const QString& programFolder, const QString& dataFolder);
+    /// The same for this program and this user.
+    static Location defaultLocation();
+
     /// The line for the x of the previous plot point and the three reading fields as they
     /// stand: "200, R=3712 G=3590 B=3880" CR LF, one byte per character.
     static QByteArray line(qint64 position, const QString& red, const QString& green,

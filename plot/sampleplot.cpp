@@ -102,6 +102,12 @@ void SamplePlot::LogSample(qint64 position) {
                                                         m_window.sampleText(Text::Blue)));
     if (reason.isEmpty()) {
         m_logFailing = false;
+        if (!m_announce.isEmpty()) {
+            m_window.Notice({QStringLiteral("Samples are logged to\n%1\n(%2).")
+                                 .arg(m_log.path(), std::exchange(m_announce, {})),
+                             m_window.variant().applicationTitle, MessageButtons::OkOnly,
+                             MessageIcon::Information});
+        }
         return;
     }
     if (m_logFailing) {
@@ -109,7 +115,7 @@ void SamplePlot::LogSample(qint64 position) {
     }
     m_logFailing = true;
     m_window.Notice({QStringLiteral("Samples cannot be written to the log file\n%1\n(%2).\n\n"
-                                    "The log is kept beside the program. The plot goes on; this "
+                                    "The plot goes on; this "
                                     "notice comes again only if the log fails again after it "
                                     "has worked.")
                          .arg(m_log.path(), reason),

@@ -20,6 +20,8 @@ public:
     SamplePlot(frmMain& window, QString logPath);
 
     void setLogPath(QString path) { m_log.setPath(std::move(path)); }
+    /// The log is not where the user would look for it: the first line written tells where.
+    void announceLogLocation(QString why) { m_announce = std::move(why); }
     const SampleLog& log() const { return m_log; }
     const plot::PlotModel& model() const { return m_model; }
 
@@ -45,4 +47,5 @@ private:
     plot::PlotModel m_model;
     SampleLog m_log;
     bool m_logFailing = false; // one notice per run of failed lines
+    QString m_announce;        // said once, with the first line written
 };

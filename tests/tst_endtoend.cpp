@@ -1,7 +1,11 @@
-// The real Zel_Connect program, started as a user would (offscreen), against the simulated
-// sensor: it connects and the log file beside it fills with the sensor's samples.
+// The real programs, started as a user would (offscreen), against the simulated sensor: the
+// log fills with the sensor's samples, beside the program or, installed where the user may
+// not write, in the user's data folder; the command line works without a display.
+#include "readonlyfolder.h"
+
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -11,11 +15,20 @@ class EndToEndTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void zelConnectLogsTheSensorsSamples_data();
     void zelConnectLogsTheSensorsSamples();
+    void commandLineWithoutADisplay();
     void simulatorEndsCleanlyOnTerminate();
 };
 
+void EndToEndTest::zelConnectLogsTheSensorsSamples_data() {
+    QTest::addColumn<bool>("programFolderWritable");
+    QTest::newRow("a build: beside the program") << true;
+    QTest::newRow("installed read-only: the data folder") << false;
+}
+
 void EndToEndTest::zelConnectLogsTheSensorsSamples() {
+    QFETCH(bool, programFolderWritable);
     QProcess sim;
     sim.start(QStringLiteral(ZEL_COLORSIM), {"--rate", "40", "--garbage", "20"});
     QVERIFY(sim.waitForReadyRead(5000));
@@ -26,9 +39,18 @@ void EndToEndTest::zelConnectLogsTheSensorsSamples() {
     const QString program = dir.filePath("Zel_Connect");
     QVERIFY(QFile::copy(QStringLiteral(ZEL_CONNECT), program));
     QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
+    QTemporaryDir data;
+    if (!programFolderWritable && !makeReadOnly(dir.path(), true)) {
+        QSKIP("cannot make a directory read-only here");
+    }
+    struct Writable {
+        QString path;
+        ~Writable() { makeReadOnly(path, false); }
+    } restore{dir.path()};
 
     QProcess zel;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_DATA_HOME", data.path());
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("ZEL_COM1", device);
     environment.insert("ZEL_CONNECT_AT_START", "1");
@@ -36,7 +58,8 @@ void EndToEndTest::zelConnectLogsTheSensorsSamples() {
     zel.start(program, {});
     QVERIFY(zel.waitForStarted(5000));
 
-    const QString logPath = dir.filePath("app.txt");
+    const QString logPath =
+        programFolderWritable ? dir.filePath("app.txt") : data.filePath("Zel_Connect/app.txt");
     const auto logLines = [&logPath] {
         QFile log(logPath);
         return log.open(QIODevice::ReadOnly) ? log.readAll().split('\n') : QList<QByteArray>{};
@@ -50,10 +73,44 @@ void EndToEndTest::zelConnectLogsTheSensorsSamples() {
         QVERIFY2(match.hasMatch(), lines[i].constData());
         QCOMPARE(match.captured(1).toLongLong(), 100 * i);
     }
+    QCOMPARE(QFileInfo::exists(dir.filePath("app.txt")), programFolderWritable);
     zel.terminate();
     QVERIFY(zel.waitForFinished(5000));
     sim.terminate();
     QVERIFY(sim.waitForFinished(5000));
+}
+
+void EndToEndTest::commandLineWithoutADisplay() {
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) {
+        environment.remove(name);
+    }
+    // Every port named, so that nothing of this machine is looked at.
+    for (int port = 1; port <= 4; ++port) {
+        environment.insert(QStringLiteral("ZEL_COM%1").arg(port),
+                           QStringLiteral("/nonexistent/sensor%1").arg(port));
+    }
+    const auto run = [&](const QString& program, const QString& option) {
+        QProcess process;
+        process.setProcessEnvironment(environment);
+        process.start(program, {option});
+        const bool ended = process.waitForFinished(10000);
+        return ended && process.exitCode() == 0
+                   ? QString::fromLocal8Bit(process.readAllStandardOutput())
+                   : QStringLiteral("failed: ") + process.readAllStandardError();
+    };
+    QCOMPARE(run(ZEL_CONNECT, "--ports"),
+             QStringLiteral("Com1  /nonexistent/sensor1: named by ZEL_COM1\n"
+                            "Com2  /nonexistent/sensor2: named by ZEL_COM2\n"
+                            "Com3  /nonexistent/sensor3: named by ZEL_COM3\n"
+                            "Com4  /nonexistent/sensor4: named by ZEL_COM4\n"));
+    QCOMPARE(run(ZEL_CONNECT, "--version"), QStringLiteral("Zel_Connect " ZEL_VERSION "\n"));
+    QCOMPARE(run(ZEL_TOLVEK, "--version"), QStringLiteral("Tolvek 0.00.0039\n"));
+    const QString help = run(ZEL_CONNECT, "--help");
+    for (const char* told : {"--ports", "ZEL_COM1", "/dev/ttyUSB", "/dev/ttyS<n-1>", "app.txt"}) {
+        QVERIFY2(help.contains(QLatin1String(told)), qPrintable(help));
+    }
+    QVERIFY(!run(ZEL_TOLVEK, "--help").contains("app.txt")); // Tolvek keeps no log
 }
 
 void EndToEndTest::simulatorEndsCleanlyOnTerminate() {

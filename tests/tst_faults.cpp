@@ -1,7 +1,9 @@
 // Faults from outside: a cable pulled in the middle of a burst, many connect/unplug cycles,
 // a log directory that turns read-only during a run, and a stream that never stops.
 #include "frmmain.h"
+#include "portmapping.h"
 #include "pseudoterminal.h"
+#include "readonlyfolder.h"
 #include "responsetext.h"
 #include "responseview.h"
 #include "sampleplot.h"
@@ -9,12 +11,16 @@
 #include "zelconnectwindow.h"
 
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 
+#include <algorithm>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -38,22 +44,6 @@ int openDescriptors() {
                    .size());
 }
 
-// Makes a directory refuse new files, also to root (whose permissions chmod does not stop).
-bool makeReadOnly(const QString& path, bool readOnly) {
-    ::chmod(QFile::encodeName(path).constData(), readOnly ? 0555 : 0755);
-    if (!readOnly) {
-        QProcess::execute("chattr", {"-i", path});
-        return true;
-    }
-    QFile probe(QDir(path).filePath("probe"));
-    if (!probe.open(QIODevice::WriteOnly)) {
-        return true;
-    }
-    probe.close();
-    probe.remove();
-    return QProcess::execute("chattr", {"+i", path}) == 0;
-}
-
 } // namespace
 
 class FaultsTest : public QObject {
@@ -65,7 +55,11 @@ private slots:
 
     void cablePulledDuringBurst();
     void connectUnplugCyclesLeakNothing();
+    void cableGlitchReconnects();
+    void disconnectWhileWaitingStopsTheRetries();
+    void sameAdapterFoundByItsSerialNumber();
     void logDirectoryTurnsReadOnly();
+    void installedProgramLogsInTheDataFolder();
     void responseFieldBoundedUnderEndlessStream();
 
 private:
@@ -81,6 +75,7 @@ private:
     std::unique_ptr<ZelConnectWindow> m_window;
     MessageRecorder m_boxes;
     QList<MessageBoxRequest> m_notices;
+    QList<serial::PortInfo> m_ports; // what the machine seems to have
 };
 
 void FaultsTest::init() {
@@ -91,6 +86,8 @@ void FaultsTest::init() {
     m_window->setMessagePresenter(m_boxes.presenter());
     m_window->setNoticePresenter(
         [this](QWidget*, const MessageBoxRequest& request) { m_notices << request; });
+    m_window->serialControl().setPortInventory([this] { return m_ports; });
+    m_ports.clear();
 }
 
 void FaultsTest::cleanup() {
@@ -129,7 +126,8 @@ void FaultsTest::cablePulledDuringBurst() {
         QCOMPARE(logged[i].mid(logged[i].indexOf(',') + 2), sent[i].trimmed() + '\r');
     }
 
-    // Plugged in again, it works as before.
+    // Plugged in again elsewhere, it works as before once the wait for the old one ends.
+    m_window->mnuConnect_Click();
     PseudoTerminal again;
     qputenv("ZEL_COM1", again.devicePath().toLocal8Bit());
     m_window->mnuConnect_Click();
@@ -151,6 +149,8 @@ void FaultsTest::connectUnplugCyclesLeakNothing() {
         QTRY_VERIFY(m_window->controls().txtResponse->text().contains("B=0300"));
         device.unplug();
         QTRY_VERIFY(!comm.PortOpen());
+        m_window->mnuConnect_Click(); // stops waiting for it
+        QVERIFY(!comm.WaitingForDevice());
         m_window->btnClear_Click(2);
     };
     cycle();
@@ -164,6 +164,137 @@ void FaultsTest::connectUnplugCyclesLeakNothing() {
     QCOMPARE(openDescriptors(), before);
     QCOMPARE(lost.size(), 101);
     QVERIFY(m_boxes.boxes.isEmpty());
+}
+
+void FaultsTest::cableGlitchReconnects() {
+    // The sensor comes back at the same path, as a link re-pointed to a new terminal.
+    QTemporaryDir links;
+    const QString link = links.filePath("sensor");
+    auto device = std::make_unique<PseudoTerminal>();
+    QVERIFY(QFile::link(device->devicePath(), link));
+    qputenv("ZEL_COM1", link.toLocal8Bit());
+    MSComm& comm = m_window->serialControl();
+    m_window->mnuConnect_Click();
+    QVERIFY(comm.PortOpen());
+
+    QList<qint64> reconnectMs;
+    int before = 0;
+    for (int round = 0; round <= 20; ++round) {
+        if (round == 1) {
+            before = openDescriptors(); // what Qt opens once and keeps is not a leak
+        }
+        // A sample, ended by the next "R", then half a reading that the glitch cuts off.
+        QVERIFY(device->write(
+            QStringLiteral("R=%1 G=2000 B=3000\r\nR=12").arg(1000 + round).toLatin1()));
+        QTRY_COMPARE(log().count('\n'), qsizetype(round + 1));
+        device->unplug();
+        QTRY_VERIFY(!comm.PortOpen());
+        QCOMPARE(panel(1), QStringLiteral("Disconnected"));
+        QVERIFY(comm.WaitingForDevice());
+        QElapsedTimer back;
+        back.start();
+        device = std::make_unique<PseudoTerminal>();
+        QVERIFY(QFile::remove(link) && QFile::link(device->devicePath(), link));
+        QTRY_VERIFY_WITH_TIMEOUT(comm.PortOpen(), 2500);
+        reconnectMs << back.elapsed();
+        QCOMPARE(panel(1), QStringLiteral("Connected"));
+        QVERIFY(device->write("34 G=2222 B=3333\r\n")); // the rest of the cut reading
+        if (QTest::currentTestFailed()) {
+            return;
+        }
+    }
+    QVERIFY(device->write("R=4000 G=2000 B=3000\r\nR"));
+    QTRY_COMPARE(log().count('\n'), qsizetype(22));
+    // Every sample logged once, none made of both sides of a glitch ("1234").
+    const QList<QByteArray> lines = log().split('\n');
+    for (int round = 0; round <= 20; ++round) {
+        QVERIFY2(lines[round].contains(
+                     QStringLiteral("R=%1 G=2000 B=3000").arg(1000 + round).toLatin1()),
+                 lines[round].constData());
+    }
+    QVERIFY(!log().contains("1234"));
+    QCOMPARE(openDescriptors(), before);
+    QVERIFY(m_boxes.boxes.isEmpty());
+    std::sort(reconnectMs.begin(), reconnectMs.end());
+    qInfo("reconnected 21 times: %lld ms at least, %lld ms median, %lld ms at most",
+          reconnectMs.front(), reconnectMs[reconnectMs.size() / 2], reconnectMs.back());
+}
+
+void FaultsTest::disconnectWhileWaitingStopsTheRetries() {
+    QTemporaryDir links;
+    const QString link = links.filePath("sensor");
+    auto device = std::make_unique<PseudoTerminal>();
+    QVERIFY(QFile::link(device->devicePath(), link));
+    qputenv("ZEL_COM1", link.toLocal8Bit());
+    MSComm& comm = m_window->serialControl();
+    m_window->mnuConnect_Click();
+    device->unplug();
+    QTRY_VERIFY(comm.WaitingForDevice());
+    QCOMPARE(m_window->menus().mnuConnect->text(), QStringLiteral("Dis&connect"));
+    m_window->mnuConnect_Click();
+    QVERIFY(!comm.WaitingForDevice());
+    QCOMPARE(m_window->menus().mnuConnect->text(), QStringLiteral("&Connect"));
+    device = std::make_unique<PseudoTerminal>();
+    QVERIFY(QFile::remove(link) && QFile::link(device->devicePath(), link));
+    QTest::qWait(2 * MSComm::kRetryMs);
+    QVERIFY(!comm.PortOpen());
+    QVERIFY(m_boxes.boxes.isEmpty());
+}
+
+void FaultsTest::sameAdapterFoundByItsSerialNumber() {
+    // Com 1 is the first adapter the machine lists; no variable names it.
+    qunsetenv("ZEL_COM1");
+    auto sensor = std::make_unique<PseudoTerminal>();
+    m_ports = {{sensor->devicePath(), "FT232R USB UART", "A50285BI", false, true, false}};
+    MSComm& comm = m_window->serialControl();
+    m_window->mnuConnect_Click();
+    QVERIFY(comm.PortOpen());
+    QCOMPARE(comm.openedDevice(), sensor->devicePath());
+    sensor->unplug();
+    QTRY_VERIFY(comm.WaitingForDevice());
+    // Another adapter now comes first; the sensor returns under another name.
+    PseudoTerminal other;
+    sensor = std::make_unique<PseudoTerminal>();
+    m_ports = {{other.devicePath(), "CP2102", "0001", false, true, false},
+               {sensor->devicePath(), "FT232R USB UART", "A50285BI", false, true, false}};
+    QTRY_VERIFY_WITH_TIMEOUT(comm.PortOpen(), 2500);
+    QCOMPARE(comm.openedDevice(), sensor->devicePath());
+    QVERIFY(sensor->write("back"));
+    QTRY_VERIFY(m_window->controls().txtResponse->text().endsWith("back"));
+}
+
+void FaultsTest::installedProgramLogsInTheDataFolder() {
+    QTemporaryDir program;
+    QTemporaryDir data;
+    const QString dataFolder = data.filePath("Zel_Connect");
+    // A build or a portable copy in a writable folder logs beside itself.
+    SampleLog::Location location = SampleLog::chooseLocation(program.path(), dataFolder);
+    QCOMPARE(location.path, program.filePath("app.txt"));
+    QVERIFY(!location.inDataFolder);
+    if (!makeReadOnly(program.path(), true)) {
+        QSKIP("cannot make a directory read-only here");
+    }
+    location = SampleLog::chooseLocation(program.path(), dataFolder);
+    QCOMPARE(location.path, QDir(dataFolder).filePath("app.txt"));
+    QVERIFY(location.inDataFolder);
+    QVERIFY(QFileInfo(dataFolder).isDir());
+    // Neither can be written: beside the program, where the failure notice will name it.
+    QVERIFY(makeReadOnly(data.path(), true) && makeReadOnly(dataFolder, true));
+    location = SampleLog::chooseLocation(program.path(), data.filePath("elsewhere"));
+    makeReadOnly(dataFolder, false);
+    makeReadOnly(data.path(), false);
+    makeReadOnly(program.path(), false);
+    QCOMPARE(location.path, program.filePath("app.txt"));
+
+    // The first line written there says where the log is, once.
+    m_window->samplePlot().setLogPath(QDir(dataFolder).filePath("app.txt"));
+    m_window->samplePlot().announceLogLocation("the program's folder cannot be written");
+    for (int i = 0; i < 4; ++i) {
+        m_window->receive("R=3000 G=2000 B=1000\r\n");
+    }
+    QCOMPARE(m_window->samplePlot().model().strokeCount(), std::size_t(3));
+    QCOMPARE(m_notices.size(), 1);
+    QVERIFY(m_notices[0].prompt.contains(QDir(dataFolder).filePath("app.txt")));
 }
 
 void FaultsTest::logDirectoryTurnsReadOnly() {
