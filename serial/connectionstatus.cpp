@@ -18,6 +18,19 @@ QString portNotAvailablePrompt(int commPort, const QString& description) {
     return QStringLiteral("Com%1 is not available.\r\n").arg(commPort) + description;
 }
 
+std::optional<QString> refusalBeforeOpening(int commPort, const PortChoice& choice) {
+    if (!choice.info || !choice.info->builtIn) {
+        return std::nullopt;
+    }
+    if (!choice.info->hardware) {
+        return noHardwareDescription(choice.device);
+    }
+    if (choice.info->systemConsole && choice.source != PortChoice::Source::Variable) {
+        return systemConsoleDescription(choice.device, commPort);
+    }
+    return std::nullopt;
+}
+
 QString noHardwareDescription(const QString& device) {
     return QStringLiteral("%1: there is no serial hardware behind this device.").arg(device);
 }

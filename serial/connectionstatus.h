@@ -1,6 +1,10 @@
 #pragma once
 
+#include "portmapping.h"
+
 #include <QString>
+
+#include <optional>
 
 namespace serial {
 
@@ -22,6 +26,11 @@ StatusDisplay statusDisplay(bool portOpen, bool waitingForDevice, int commPort,
 /// The prompt of the box that reports a port that cannot be opened:
 /// "Com3 is not available." CR LF and the serial service's description.
 QString portNotAvailablePrompt(int commPort, const QString& description);
+
+/// Why port n may not be opened on the device chosen for it, before it is touched: a
+/// built-in UART's node without a UART behind it (opening may even succeed, and then
+/// nothing would ever arrive), or the system console unless the user named it.
+std::optional<QString> refusalBeforeOpening(int commPort, const PortChoice& choice);
 
 /// Descriptions of a failed open that say what to do about it.
 QString noHardwareDescription(const QString& device);

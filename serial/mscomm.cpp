@@ -232,21 +232,12 @@ CommError MSComm::openPort() {
 }
 
 CommError MSComm::refuseBeforeOpening(const serial::PortChoice& choice) const {
-    // A built-in UART's node exists whether or not a UART is behind it; opening one without
-    // may even succeed, and then nothing would ever arrive.
-    std::optional<serial::PortInfo> info = choice.info;
-    if (!info) {
-        info = serial::builtInUartAt(choice.device);
+    serial::PortChoice known = choice;
+    if (!known.info) {
+        known.info = serial::builtInUartAt(choice.device);
     }
-    if (!info || !info->builtIn) {
-        return {};
-    }
-    if (!info->hardware) {
-        return {comPortNotAvailable, serial::noHardwareDescription(choice.device)};
-    }
-    // The console is the system's: only taken when the user names it.
-    if (info->systemConsole && choice.source != serial::PortChoice::Source::Variable) {
-        return {comPortNotAvailable, serial::systemConsoleDescription(choice.device, m_commPort)};
+    if (const auto why = serial::refusalBeforeOpening(m_commPort, known)) {
+        return {comPortNotAvailable, *why};
     }
     return {};
 }

@@ -1,233 +1,319 @@
-// Color recognition as pure functions: the methods, the rule table and its order, and the
-// readings of the test run.
+// Color measurement: every bound of every color box from the test's own copy of them, the
+// spread thresholds, the methods, the test run's readings, and on the window the "cal"
+// button, the method group and the one-second test run.
+#include "colormeasurement.h"
 #include "colorrules.h"
 #include "sampleevaluation.h"
 #include "testrun.h"
+#include "zelconnectwindow.h"
 
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <cmath>
 
 using namespace color;
 
+namespace {
+
+// The white box and the sixteen color boxes as the sensor's documentation gives them:
+// red from, to, green from, to, blue from, to.
+struct Box {
+    const char* caption;
+    int bounds[6];
+};
+const Box kBoxes[] = {
+    {"Color White", {3698, 3805, 3600, 3643, 3874, 3918}},
+    {"Grid1", {3708, 3755, 3562, 3627, 3844, 3919}},
+    {"Grid2", {3728, 3762, 3545, 3592, 3755, 3799}},
+    {"Grid3", {3675, 3716, 3494, 3542, 3621, 3677}},
+    {"Grid4", {3661, 3705, 3467, 3510, 3493, 3550}},
+    {"Grid5", {3657, 3695, 3427, 3468, 3341, 3383}},
+    {"Grid6", {3653, 3743, 3413, 3459, 3213, 3257}},
+    {"Grid7", {3669, 3709, 3341, 3403, 3114, 3156}},
+    {"Grid8", {3523, 3576, 3205, 3248, 2987, 3003}},
+    {"Grid9", {3415, 3424, 3130, 3161, 2920, 2974}},
+    {"Grid10", {3302, 3341, 2938, 2970, 2761, 2805}},
+    {"Grid11", {3250, 3266, 2777, 2813, 2701, 2715}},
+    {"Grid11", {3009, 3060, 2550, 2608, 2530, 2592}},
+    {"Grid12", {2866, 2879, 2432, 2452, 2414, 2432}},
+    {"Grid13", {2535, 2537, 2202, 2214, 2192, 2205}},
+    {"Grid14", {2304, 2305, 1997, 2008, 1915, 1982}},
+    {"Grid15", {2212, 2231, 1900, 1922, 1813, 1920}},
+};
+
+bool inBox(const Box& box, const double rgb[3]) {
+    for (int c = 0; c < 3; ++c) {
+        if (rgb[c] < box.bounds[2 * c] || rgb[c] > box.bounds[2 * c + 1]) {
+            return false;
+        }
+    }
+    return true;
+}
+
+std::optional<Method> method(int index) {
+    return index < 0 ? std::nullopt : std::optional(static_cast<Method>(index));
+}
+
+} // namespace
+
 class ColorTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void evaluation_data();
-    void evaluation();
-    void overflowIsNoValue_data();
-    void overflowIsNoValue();
-    void boxBoundsAreInclusive_data();
-    void boxBoundsAreInclusive();
-    void spreadThresholds_data();
-    void spreadThresholds();
-    void inRange_data();
+    void everyBoundOfEveryBox_data();
+    void everyBoundOfEveryBox();
+    void methodsAndRules_data();
+    void methodsAndRules();
     void inRange();
-    void readingFromDraw_data();
-    void readingFromDraw();
-    void testRunRepeatsAndStaysInRange();
+    void testRunReadings_data();
+    void testRunReadings();
+
+    void init();
+    void cleanup() { m_window.reset(); }
+    void calibration_data();
+    void calibration();
+    void testRunOnTheWindow();
+
+private:
+    void setSample(const QString& r, const QString& g, const QString& b);
+    QTemporaryDir m_dir;
+    std::unique_ptr<ZelConnectWindow> m_window;
+    int m_plotted = 0;
 };
 
-namespace {
-const QString kUnchanged = QStringLiteral("unchanged");
-constexpr int kNoMethod = -1;
-} // namespace
-
-void ColorTest::evaluation_data() {
+void ColorTest::everyBoundOfEveryBox_data() {
     QTest::addColumn<double>("r");
     QTest::addColumn<double>("g");
     QTest::addColumn<double>("b");
-    QTest::addColumn<int>("method");
-    QTest::addColumn<double>("value"); // to two decimals
-    QTest::addColumn<QString>("caption");
-    const int recognize = static_cast<int>(Method::Recognize);
-
-    QTest::newRow("white, lower bounds")
-        << 3698.0 << 3600.0 << 3874.0 << recognize << 312.46 << "Color White";
-    QTest::newRow("one below white")
-        << 3697.0 << 3600.0 << 3874.0 << recognize << 311.76 << "Unknown";
-    QTest::newRow("white, upper bounds")
-        << 3805.0 << 3643.0 << 3918.0 << recognize << 358.15 << "Color White";
-    QTest::newRow("white and box 1: box 1")
-        << 3720.0 << 3610.0 << 3880.0 << recognize << 317.3 << "Grid1";
-    QTest::newRow("black band") << 1000.0 << 500.0 << 500.0 << recognize << 650.0 << "Color Black";
-    QTest::newRow("black and box 7: box 7")
-        << 3678.0 << 3341.0 << 3114.0 << recognize << 640.13 << "Grid7";
-    QTest::newRow("black and box 8: box 8")
-        << 3560.0 << 3210.0 << 2990.0 << recognize << 650.8 << "Grid8";
-    QTest::newRow("black and box 10: box 10")
-        << 3310.0 << 2938.0 << 2761.0 << recognize << 641.13 << "Grid10";
-    QTest::newRow("black and box 11: box 11")
-        << 3258.0 << 2800.0 << 2705.0 << recognize << 679.95 << "Grid11";
-    QTest::newRow("black and box 12: box 12")
-        << 3029.0 << 2550.0 << 2530.0 << recognize << 640.5 << "Grid11";
-    QTest::newRow("box 12 named Grid11")
-        << 3030.0 << 2580.0 << 2560.0 << recognize << 602.8 << "Grid11";
-    QTest::newRow("red") << 3000.0 << 2000.0 << 1000.0 << recognize << 2190.0 << "Color Red";
-    QTest::newRow("green") << 0.0 << 3000.0 << 0.0 << recognize << 4770.0 << "Color Green";
-    QTest::newRow("blue") << 0.0 << 0.0 << 3000.0 << recognize << 3330.0 << "Color Blue";
-    QTest::newRow("red and green tie")
-        << 3000.0 << 3000.0 << 0.0 << recognize << 3330.0 << "Unknown";
-    QTest::newRow("higher tie") << 4000.0 << 4000.0 << 0.0 << recognize << 4440.0 << "Unknown";
-    QTest::newRow("green and blue tie")
-        << 0.0 << 3000.0 << 3000.0 << recognize << 3900.0 << "Unknown";
-    QTest::newRow("equal readings") << 2000.0 << 2000.0 << 2000.0 << recognize << 0.0 << "Unknown";
-    QTest::newRow("test run reading")
-        << 1999.0 << 0.0 << 1500.0 << recognize << 2734.3 << "Color Red";
-    QTest::newRow("Avgerage") << 3000.0 << 3000.0 << 3000.0 << static_cast<int>(Method::Average)
-                              << 3000.0 << kUnchanged;
-    QTest::newRow("Avgerage 1 2 4")
-        << 1.0 << 2.0 << 4.0 << static_cast<int>(Method::Average) << 2.33 << kUnchanged;
-    QTest::newRow("TotalDiff") << 3000.0 << 2000.0 << 1000.0 << static_cast<int>(Method::TotalDiff)
-                               << 2000.0 << kUnchanged;
-    QTest::newRow("TotalDiff 1 2 4")
-        << 1.0 << 2.0 << 4.0 << static_cast<int>(Method::TotalDiff) << 3.33 << kUnchanged;
-    QTest::newRow("no method") << 3000.0 << 2000.0 << 1000.0 << kNoMethod << 0.0 << kUnchanged;
-    QTest::newRow("negative readings") << -100.0 << 0.0 << 0.0 << recognize << 130.0 << "Unknown";
-}
-
-void ColorTest::evaluation() {
-    QFETCH(double, r);
-    QFETCH(double, g);
-    QFETCH(double, b);
-    QFETCH(int, method);
-    QFETCH(double, value);
-    QFETCH(QString, caption);
-    const std::optional<Method> selected =
-        method == kNoMethod ? std::nullopt : std::optional(static_cast<Method>(method));
-    const auto evaluation = evaluateSample(r, g, b, selected);
-    QVERIFY(evaluation);
-    QCOMPARE(std::round(evaluation->value * 100) / 100, value);
-    QCOMPARE(evaluation->caption.value_or(kUnchanged), caption);
-}
-
-void ColorTest::overflowIsNoValue_data() {
-    QTest::addColumn<double>("reading");
-    QTest::addColumn<int>("method");
-    for (int method = 0; method <= 2; ++method) {
-        // Recognize alone would give a spread of 0 here; the mean has already overflowed.
-        QTest::addRow("1E308, method %d", method) << 1e308 << method;
-        QTest::addRow("-1E308, method %d", method) << -1e308 << method;
+    QTest::addColumn<QString>("caption"); // empty: no box's caption
+    // On each bound (inside, since bounds are inclusive) and one step beyond it, the other two
+    // readings in the middle of their ranges. What holds there follows from this table alone:
+    // the last box that holds names the sample; outside every box, no box's name appears.
+    for (const Box& box : kBoxes) {
+        for (int bound = 0; bound < 6; ++bound) {
+            for (const int step : {0, 1}) {
+                double rgb[3];
+                for (int c = 0; c < 3; ++c) {
+                    rgb[c] = std::floor((box.bounds[2 * c] + box.bounds[2 * c + 1]) / 2.0);
+                }
+                rgb[bound / 2] = box.bounds[bound] + (bound % 2 ? step : -step);
+                QString caption;
+                for (const Box& other : kBoxes) {
+                    if (inBox(other, rgb)) {
+                        caption = QString::fromLatin1(other.caption);
+                    }
+                }
+                QTest::addRow("%s bound %d %s", box.caption, bound, step ? "outside" : "inside")
+                    << rgb[0] << rgb[1] << rgb[2] << caption;
+            }
+        }
     }
 }
 
-void ColorTest::overflowIsNoValue() {
-    QFETCH(double, reading);
-    QFETCH(int, method);
-    QCOMPARE(evaluateSample(reading, reading, reading, static_cast<Method>(method)), std::nullopt);
-    // Large but summable readings still evaluate.
-    QVERIFY(evaluateSample(reading / 4, reading / 4, reading / 4, static_cast<Method>(method)));
-}
-
-void ColorTest::boxBoundsAreInclusive_data() {
-    QTest::addColumn<double>("r");
-    QTest::addColumn<double>("g");
-    QTest::addColumn<double>("b");
-    QTest::addColumn<QString>("caption");
-    QTest::newRow("box 1 low corner") << 3708.0 << 3562.0 << 3844.0 << "Grid1";
-    QTest::newRow("box 1 high corner") << 3755.0 << 3627.0 << 3919.0 << "Grid1";
-    QTest::newRow("box 1 one above blue") << 3755.0 << 3590.0 << 3920.0 << "Unknown";
-    QTest::newRow("box 9 low corner") << 3415.0 << 3130.0 << 2920.0 << "Grid9";
-    QTest::newRow("box 9 high corner") << 3424.0 << 3161.0 << 2974.0 << "Grid9";
-    QTest::newRow("box 9 one above red") << 3425.0 << 3161.0 << 2974.0 << "Unknown";
-    QTest::newRow("box 14 both red values") << 2535.0 << 2202.0 << 2192.0 << "Grid13";
-    QTest::newRow("box 15, red 2305") << 2305.0 << 2008.0 << 1982.0 << "Grid14";
-    QTest::newRow("box 16 low corner") << 2212.0 << 1900.0 << 1813.0 << "Grid15";
-    QTest::newRow("box 16 high corner") << 2231.0 << 1922.0 << 1920.0 << "Grid15";
-    QTest::newRow("box 16 one below red") << 2211.0 << 1900.0 << 1813.0 << "Unknown";
-    QTest::newRow("box 16 one below green") << 2212.0 << 1899.0 << 1813.0 << "Unknown";
-}
-
-void ColorTest::boxBoundsAreInclusive() {
+void ColorTest::everyBoundOfEveryBox() {
     QFETCH(double, r);
     QFETCH(double, g);
     QFETCH(double, b);
     QFETCH(QString, caption);
-    const auto evaluation = evaluateSample(r, g, b, Method::Recognize);
-    QVERIFY(evaluation);
-    QCOMPARE(evaluation->caption.value_or(kUnchanged), caption);
+    const QString named = *evaluateSample(r, g, b, Method::Recognize)->caption;
+    if (caption.isEmpty()) {
+        for (const Box& box : kBoxes) {
+            QVERIFY2(named != QLatin1String(box.caption), qPrintable(named));
+        }
+    } else {
+        QCOMPARE(named, caption);
+    }
 }
 
-void ColorTest::spreadThresholds_data() {
-    QTest::addColumn<double>("spread");
+void ColorTest::methodsAndRules_data() {
+    QTest::addColumn<double>("r");
+    QTest::addColumn<double>("g");
+    QTest::addColumn<double>("b");
+    QTest::addColumn<int>("method");
+    QTest::addColumn<double>("value"); // to two decimals; -1: no value
     QTest::addColumn<QString>("caption");
-    // Red strictly highest; only the spread decides.
-    QTest::newRow("629.99") << 629.99 << "Unknown";
-    QTest::newRow("630") << 630.0 << "Color Black";
-    QTest::newRow("680") << 680.0 << "Color Black";
-    QTest::newRow("680.01") << 680.01 << "Unknown";
-    QTest::newRow("1000") << 1000.0 << "Unknown";
-    QTest::newRow("1000.01") << 1000.01 << "Color Red";
+    QTest::newRow("white, lower bounds")
+        << 3698.0 << 3600.0 << 3874.0 << 2 << 312.46 << "Color White";
+    QTest::newRow("black band") << 1000.0 << 500.0 << 500.0 << 2 << 650.0 << "Color Black";
+    QTest::newRow("black and box 8: box 8") << 3560.0 << 3210.0 << 2990.0 << 2 << 650.8 << "Grid8";
+    QTest::newRow("black and box 12") << 3029.0 << 2550.0 << 2530.0 << 2 << 640.5 << "Grid11";
+    QTest::newRow("red") << 3000.0 << 2000.0 << 1000.0 << 2 << 2190.0 << "Color Red";
+    QTest::newRow("green") << 0.0 << 3000.0 << 0.0 << 2 << 4770.0 << "Color Green";
+    QTest::newRow("blue") << 0.0 << 0.0 << 3000.0 << 2 << 3330.0 << "Color Blue";
+    QTest::newRow("red and green tie") << 3000.0 << 3000.0 << 0.0 << 2 << 3330.0 << "Unknown";
+    QTest::newRow("green and blue tie") << 0.0 << 3000.0 << 3000.0 << 2 << 3900.0 << "Unknown";
+    QTest::newRow("red and blue tie") << 3000.0 << 0.0 << 3000.0 << 2 << 4770.0 << "Unknown";
+    QTest::newRow("equal readings") << 2000.0 << 2000.0 << 2000.0 << 2 << 0.0 << "Unknown";
+    QTest::newRow("Avgerage") << 1.0 << 2.0 << 4.0 << 0 << 2.33 << "";
+    QTest::newRow("TotalDiff") << 3000.0 << 2000.0 << 1000.0 << 1 << 2000.0 << "";
+    QTest::newRow("TotalDiff 4 1 2") << 4.0 << 1.0 << 2.0 << 1 << 3.33 << "";
+    QTest::newRow("no method") << 3000.0 << 2000.0 << 1000.0 << -1 << 0.0 << "";
+    for (int m = 0; m <= 2; ++m) {
+        // Recognize alone would give a spread of 0 here; the mean has already overflowed.
+        QTest::addRow("1E308, method %d", m) << 1e308 << 1e308 << 1e308 << m << -1.0 << "";
+        QTest::addRow("-1E308, method %d", m) << -1e308 << -1e308 << -1e308 << m << -1.0 << "";
+    }
+    QTest::newRow("large, still summable") << 2.5e307 << 2.5e307 << 2.5e307 << 0 << 2.5e307 << "";
+    // The spread alone decides black and the dominant channel (red strictly highest).
+    for (const double spread : {629.99, 630.0, 680.0, 680.01, 1000.0, 1000.01}) {
+        const QString caption = spread >= 630 && spread <= 680 ? "Color Black"
+                                : spread > 1000                ? "Color Red"
+                                                               : "Unknown";
+        QTest::addRow("spread %.2f", spread)
+            << 3000.0 << 2000.0 << 1000.0 << -2 << spread << caption;
+    }
 }
 
-void ColorTest::spreadThresholds() {
-    QFETCH(double, spread);
+void ColorTest::methodsAndRules() {
+    QFETCH(double, r);
+    QFETCH(double, g);
+    QFETCH(double, b);
+    QFETCH(int, method);
+    QFETCH(double, value);
     QFETCH(QString, caption);
-    QCOMPARE(colorCaption(3000, 2000, 1000, spread), caption);
-}
-
-void ColorTest::inRange_data() {
-    QTest::addColumn<double>("value");
-    QTest::addColumn<double>("bound1");
-    QTest::addColumn<double>("bound2");
-    QTest::addColumn<bool>("inside");
-    QTest::newRow("lower bound") << 10.0 << 10.0 << 20.0 << true;
-    QTest::newRow("upper bound") << 20.0 << 10.0 << 20.0 << true;
-    QTest::newRow("below") << 9.99 << 10.0 << 20.0 << false;
-    QTest::newRow("above") << 20.01 << 10.0 << 20.0 << false;
-    QTest::newRow("bounds swapped") << 15.0 << 20.0 << 10.0 << true;
-    QTest::newRow("bounds swapped, outside") << 21.0 << 20.0 << 10.0 << false;
-    QTest::newRow("equal bounds, that value") << 5.0 << 5.0 << 5.0 << true;
-    QTest::newRow("equal bounds, other value") << 5.5 << 5.0 << 5.0 << false;
+    if (method == -2) { // the caption for a given spread
+        QCOMPARE(colorCaption(r, g, b, value), caption);
+        return;
+    }
+    const auto evaluation = evaluateSample(r, g, b, ::method(method));
+    QCOMPARE(evaluation.has_value(), value != -1);
+    if (evaluation) {
+        QVERIFY2(std::abs(evaluation->value - value) <= 0.005 + std::abs(value) * 1e-12,
+                 qPrintable(QString::number(evaluation->value, 'g', 17)));
+        QCOMPARE(evaluation->caption.value_or(""), caption);
+    }
 }
 
 void ColorTest::inRange() {
-    QFETCH(double, value);
-    QFETCH(double, bound1);
-    QFETCH(double, bound2);
-    QFETCH(bool, inside);
-    QCOMPARE(InRange(value, bound1, bound2), inside);
+    // Both bounds included, in either order; equal bounds admit that value alone.
+    for (const auto& [lo, hi] : {std::pair{10.0, 20.0}, std::pair{20.0, 10.0}}) {
+        QVERIFY(InRange(10, lo, hi) && InRange(20, lo, hi) && InRange(15, lo, hi));
+        QVERIFY(!InRange(9.99, lo, hi) && !InRange(20.01, lo, hi));
+    }
+    QVERIFY(InRange(5, 5, 5) && !InRange(5.5, 5, 5) && !InRange(4.5, 5, 5));
 }
 
-void ColorTest::readingFromDraw_data() {
+void ColorTest::testRunReadings_data() {
     QTest::addColumn<float>("draw");
     QTest::addColumn<int>("reading");
     QTest::newRow("0") << 0.0f << 0;
     QTest::newRow("0.1999") << 0.1999f << 1999;
     QTest::newRow("0.2 wraps") << 0.2f << 0;
     QTest::newRow("0.25") << 0.25f << 500;
-    QTest::newRow("0.99994 below the half") << 0.99994f << 1999;
     QTest::newRow("largest draw gives k 10000") << std::nextafter(1.0f, 0.0f) << 0;
     // 1/32 and 3/32 are exact floats whose k falls on a half: 312.5 and 937.5.
     QTest::newRow("312.5 to even") << 0.03125f << 312;
     QTest::newRow("937.5 to even") << 0.09375f << 938;
 }
 
-void ColorTest::readingFromDraw() {
+void ColorTest::testRunReadings() {
     QFETCH(float, draw);
     QFETCH(int, reading);
     QCOMPARE(TestRunGenerator::readingFromDraw(draw), reading);
-}
-
-void ColorTest::testRunRepeatsAndStaysInRange() {
+    // The same draws on every start, in range, not one value over and over.
     TestRunGenerator first;
     TestRunGenerator second;
-    QList<int> readings;
-    for (int i = 0; i < 30000; ++i) {
-        const float draw = first.nextDraw();
-        QVERIFY(draw >= 0.0f && draw < 1.0f);
-        const int reading = TestRunGenerator::readingFromDraw(draw);
-        QVERIFY(reading >= 0 && reading <= 1999);
-        QCOMPARE(second.nextReading(), reading);
-        if (i < 6) {
-            readings << reading;
-        }
+    QSet<int> seen;
+    for (int i = 0; i < 3000; ++i) {
+        const float d = first.nextDraw();
+        QVERIFY(d >= 0.0f && d < 1.0f);
+        const int r = TestRunGenerator::readingFromDraw(d);
+        QVERIFY(r >= 0 && r <= 1999);
+        QCOMPARE(second.nextReading(), r);
+        seen << r;
     }
-    // Not one value over and over.
-    QVERIFY(std::adjacent_find(readings.begin(), readings.end(), std::not_equal_to<>()) !=
-            readings.end());
+    QVERIFY(seen.size() > 1000);
 }
 
-QTEST_GUILESS_MAIN(ColorTest)
+void ColorTest::init() {
+    m_window = std::make_unique<ZelConnectWindow>(m_dir.filePath("app.txt"));
+    m_plotted = 0;
+    m_window->colorMeasurement().setPlotSample([this] { ++m_plotted; });
+}
+
+void ColorTest::setSample(const QString& r, const QString& g, const QString& b) {
+    m_window->controls().TextR->setText(r);
+    m_window->controls().TextG->setText(g);
+    m_window->controls().TextB->setText(b);
+}
+
+void ColorTest::calibration_data() {
+    QTest::addColumn<QStringList>("sample");
+    QTest::addColumn<int>("method");
+    QTest::addColumn<QString>("textCal");
+    QTest::addColumn<QString>("label");
+    QTest::newRow("start-up fields: nothing") << QStringList{"R", "G", "B"} << 2 << "Text1"
+                                              << "Recognizing...";
+    for (int empty = 0; empty < 3; ++empty) {
+        QStringList sample{"3000", "2000", "1000"};
+        sample[empty] = "";
+        QTest::addRow("field %d emptied by a marker: nothing", empty) << sample << 2 << "Text1"
+                                                                      << "Recognizing...";
+    }
+    QTest::newRow("red, written as text may be")
+        << QStringList{" 3000", "+2000 ", "1E3"} << 2 << "2190"
+        << "Color Red";
+    QTest::newRow("Avgerage keeps the label")
+        << QStringList{"1", "2", "4"} << 0 << "2.33333333333333"
+        << "Recognizing...";
+    QTest::newRow("TotalDiff keeps the label") << QStringList{"3000", "2000", "1000"} << 1 << "2000"
+                                               << "Recognizing...";
+    QTest::newRow("overflow: skipped") << QStringList{"1E308", "1E308", "1E308"} << 0 << "Text1"
+                                       << "Recognizing...";
+}
+
+void ColorTest::calibration() {
+    QFETCH(QStringList, sample);
+    QFETCH(int, method);
+    QFETCH(QString, textCal);
+    QFETCH(QString, label);
+    setSample(sample[0], sample[1], sample[2]);
+    m_window->controls().functOption[method]->setChecked(true);
+    QTest::mouseClick(m_window->controls().cmdCal, Qt::LeftButton);
+    QTest::mouseClick(m_window->controls().cmdCal, Qt::LeftButton);
+    QCOMPARE(m_window->controls().TextCal->text(), textCal);
+    QCOMPARE(m_window->controls().lblColor->text(), label);
+    QCOMPARE(m_plotted, textCal == "Text1" ? 0 : 2); // each press evaluates and plots
+}
+
+void ColorTest::testRunOnTheWindow() {
+    QTimer* timer = m_window->controls().Timer1;
+    QTest::mouseClick(m_window->controls().cmdGo, Qt::LeftButton);
+    QVERIFY(timer->isActive() && timer->interval() == 1000);
+    QCOMPARE(m_plotted, 0); // the first sample comes after a full second
+    QTRY_COMPARE_WITH_TIMEOUT(m_plotted, 1, 2500);
+    QTest::mouseClick(m_window->controls().cmdGo, Qt::LeftButton);
+    QVERIFY(!timer->isActive());
+    for (QLineEdit* field :
+         {m_window->controls().TextR, m_window->controls().TextG, m_window->controls().TextB}) {
+        const int reading = field->text().toInt();
+        QVERIFY2(reading >= 0 && reading <= 1999 && QString::number(reading) == field->text(),
+                 qPrintable(field->text()));
+    }
+    QVERIFY(m_window->controls().lblColor->text() != QStringLiteral("Recognizing..."));
+    // The same samples on every start.
+    ZelConnectWindow second(m_dir.filePath("second.txt"));
+    second.colorMeasurement().Timer1_Timer();
+    QCOMPARE(second.controls().TextR->text() + second.controls().TextG->text(),
+             m_window->controls().TextR->text() + m_window->controls().TextG->text());
+
+    // A tick that falls due while a box is open runs after it, not inside it.
+    m_window->setMessagePresenter([this](QWidget*, const MessageBoxRequest&) {
+        QTest::qWait(1300);
+        QCOMPARE(m_plotted, 1);
+    });
+    m_window->colorMeasurement().cmdGo_Click();
+    m_window->mnuHelpSel_Click(0);
+    QCOMPARE(m_plotted, 1);
+    QTRY_COMPARE_WITH_TIMEOUT(m_plotted, 2, 500);
+    m_window->colorMeasurement().cmdGo_Click();
+}
+
+QTEST_MAIN(ColorTest)
 #include "tst_color.moc"

@@ -31,21 +31,31 @@ QByteArray readUntil(int port, const std::function<bool(const QByteArray&)>& eno
     return received;
 }
 
+/// Starts the sensor and opens its port as a program does; the port's descriptor.
+int startSim(QProcess& sim, const QStringList& arguments) {
+    sim.start(QStringLiteral(ZEL_COLORSIM), arguments);
+    if (!sim.waitForReadyRead(5000)) {
+        return -1;
+    }
+    const QByteArray path = sim.readLine().trimmed();
+    return ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+}
+
 } // namespace
 
 class ColorSimTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void everySampleIsRecognisedAsClaimed();
-    void answersHoldNoMarkers();
-    void garbageHoldsNoMarkersUnlessAsked();
+    void whatTheSensorSays();
     void runsOnAPseudoTerminal();
-    void burstArrivesWholeAndEndsWithItsReader();
+    void burst_data();
+    void burst();
     void restsWhileNobodyListens();
 };
 
-void ColorSimTest::everySampleIsRecognisedAsClaimed() {
+void ColorSimTest::whatTheSensorSays() {
+    // Every sample reads as a reading and is recognised as the color it claims.
     const QRegularExpression line(QStringLiteral("^R=(\\d{4}) G=(\\d{4}) B=(\\d{4})\\r\\n$"));
     colorsim::SampleCycle cycle(7);
     QSet<QString> seen;
@@ -57,10 +67,7 @@ void ColorSimTest::everySampleIsRecognisedAsClaimed() {
         const auto evaluation =
             color::evaluateSample(match.captured(1).toDouble(), match.captured(2).toDouble(),
                                   match.captured(3).toDouble(), color::Method::Recognize);
-        QVERIFY(evaluation && evaluation->caption);
-        QVERIFY2(*evaluation->caption == sample->caption,
-                 qPrintable(text.trimmed() + " is " + *evaluation->caption + ", not " +
-                            sample->caption));
+        QVERIFY2(*evaluation->caption == sample->caption, qPrintable(text + sample->caption));
         seen << sample->caption;
     }
     for (const char* caption :
@@ -68,46 +75,37 @@ void ColorSimTest::everySampleIsRecognisedAsClaimed() {
         QVERIFY2(seen.contains(caption), caption);
     }
     QVERIFY(seen.size() >= 9);
-}
-
-void ColorSimTest::answersHoldNoMarkers() {
+    // Its answers and its garbage hold no marker, unless garbage is asked to.
     QByteArray everyByte;
     for (int value = 0; value < 256; ++value) {
-        everyByte.append(static_cast<char>(value));
+        everyByte.append(char(value));
     }
     const QByteArray echo = colorsim::echoLine(everyByte);
-    QVERIFY(echo.startsWith("echo 00 01 02"));
-    QVERIFY(echo.endsWith("fe ff\r\n"));
+    QVERIFY(echo.startsWith("echo 00 01 02") && echo.endsWith("fe ff\r\n"));
     QVERIFY(!echo.contains('R') && !echo.contains('G') && !echo.contains('B'));
-}
-
-void ColorSimTest::garbageHoldsNoMarkersUnlessAsked() {
-    colorsim::SampleCycle cycle(3);
     int markers = 0;
+    QSet<qsizetype> sizes;
     for (int i = 0; i < 2000; ++i) {
         const QByteArray plain = cycle.garbage();
+        sizes << plain.size();
         QVERIFY(!plain.contains('R') && !plain.contains('G') && !plain.contains('B'));
         const QByteArray any = cycle.garbage(true);
         markers += int(any.count('R') + any.count('G') + any.count('B'));
     }
     QVERIFY(markers > 0);
+    QCOMPARE(sizes.size(), 14); // 3 to 16 bytes
+    QVERIFY(sizes.contains(3) && sizes.contains(16));
 }
 
 void ColorSimTest::runsOnAPseudoTerminal() {
     QProcess sim;
-    sim.start(QStringLiteral(ZEL_COLORSIM), {"--rate", "50", "--count", "20"});
-    QVERIFY(sim.waitForReadyRead(5000));
-    const QByteArray path = sim.readLine().trimmed();
-    QVERIFY2(path.startsWith("/dev/"), path.constData());
-
-    const int port = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-    QVERIFY(port >= 0);
+    const int port = startSim(sim, {"--rate", "50", "--count", "20"});
     QVERIFY(::write(port, "ABC", 3) == 3);
-    const QByteArray received = readUntil(port, [](const QByteArray& received) {
-        return received.contains("echo 41 42 43\r\n") && received.contains("\r\nR=");
+    const QByteArray received = readUntil(port, [](const QByteArray& r) {
+        return r.contains("echo 41 42 43\r\n") && r.contains("\r\nR=");
     });
-    QVERIFY2(received.contains("echo 41 42 43\r\n"), received.constData());
-    QVERIFY(received.contains("\r\nR="));
+    QVERIFY2(received.contains("echo 41 42 43\r\n") && received.contains("\r\nR="),
+             received.constData());
     // The program going away is not the end of the sensor: it finishes its 20 lines, those
     // said while nobody listened being lost.
     ::close(port);
@@ -122,53 +120,41 @@ void ColorSimTest::runsOnAPseudoTerminal() {
     QVERIFY(counts.captured(1).toInt() >= 1);
 }
 
-void ColorSimTest::burstArrivesWholeAndEndsWithItsReader() {
-    // Read whole: exactly the bytes asked for, in whole reading lines.
-    {
-        QProcess sim;
-        sim.start(QStringLiteral(ZEL_COLORSIM), {"--burst", "100000", "--rate", "0"});
-        QVERIFY(sim.waitForReadyRead(5000));
-        const QByteArray path = sim.readLine().trimmed();
-        const int port = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        QVERIFY(port >= 0);
-        const QByteArray received =
-            readUntil(port, [](const QByteArray& received) { return received.size() >= 100000; });
-        QVERIFY(sim.waitForReadyRead(5000));
-        QCOMPARE(sim.readLine(), QByteArray("burst done\n"));
-        // The last line may take the burst a little past the size asked for.
-        QVERIFY2(received.size() >= 100000 && received.size() < 100000 + 64,
+void ColorSimTest::burst_data() {
+    QTest::addColumn<int>("size");
+    QTest::addColumn<int>("readerLeavesAfter");
+    QTest::addColumn<QByteArray>("report");
+    QTest::newRow("read whole") << 100000 << 0 << QByteArray("burst done\n");
+    QTest::newRow("the reader goes away")
+        << 50000000 << 200000 << QByteArray("burst cut short: the port was closed\n");
+}
+
+void ColorSimTest::burst() {
+    QFETCH(int, size);
+    QFETCH(int, readerLeavesAfter);
+    QFETCH(QByteArray, report);
+    QProcess sim;
+    const int port = startSim(sim, {"--burst", QString::number(size), "--rate", "0"});
+    const int enough = readerLeavesAfter > 0 ? readerLeavesAfter : size;
+    const QByteArray received =
+        readUntil(port, [&](const QByteArray& r) { return r.size() >= enough; });
+    QVERIFY(received.size() >= enough);
+    if (readerLeavesAfter > 0) {
+        ::close(port);
+    }
+    QVERIFY(sim.waitForReadyRead(5000));
+    QCOMPARE(sim.readLine(), report);
+    if (readerLeavesAfter == 0) {
+        // Exactly the bytes asked for, in whole reading lines (the last may reach a little past).
+        QVERIFY2(received.size() < size + 64 && received.endsWith("\r\n"),
                  qPrintable(QString::number(received.size())));
-        QVERIFY(received.endsWith("\r\n"));
-        const QRegularExpression line("^R=\\d{4} G=\\d{4} B=\\d{4}$");
-        QList<QByteArray> lines = received.split('\n');
-        lines.removeLast(); // empty, after the last line feed
-        for (const QByteArray& text : lines) {
-            QVERIFY2(text.endsWith('\r') &&
-                         line.match(QString::fromLatin1(text.chopped(1))).hasMatch(),
-                     text.constData());
-        }
+        QCOMPARE(received.count('\n'), QString::fromLatin1(received).count(
+                                           QRegularExpression("R=\\d{4} G=\\d{4} B=\\d{4}\r\n")));
         ::close(port);
-        sim.terminate();
-        QVERIFY(sim.waitForFinished(5000));
     }
-    // The reader goes away in the middle of a large burst: the burst ends, the sensor waits.
-    {
-        QProcess sim;
-        sim.start(QStringLiteral(ZEL_COLORSIM), {"--burst", "50000000", "--rate", "0"});
-        QVERIFY(sim.waitForReadyRead(5000));
-        const QByteArray path = sim.readLine().trimmed();
-        const int port = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        QVERIFY(port >= 0);
-        QVERIFY(readUntil(port, [](const QByteArray& received) {
-                    return received.size() >= 200000;
-                }).size() >= 200000);
-        ::close(port);
-        QVERIFY(sim.waitForReadyRead(5000));
-        QCOMPARE(sim.readLine(), QByteArray("burst cut short: the port was closed\n"));
-        sim.terminate();
-        QVERIFY(sim.waitForFinished(5000));
-        QCOMPARE(sim.exitCode(), 0);
-    }
+    sim.terminate();
+    QVERIFY(sim.waitForFinished(5000));
+    QCOMPARE(sim.exitCode(), 0);
 }
 
 void ColorSimTest::restsWhileNobodyListens() {
@@ -183,22 +169,12 @@ void ColorSimTest::restsWhileNobodyListens() {
                double(::sysconf(_SC_CLK_TCK));
     };
     QProcess sim;
-    sim.start(QStringLiteral(ZEL_COLORSIM), {"--baud", "9600"});
-    QVERIFY(sim.waitForReadyRead(5000));
-    const QByteArray path = sim.readLine().trimmed();
-    // Before any program opens the port, and after one has opened and closed it again.
-    for (int round = 0; round < 2; ++round) {
-        const double before = cpuSeconds(sim.processId());
-        QTest::qWait(2000);
-        const double used = cpuSeconds(sim.processId()) - before;
-        QVERIFY2(before >= 0 && used < 0.1, qPrintable(QString::number(used)));
-        const int port = ::open(path.constData(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        QVERIFY(port >= 0);
-        QVERIFY(readUntil(port, [](const QByteArray& r) {
-                    return r.contains("\r\n");
-                }).contains("\r\n"));
-        ::close(port);
-    }
+    ::close(startSim(sim, {"--baud", "9600"}));
+    // After a program has opened and closed the port, and before another opens it.
+    const double before = cpuSeconds(sim.processId());
+    QTest::qWait(2000);
+    const double used = cpuSeconds(sim.processId()) - before;
+    QVERIFY2(before >= 0 && used < 0.1, qPrintable(QString::number(used)));
     sim.terminate();
     QVERIFY(sim.waitForFinished(5000));
 }

@@ -1,10 +1,15 @@
-// The plot model (points, widening, scrolling, Clear Draw, wrap) and the log line, without a
-// window.
+// The sample plot and its log: the model's geometry (points, widening, scrolling, Clear Draw
+// and wrap, 16-bit limits, the newest million points), the log line and file, and on the
+// window "Draw", the scroll bar, what is painted and a log that cannot be written.
 #include "plotmodel.h"
-#include "samplelog.h"
+#include "sampleplot.h"
+#include "zelconnectwindow.h"
 
 #include <QDir>
 #include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QScrollBar>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -18,7 +23,7 @@ using plot::PlotStroke;
 
 namespace {
 
-// Plots n samples of the given value and returns the positions handed to the log.
+// Plots n samples of the value; the positions handed to the log.
 QList<qint64> plotSamples(PlotModel& model, int n, double value = 1000) {
     QList<qint64> logged;
     for (int i = 0; i < n; ++i) {
@@ -44,190 +49,131 @@ class PlotTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void firstPointJoinsTheCorner();
-    void heightsRoundHalfToEven_data();
-    void heightsRoundHalfToEven();
-    void pointsAreAStepApart();
-    void firstWidening();
-    void everyLaterSampleWidens();
-    void pageStepNeverBelowOne();
-    void scrollingGivesTheFormulasOffset_data();
-    void scrollingGivesTheFormulasOffset();
+    void pointsAndHeights_data();
+    void pointsAndHeights();
+    void wideningAndScrolling();
+    void clearDrawKeepsTheLastPoint_data();
     void clearDrawKeepsTheLastPoint();
-    void clearDrawThenWrap();
-    void positionsPassSixteenBits();
-    void farValuesAreClampedAndDrawn();
-    void visibleStrokesOnly();
+    void limits();
     void keepsTheNewestMillionPoints();
-
     void logLine_data();
     void logLine();
-    void logFileAppends();
-    void logFailureNamesTheReason();
-    void fullDiskLeavesNoHalfLine();
+    void logFile();
+
+    void init();
+    void cleanup() { m_window.reset(); }
+    void drawOnTheWindow();
+    void logThatCannotBeWritten();
+
+private:
+    void draw(const QString& value, int times = 1);
+    QTemporaryDir m_dir;
+    std::unique_ptr<ZelConnectWindow> m_window;
+    QList<MessageBoxRequest> m_notices;
 };
 
-void PlotTest::firstPointJoinsTheCorner() {
-    PlotModel model;
-    QCOMPARE(model.innerHeight(), 2745);
-    QCOMPARE(model.innerWidth(), 4545);
-    const QList<qint64> logged = plotSamples(model, 1, 1000);
-    QCOMPARE(logged, QList<qint64>{0});
-    const QList<PlotStroke> strokes = strokesIn(model, 0, 1000);
-    QCOMPARE(strokes.size(), 1);
-    QCOMPARE(strokes[0].x, 200);
-    QCOMPARE(strokes[0].y, qint16(2745 - 1000));
-    QCOMPARE(strokes[0].previousY, qint16(0)); // the line runs to (0, 0)
-    QCOMPARE(model.plotX(), 200);
-    QCOMPARE(model.plotY(), qint16(1745));
-}
-
-void PlotTest::heightsRoundHalfToEven_data() {
+void PlotTest::pointsAndHeights_data() {
     QTest::addColumn<double>("value");
     QTest::addColumn<int>("y");
+    QTest::newRow("1000") << 1000.0 << 1745;
     QTest::newRow("2.5 gives 2742.5, stored 2742") << 2.5 << 2742;
     QTest::newRow("3.5 gives 2741.5, stored 2742") << 3.5 << 2742;
     QTest::newRow("0 on the bottom edge") << 0.0 << 2745;
     QTest::newRow("the full height at the top") << 2745.0 << 0;
     QTest::newRow("negative below the box") << -100.0 << 2845;
+    QTest::newRow("far above: clamped") << 1e9 << -32768;
+    QTest::newRow("far below: clamped") << -1e9 << 32767;
 }
 
-void PlotTest::heightsRoundHalfToEven() {
+void PlotTest::pointsAndHeights() {
     QFETCH(double, value);
     QFETCH(int, y);
     PlotModel model;
-    plotSamples(model, 1, value);
+    QCOMPARE(model.innerHeight(), 2745);
+    // The first point joins the top-left corner; each next one is a step on.
+    QCOMPARE(plotSamples(model, 1, value), QList<qint64>{0});
     QCOMPARE(model.plotY(), qint16(y));
+    QCOMPARE(plotSamples(model, 2, 500), (QList<qint64>{200, 400}));
+    const QList<PlotStroke> strokes = strokesIn(model, 0, 1000);
+    QCOMPARE(strokes.size(), 3);
+    QCOMPARE(strokes[0].x, 200);
+    QCOMPARE(strokes[0].y, qint16(y));
+    QCOMPARE(strokes[0].previousY, qint16(0));
+    QCOMPARE(strokes[1].previousY, qint16(y));
+    QCOMPARE(strokes[2].x, 600);
+    QCOMPARE(model.plotX(), 600);
 }
 
-void PlotTest::pointsAreAStepApart() {
-    PlotModel model;
-    for (int n = 1; n <= 40; ++n) {
-        plotSamples(model, 1);
-        QCOMPARE(model.plotX(), 200 * n);
-    }
-    QCOMPARE(model.strokeCount(), std::size_t(40));
-}
-
-void PlotTest::firstWidening() {
+void PlotTest::wideningAndScrolling() {
     PlotModel model;
     // Half the inner width is 2272.5: the 12th point (x = 2400) is the first beyond it.
     plotSamples(model, 11);
     QCOMPARE(model.outerWidth(), 4575);
     QCOMPARE(model.scroll().pageStep, 999);
-    QCOMPARE(model.scroll().value, 0);
     QCOMPARE(model.leftOffset(), 0.0);
-
-    plotSamples(model, 1);
-    QCOMPARE(model.plotX(), 2400);
-    QCOMPARE(model.outerWidth(), 4775);
-    QCOMPARE(model.innerWidth(), 4745);
-    QCOMPARE(model.scroll().pageStep, 998);
-    QCOMPARE(model.scroll().value, model.scroll().maximum);
-    QCOMPARE(model.leftOffset(), double(4575 - 4745)); // right end in view
-}
-
-void PlotTest::everyLaterSampleWidens() {
-    PlotModel model;
-    plotSamples(model, 12);
-    for (int extra = 1; extra <= 50; ++extra) {
+    for (int extra = 0; extra <= 50; ++extra) {
         plotSamples(model, 1);
         QCOMPARE(model.outerWidth(), 4775 + 200 * extra);
+        QCOMPARE(model.innerWidth(), model.outerWidth() - 30);
         QCOMPARE(model.scroll().pageStep, 998 - extra);
-        QCOMPARE(model.leftOffset(), double(4575 - model.innerWidth()));
+        QCOMPARE(model.scroll().value, model.scroll().maximum);
+        QCOMPARE(model.leftOffset(), double(4575 - model.innerWidth())); // right end in view
     }
+    for (const int value : {0, 250, 333, 1000}) {
+        model.setScrollValue(value);
+        QCOMPARE(model.leftOffset(), double(value) / 1000 * double(4575 - model.innerWidth()));
+    }
+    // The page step never falls below 1.
+    PlotModel narrow(plot::ScrollState{0, 10, 3, 0});
+    plotSamples(narrow, 20);
+    QCOMPARE(narrow.scroll().pageStep, 1);
+    QCOMPARE(narrow.scroll().value, 10);
 }
 
-void PlotTest::pageStepNeverBelowOne() {
-    PlotModel model(plot::ScrollState{0, 10, 3, 0});
-    plotSamples(model, 20);
-    QCOMPARE(model.scroll().pageStep, 1);
-    QCOMPARE(model.scroll().value, 10);
-}
-
-void PlotTest::scrollingGivesTheFormulasOffset_data() {
-    QTest::addColumn<int>("value");
-    QTest::newRow("start") << 0;
-    QTest::newRow("a quarter") << 250;
-    QTest::newRow("a third, not even") << 333;
-    QTest::newRow("end") << 1000;
-    QTest::newRow("back to the start") << 0;
-}
-
-void PlotTest::scrollingGivesTheFormulasOffset() {
-    QFETCH(int, value);
-    PlotModel model;
-    plotSamples(model, 100);
-    model.setScrollValue(value);
-    QCOMPARE(model.leftOffset(), double(value) / 1000 * double(4575 - model.innerWidth()));
-    // And back to the end, as the next widening does.
-    model.setScrollValue(1000);
-    QCOMPARE(model.leftOffset(), double(4575 - model.innerWidth()));
+void PlotTest::clearDrawKeepsTheLastPoint_data() {
+    QTest::addColumn<int>("before");
+    QTest::addColumn<qint64>("nextLogged");
+    QTest::addColumn<qint64>("nextX");
+    QTest::newRow("x 2000 is inside the shrunken box: goes on")
+        << 10 << qint64(2000) << qint64(2200);
+    QTest::newRow("x 12000 is beyond it: wraps to the start") << 60 << qint64(0) << qint64(200);
 }
 
 void PlotTest::clearDrawKeepsTheLastPoint() {
+    QFETCH(int, before);
+    QFETCH(qint64, nextLogged);
+    QFETCH(qint64, nextX);
     PlotModel model;
-    plotSamples(model, 10, 500); // x = 2000, within the frame's width
+    plotSamples(model, before, 700);
+    const qint16 lastY = model.plotY();
     model.clearDrawBox();
     QCOMPARE(model.outerWidth(), 4575);
     QCOMPARE(model.scroll().value, 0);
     QCOMPARE(model.scroll().pageStep, 999);
     QCOMPARE(model.leftOffset(), 0.0);
     QCOMPARE(model.strokeCount(), std::size_t(0));
-    QCOMPARE(model.plotX(), 2000);
-
-    // 2000 is inside the shrunken box: the chart goes on from there.
-    QCOMPARE(plotSamples(model, 1, 500), QList<qint64>{2000});
-    QCOMPARE(model.plotX(), 2200);
-}
-
-void PlotTest::clearDrawThenWrap() {
-    PlotModel model;
-    plotSamples(model, 60, 700); // x = 12000, far beyond the frame's width
-    const qint16 lastY = model.plotY();
-    model.clearDrawBox();
-
-    // The previous point becomes (0, old y) and the new one stands at x = 200.
-    QCOMPARE(plotSamples(model, 1, 900), QList<qint64>{0});
-    QCOMPARE(model.plotX(), 200);
+    QCOMPARE(plotSamples(model, 1, 900), QList<qint64>{nextLogged});
+    QCOMPARE(model.plotX(), nextX);
     const QList<PlotStroke> strokes = strokesIn(model, 0, 4545);
     QCOMPARE(strokes.size(), 1);
-    QCOMPARE(strokes[0].x, 200);
     QCOMPARE(strokes[0].previousY, lastY);
     QCOMPARE(strokes[0].y, qint16(2745 - 900));
 }
 
-void PlotTest::positionsPassSixteenBits() {
+void PlotTest::limits() {
     PlotModel model;
     const QList<qint64> logged = plotSamples(model, 170);
-    // Sample n logs the previous x, 200 (n - 1); its log line shows half of it.
-    QCOMPARE(logged[163], 32600);
-    QCOMPARE(logged[164], 32800); // beyond 32767
-    QCOMPARE(logged[165], 33000);
-    QCOMPARE(SampleLog::line(logged[164], "1", "2", "3"), QByteArray("16400, R=1 G=2 B=3\r\n"));
+    // Sample n logs the previous x, 200 (n - 1): never a wrapped 16-bit value.
+    QCOMPARE(logged[164], 32800);
     QCOMPARE(SampleLog::line(logged[165], "1", "2", "3"), QByteArray("16500, R=1 G=2 B=3\r\n"));
     QCOMPARE(model.plotX(), 34000);
-}
-
-void PlotTest::farValuesAreClampedAndDrawn() {
-    PlotModel model;
-    QList<qint64> logged = plotSamples(model, 1, 1e9);
-    QCOMPARE(model.plotY(), qint16(-32768));
-    logged += plotSamples(model, 1, -1e9);
-    QCOMPARE(model.plotY(), qint16(32767));
-    QCOMPARE(logged, (QList<qint64>{0, 200}));
-    QCOMPARE(model.strokeCount(), std::size_t(2));
-}
-
-void PlotTest::visibleStrokesOnly() {
-    PlotModel model;
-    plotSamples(model, 1000);
-    const QList<PlotStroke> shown = strokesIn(model, 100000, 104545);
-    QVERIFY(!shown.isEmpty());
-    // Strokes span [x - 200, x] plus the circle: every one touching the range, and no other.
+    // Only strokes that touch the range are visited, and every one of them.
+    PlotModel long_;
+    plotSamples(long_, 1000);
+    const QList<PlotStroke> shown = strokesIn(long_, 100000, 104545);
+    QCOMPARE(shown.size(), 24);
     QCOMPARE(shown.first().x, 100000);
     QCOMPARE(shown.last().x, 104600);
-    QCOMPARE(shown.size(), 24);
 }
 
 void PlotTest::keepsTheNewestMillionPoints() {
@@ -235,13 +181,11 @@ void PlotTest::keepsTheNewestMillionPoints() {
     plotSamples(model, int(PlotModel::kMaxStrokes) + 5);
     QVERIFY(model.strokeCount() <= PlotModel::kMaxStrokes);
     QVERIFY(model.strokeCount() >= PlotModel::kMaxStrokes * 9 / 10);
-    // The newest points are all there and found where they are; the oldest are gone.
     const qint64 last = model.plotX();
     const QList<PlotStroke> newest = strokesIn(model, last - 1000, last);
     QCOMPARE(newest.size(), 6);
     QCOMPARE(newest.last().x, last);
     QVERIFY(strokesIn(model, 0, 4545).isEmpty());
-    // After Clear Draw the chart starts again and is found as before.
     model.clearDrawBox();
     plotSamples(model, 3);
     QCOMPARE(strokesIn(model, 0, 1000).size(), 3);
@@ -251,17 +195,13 @@ void PlotTest::logLine_data() {
     QTest::addColumn<qint64>("position");
     QTest::addColumn<QStringList>("fields");
     QTest::addColumn<QByteArray>("line");
-    QTest::newRow("worked example") << qint64(400) << QStringList{"3712", "3590", "3880"}
-                                    << QByteArray("200, R=3712 G=3590 B=3880\r\n");
-    QTest::newRow("position 0, design texts")
-        << qint64(0) << QStringList{"R", "G", "B"} << QByteArray("0, R=R G=G B=B\r\n");
-    QTest::newRow("empty fields") << qint64(200) << QStringList{"", "", "3880"}
-                                  << QByteArray("100, R= G= B=3880\r\n");
-    QTest::newRow("fields as they stand") << qint64(200) << QStringList{" 12 ", "1E3", "=01"}
-                                          << QByteArray("100, R= 12  G=1E3 B==01\r\n");
+    QTest::newRow("half the position") << qint64(400) << QStringList{"3712", "3590", "3880"}
+                                       << QByteArray("200, R=3712 G=3590 B=3880\r\n");
+    QTest::newRow("fields as they stand")
+        << qint64(0) << QStringList{" 12 ", "", "=01"} << QByteArray("0, R= 12  G= B==01\r\n");
     QTest::newRow("one byte per character")
-        << qint64(200) << QStringList{QString::fromLatin1("\xe9\x01"), "", ""}
-        << QByteArray("100, R=\xe9\x01 G= B=\r\n");
+        << qint64(200) << QStringList{QString::fromLatin1("\xe9\x01"), QString(QChar(0x20AC)), ""}
+        << QByteArray("100, R=\xe9\x01 G=? B=\r\n");
 }
 
 void PlotTest::logLine() {
@@ -271,46 +211,26 @@ void PlotTest::logLine() {
     QCOMPARE(SampleLog::line(position, fields[0], fields[1], fields[2]), line);
 }
 
-void PlotTest::logFileAppends() {
-    QTemporaryDir dir;
-    const QString path = dir.filePath("app.txt");
-    SampleLog log(path);
-    QVERIFY(!QFile::exists(path));
-    QCOMPARE(log.append("0, R=1 G=2 B=3\r\n"), QString());
-    QCOMPARE(readAll(path), QByteArray("0, R=1 G=2 B=3\r\n"));
-    QCOMPARE(log.append("100, R=4 G=5 B=6\r\n"), QString());
-    QCOMPARE(readAll(path), QByteArray("0, R=1 G=2 B=3\r\n100, R=4 G=5 B=6\r\n"));
-    // Closed between lines: another program may move the file away; the next line starts
-    // a new one.
-    QVERIFY(QFile::rename(path, dir.filePath("old.txt")));
-    QCOMPARE(log.append("200, R=7 G=8 B=9\r\n"), QString());
-    QCOMPARE(readAll(path), QByteArray("200, R=7 G=8 B=9\r\n"));
-}
-
-void PlotTest::logFailureNamesTheReason() {
-    QTemporaryDir dir;
-    QVERIFY(QDir(dir.path()).mkdir("app.txt")); // a directory where the file should be
-    SampleLog inTheWay(dir.filePath("app.txt"));
-    QVERIFY(!inTheWay.append("0, R=1 G=2 B=3\r\n").isEmpty());
-
-    SampleLog noDirectory(dir.filePath("missing/app.txt"));
-    QVERIFY(!noDirectory.append("0, R=1 G=2 B=3\r\n").isEmpty());
-
-    if (QFile::exists("/dev/full")) {
-        SampleLog diskFull("/dev/full");
-        QVERIFY(!diskFull.append("0, R=1 G=2 B=3\r\n").isEmpty());
-    }
-}
-
-void PlotTest::fullDiskLeavesNoHalfLine() {
-#ifdef Q_OS_UNIX
+void PlotTest::logFile() {
     QTemporaryDir dir;
     const QString path = dir.filePath("app.txt");
     SampleLog log(path);
     const QByteArray first = "0, R=1000 G=2000 B=3000\r\n";
     const QByteArray second = "100, R=1001 G=2001 B=3001\r\n";
     QCOMPARE(log.append(first), QString());
-    // The file may not grow past one and a half lines: the second line only half fits.
+    QCOMPARE(log.append(second), QString());
+    QCOMPARE(readAll(path), first + second);
+    // Closed between lines: another program may move the file away.
+    QVERIFY(QFile::rename(path, dir.filePath("old.txt")));
+    QCOMPARE(log.append(first), QString());
+    QCOMPARE(readAll(path), first);
+    // What cannot be written says why.
+    QVERIFY(!SampleLog(dir.filePath("missing/app.txt")).append(first).isEmpty());
+    if (QFile::exists("/dev/full")) {
+        QVERIFY(!SampleLog("/dev/full").append(first).isEmpty());
+    }
+#ifdef Q_OS_UNIX
+    // A full disk in the middle of a line: the half that went in is taken out again.
     rlimit before{};
     QCOMPARE(::getrlimit(RLIMIT_FSIZE, &before), 0);
     rlimit small = before;
@@ -324,10 +244,75 @@ void PlotTest::fullDiskLeavesNoHalfLine() {
     QCOMPARE(readAll(path), first);
     QCOMPARE(log.append(second), QString());
     QCOMPARE(readAll(path), first + second);
-#else
-    QSKIP("file size limits are a POSIX facility");
 #endif
 }
 
-QTEST_GUILESS_MAIN(PlotTest)
+void PlotTest::init() {
+    QFile::remove(m_dir.filePath("app.txt"));
+    m_window = std::make_unique<ZelConnectWindow>(m_dir.filePath("app.txt"));
+    m_notices.clear();
+    m_window->setNoticePresenter([this](QWidget*, const MessageBoxRequest& r) { m_notices << r; });
+}
+
+void PlotTest::draw(const QString& value, int times) {
+    m_window->controls().TextCal->setText(value);
+    for (int i = 0; i < times; ++i) {
+        QTest::mouseClick(m_window->controls().cmdDraw, Qt::LeftButton);
+    }
+}
+
+void PlotTest::drawOnTheWindow() {
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+    draw("Text1"); // the design's text is no number: nothing
+    QCOMPARE(m_window->samplePlot().model().strokeCount(), std::size_t(0));
+    draw("1000");
+    draw("2000");
+    QCOMPARE(readAll(m_dir.filePath("app.txt")),
+             QByteArray("0, R=R G=G B=B\r\n100, R=R G=G B=B\r\n"));
+    const QColor base = m_window->palette().color(QPalette::Base);
+    // In pixels: the drawing area starts one pixel in; 15 twips to the pixel.
+    const auto at = [](double x, double y) {
+        return QPoint(qRound((15 + x) / 15), qRound((15 + y) / 15));
+    };
+    QImage image = m_window->controls().DrawBox->grab().toImage();
+    QVERIFY(image.pixelColor(at(200, 1745)) != base); // first circle
+    QVERIFY(image.pixelColor(at(300, 1245)) != base); // the line to the second
+    QVERIFY(image.pixelColor(at(100, 872)) != base);  // the first line, to the corner
+    QCOMPARE(image.pixelColor(at(1500, 1500)), base); // nothing where nothing was drawn
+
+    // The scroll bar follows the widening with the next frame; dragged back, the first
+    // points are painted again.
+    QScrollBar* bar = m_window->controls().DrawSclBar;
+    QCOMPARE(bar->pageStep(), 999);
+    draw("500", 28);
+    QTRY_COMPARE(bar->value(), 1000);
+    QCOMPARE(bar->pageStep(), m_window->samplePlot().model().scroll().pageStep);
+    bar->setValue(0);
+    QCOMPARE(m_window->samplePlot().model().leftOffset(), 0.0);
+    image = m_window->controls().DrawBox->grab().toImage();
+    QVERIFY(image.pixelColor(at(200, 1745)) != base);
+
+    QTest::mouseClick(m_window->controls().cmdClearDrawBox, Qt::LeftButton);
+    QCOMPARE(m_window->samplePlot().model().strokeCount(), std::size_t(0));
+    QTRY_COMPARE(bar->pageStep(), 999);
+}
+
+void PlotTest::logThatCannotBeWritten() {
+    const QString path = m_dir.filePath("app.txt");
+    QVERIFY(QDir(m_dir.path()).mkdir("app.txt")); // replaced by a folder mid-run
+    draw("1000", 5);
+    QCOMPARE(m_window->samplePlot().model().strokeCount(), std::size_t(5)); // plot goes on
+    QCOMPARE(m_notices.size(), 1);                                          // once per streak
+    QVERIFY(m_notices[0].prompt.contains(path));
+    QVERIFY(QDir(m_dir.path()).rmdir("app.txt"));
+    draw("1000", 2);
+    QCOMPARE(m_notices.size(), 1);
+    QCOMPARE(readAll(path), QByteArray("500, R=R G=G B=B\r\n600, R=R G=G B=B\r\n"));
+    QVERIFY(QFile::remove(path) && QDir(m_dir.path()).mkdir("app.txt"));
+    draw("1000", 3);
+    QCOMPARE(m_notices.size(), 2); // a new streak, a new notice
+}
+
+QTEST_MAIN(PlotTest)
 #include "tst_plot.moc"

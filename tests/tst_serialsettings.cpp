@@ -17,12 +17,8 @@ class SerialSettingsTest : public QObject {
 private slots:
     void mergeFragment_data();
     void mergeFragment();
-    void workedExamplesInSequence();
-    void everyMergeHasFourFields_data();
-    void everyMergeHasFourFields();
     void parseSettings_data();
     void parseSettings();
-    void settingsStringRoundTrip();
     void portDevice_data();
     void portDevice();
     void statusDisplay_data();
@@ -36,74 +32,30 @@ void SerialSettingsTest::mergeFragment_data() {
     QTest::addColumn<QString>("current");
     QTest::addColumn<QString>("fragment");
     QTest::addColumn<QString>("merged");
-
-    QTest::newRow("parity Even") << "9600,N,8,1"
-                                 << ",E,,"
-                                 << "9600,E,8,1";
-    QTest::newRow("speed 38400") << "9600,E,8,1"
-                                 << "38400,,,"
-                                 << "38400,E,8,1";
-    QTest::newRow("stop 1.5") << "38400,E,8,1"
-                              << ",,,1.5"
-                              << "38400,E,8,1.5";
-    QTest::newRow("data 7") << "38400,E,8,1.5"
-                            << ",,7,"
-                            << "38400,E,7,1.5";
-
-    // Every item of the four setting menus changes its own field only.
-    const QStringList speeds = {"110",   "300",   "600",   "1200",  "2400",   "9600",  "14400",
-                                "19200", "28800", "38400", "56000", "128000", "256000"};
-    for (const QString& speed : speeds) {
-        QTest::addRow("speed item %s", qPrintable(speed))
-            << "9600,N,8,1" << speed + ",,," << speed + ",N,8,1";
+    const QStringList rows = {// current | fragment | merged
+                              "9600,N,8,1|,E,,|9600,E,8,1",
+                              "9600,E,8,1|38400,,,|38400,E,8,1",
+                              "38400,E,8,1|,,,1.5|38400,E,8,1.5",
+                              "38400,E,8,1.5|,,7,|38400,E,7,1.5",
+                              "256000,N,8,1.5|,,,2|256000,N,8,2",
+                              "9600,N,8,1||9600,N,8,1",
+                              "9600,N,8,1|,,,|9600,N,8,1",
+                              "9600,N,8,1|110|110,N,8,1",
+                              "9600,N,8,1|110,E|110,E,8,1",
+                              "9600,N,8,1|,O,|9600,O,8,1",
+                              "9600,N,8,1|300,S,5,2|300,S,5,2",
+                              "9600,N,8,1|1,2,3,4,5|1,2,3,4",
+                              "9600|,E,,|9600,E,,",
+                              "|,E,,|,E,,",
+                              "9600,N,8,1| ,,,| ,N,8,1",
+                              ",,|,,,,,,,,|,,,",
+                              "def|abc|abc,,,",
+                              "9600,N,8,1,|1,|1,N,8,1",
+                              "a|,,,,x|a,,,"};
+    for (const QString& row : rows) {
+        const QStringList f = row.split(u'|');
+        QTest::newRow(qPrintable(row)) << f[0] << f[1] << f[2];
     }
-    for (int bits = 4; bits <= 8; ++bits) {
-        QTest::addRow("data item %d", bits) << "9600,N,8,1" << QStringLiteral(",,%1,").arg(bits)
-                                            << QStringLiteral("9600,N,%1,1").arg(bits);
-    }
-    for (const char* parity : {"E", "M", "N", "O", "S"}) {
-        QTest::addRow("parity item %s", parity)
-            << "9600,N,8,1" << QStringLiteral(",%1,,").arg(parity)
-            << QStringLiteral("9600,%1,8,1").arg(parity);
-    }
-    for (const char* stop : {"1", "1.5", "2"}) {
-        QTest::addRow("stop item %s", stop) << "9600,N,8,2" << QStringLiteral(",,,%1").arg(stop)
-                                            << QStringLiteral("9600,N,8,%1").arg(stop);
-    }
-
-    QTest::newRow("empty fragment keeps all") << "9600,N,8,1"
-                                              << ""
-                                              << "9600,N,8,1";
-    QTest::newRow("four empty fields keep all") << "9600,N,8,1"
-                                                << ",,,"
-                                                << "9600,N,8,1";
-    QTest::newRow("one field") << "9600,N,8,1"
-                               << "110"
-                               << "110,N,8,1";
-    QTest::newRow("two fields") << "9600,N,8,1"
-                                << "110,E"
-                                << "110,E,8,1";
-    QTest::newRow("three fields, last empty") << "9600,N,8,1"
-                                              << ",O,"
-                                              << "9600,O,8,1";
-    QTest::newRow("all four new") << "9600,N,8,1"
-                                  << "300,S,5,2"
-                                  << "300,S,5,2";
-    QTest::newRow("fifth field ignored") << "9600,N,8,1"
-                                         << "1,2,3,4,5"
-                                         << "1,2,3,4";
-    QTest::newRow("short current string") << "9600"
-                                          << ",E,,"
-                                          << "9600,E,,";
-    QTest::newRow("empty current string") << ""
-                                          << ",E,,"
-                                          << ",E,,";
-    QTest::newRow("long field values") << "256000,N,8,1.5"
-                                       << ",,,2"
-                                       << "256000,N,8,2";
-    QTest::newRow("blank is a value") << "9600,N,8,1"
-                                      << " ,,,"
-                                      << " ,N,8,1";
 }
 
 void SerialSettingsTest::mergeFragment() {
@@ -113,82 +65,45 @@ void SerialSettingsTest::mergeFragment() {
     QCOMPARE(mergeSettingsFragment(fragment, current), merged);
 }
 
-void SerialSettingsTest::workedExamplesInSequence() {
-    QString settings = "9600,N,8,1";
-    for (const char* fragment : {",E,,", "38400,,,", ",,,1.5", ",,7,"}) {
-        settings = mergeSettingsFragment(QString::fromLatin1(fragment), settings);
-    }
-    QCOMPARE(settings, QStringLiteral("38400,E,7,1.5"));
-}
-
-void SerialSettingsTest::everyMergeHasFourFields_data() {
-    QTest::addColumn<QString>("fragment");
-    QTest::addColumn<QString>("current");
-    QTest::newRow("commas only") << ",,,,,,,,"
-                                 << ",,";
-    QTest::newRow("no commas") << "abc"
-                               << "def";
-    QTest::newRow("both empty") << ""
-                                << "";
-    QTest::newRow("trailing comma") << "1,"
-                                    << "9600,N,8,1,";
-    QTest::newRow("leading commas") << ",,,,x"
-                                    << "a";
-}
-
-void SerialSettingsTest::everyMergeHasFourFields() {
-    QFETCH(QString, fragment);
-    QFETCH(QString, current);
-    QCOMPARE(mergeSettingsFragment(fragment, current).count(u','), 3);
-}
-
 void SerialSettingsTest::parseSettings_data() {
     QTest::addColumn<QString>("text");
-    QTest::addColumn<bool>("valid");
-    QTest::addColumn<QString>("reported");
-
-    QTest::newRow("default") << "9600,N,8,1" << true << "9600,N,8,1";
-    QTest::newRow("lower-case parity") << "9600,e,7,2" << true << "9600,E,7,2";
-    QTest::newRow("every extreme menu value") << "256000,S,4,1.5" << true << "256000,S,4,1.5";
-    QTest::newRow("slowest") << "110,M,5,2" << true << "110,M,5,2";
-    QTest::newRow("speed off the menu") << "115200,N,8,1" << true << "115200,N,8,1";
-    QTest::newRow("three fields") << "9600,N,8" << false << "";
-    QTest::newRow("five fields") << "9600,N,8,1,1" << false << "";
-    QTest::newRow("empty") << "" << false << "";
-    QTest::newRow("speed zero") << "0,N,8,1" << false << "";
-    QTest::newRow("speed with sign") << "+9600,N,8,1" << false << "";
-    QTest::newRow("speed with blank") << " 9600,N,8,1" << false << "";
-    QTest::newRow("speed not a number") << "fast,N,8,1" << false << "";
-    QTest::newRow("speed too high") << "99999999,N,8,1" << false << "";
-    QTest::newRow("parity X") << "9600,X,8,1" << false << "";
-    QTest::newRow("parity word") << "9600,None,8,1" << false << "";
-    QTest::newRow("3 data bits") << "9600,N,3,1" << false << "";
-    QTest::newRow("9 data bits") << "9600,N,9,1" << false << "";
-    QTest::newRow("stop 3") << "9600,N,8,3" << false << "";
-    QTest::newRow("stop 1.0") << "9600,N,8,1.0" << false << "";
-    QTest::newRow("empty field from a merge") << "9600,E,," << false << "";
+    QTest::addColumn<QString>("reported"); // empty: refused
+    const QStringList rows = {"9600,N,8,1|9600,N,8,1",
+                              "9600,e,7,2|9600,E,7,2",
+                              "256000,S,4,1.5|256000,S,4,1.5",
+                              "110,M,5,2|110,M,5,2",
+                              "56000,O,6,1|56000,O,6,1",
+                              "115200,N,8,1|115200,N,8,1",
+                              "9600,N,8|",
+                              "9600,N,8,1,1|",
+                              "|",
+                              "0,N,8,1|",
+                              "+9600,N,8,1|",
+                              " 9600,N,8,1|",
+                              "fast,N,8,1|",
+                              "99999999,N,8,1|",
+                              "9600,X,8,1|",
+                              "9600,None,8,1|",
+                              "9600,N,3,1|",
+                              "9600,N,9,1|",
+                              "9600,N,8,3|",
+                              "9600,N,8,1.0|",
+                              "9600,E,,|"};
+    for (const QString& row : rows) {
+        QTest::newRow(qPrintable(row)) << row.section(u'|', 0, 0) << row.section(u'|', 1);
+    }
 }
 
 void SerialSettingsTest::parseSettings() {
     QFETCH(QString, text);
-    QFETCH(bool, valid);
     QFETCH(QString, reported);
     const auto parsed = parseLineSettings(text);
-    QCOMPARE(parsed.has_value(), valid);
+    QCOMPARE(parsed.has_value(), !reported.isEmpty());
     if (parsed) {
         QCOMPARE(settingsString(*parsed), reported);
+        QCOMPARE(parseLineSettings(reported), parsed); // and it reads back the same
     }
-}
-
-void SerialSettingsTest::settingsStringRoundTrip() {
-    const LineSettings defaults;
-    QCOMPARE(settingsString(defaults), QStringLiteral("9600,N,8,1"));
-    for (const auto stop : {StopBits::One, StopBits::OneAndHalf, StopBits::Two}) {
-        LineSettings settings{56000, 'O', 6, stop};
-        const auto parsed = parseLineSettings(settingsString(settings));
-        QVERIFY(parsed.has_value());
-        QVERIFY(*parsed == settings);
-    }
+    QCOMPARE(settingsString(LineSettings{}), QStringLiteral("9600,N,8,1"));
 }
 
 namespace {
@@ -306,9 +221,25 @@ void SerialSettingsTest::notAvailablePrompt() {
              QStringLiteral("Com3 is not available.\r\n/dev/ttyS2: No such file or directory"));
     // Failures that say what to do: the device, its group and how to join it.
     const QString denied = permissionDescription("/dev/ttyUSB0", "dialout");
-    QVERIFY2(denied.startsWith("/dev/ttyUSB0: permission denied") && denied.contains("dialout") &&
+    QVERIFY2(denied.startsWith("/dev/ttyUSB0: permission denied") &&
                  denied.contains("sudo usermod -aG dialout $USER") && denied.contains("log"),
              qPrintable(denied));
+    QVERIFY(inUseDescription("/dev/ttyUSB0").contains("in use by another program"));
+    // Refused before the device is touched: nothing behind it, or the system console unless
+    // the user named it.
+    using Source = PortChoice::Source;
+    const auto refusal = [](const PortInfo& info, Source source) {
+        return refusalBeforeOpening(2, {info.device, source, info}).value_or("");
+    };
+    QCOMPARE(refusal(uart(1, false), Source::Fallback), noHardwareDescription("/dev/ttyS1"));
+    QCOMPARE(refusal(uart(1, false), Source::Variable), noHardwareDescription("/dev/ttyS1"));
+    QCOMPARE(refusal(uart(0, true, true), Source::Found),
+             systemConsoleDescription("/dev/ttyS0", 2));
+    QVERIFY(systemConsoleDescription("/dev/ttyS0", 2).contains("ZEL_COM2"));
+    QCOMPARE(refusal(uart(0, true, true), Source::Variable), QString());
+    QCOMPARE(refusal(uart(1), Source::Found), QString());
+    QCOMPARE(refusal(adapter("ttyUSB0"), Source::Found), QString());
+    QCOMPARE(refusalBeforeOpening(1, {"/dev/pts/3", Source::Variable, std::nullopt}), std::nullopt);
 }
 
 void SerialSettingsTest::transmitTime_data() {
