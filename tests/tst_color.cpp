@@ -4,16 +4,9 @@
 #include "colormeasurement.h"
 #include "colorrules.h"
 #include "sampleevaluation.h"
+#include "testhelpers.h"
 #include "testrun.h"
 #include "zelconnectwindow.h"
-
-#include <QLabel>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRadioButton>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTimer>
 
 #include <cmath>
 
@@ -27,25 +20,19 @@ struct Box {
     const char* caption;
     int bounds[6];
 };
+// clang-format off
 const Box kBoxes[] = {
     {"Color White", {3698, 3805, 3600, 3643, 3874, 3918}},
-    {"Grid1", {3708, 3755, 3562, 3627, 3844, 3919}},
-    {"Grid2", {3728, 3762, 3545, 3592, 3755, 3799}},
-    {"Grid3", {3675, 3716, 3494, 3542, 3621, 3677}},
-    {"Grid4", {3661, 3705, 3467, 3510, 3493, 3550}},
-    {"Grid5", {3657, 3695, 3427, 3468, 3341, 3383}},
-    {"Grid6", {3653, 3743, 3413, 3459, 3213, 3257}},
-    {"Grid7", {3669, 3709, 3341, 3403, 3114, 3156}},
-    {"Grid8", {3523, 3576, 3205, 3248, 2987, 3003}},
-    {"Grid9", {3415, 3424, 3130, 3161, 2920, 2974}},
-    {"Grid10", {3302, 3341, 2938, 2970, 2761, 2805}},
-    {"Grid11", {3250, 3266, 2777, 2813, 2701, 2715}},
-    {"Grid11", {3009, 3060, 2550, 2608, 2530, 2592}},
-    {"Grid12", {2866, 2879, 2432, 2452, 2414, 2432}},
-    {"Grid13", {2535, 2537, 2202, 2214, 2192, 2205}},
-    {"Grid14", {2304, 2305, 1997, 2008, 1915, 1982}},
-    {"Grid15", {2212, 2231, 1900, 1922, 1813, 1920}},
+    {"Grid1", {3708, 3755, 3562, 3627, 3844, 3919}},  {"Grid2", {3728, 3762, 3545, 3592, 3755, 3799}},
+    {"Grid3", {3675, 3716, 3494, 3542, 3621, 3677}},  {"Grid4", {3661, 3705, 3467, 3510, 3493, 3550}},
+    {"Grid5", {3657, 3695, 3427, 3468, 3341, 3383}},  {"Grid6", {3653, 3743, 3413, 3459, 3213, 3257}},
+    {"Grid7", {3669, 3709, 3341, 3403, 3114, 3156}},  {"Grid8", {3523, 3576, 3205, 3248, 2987, 3003}},
+    {"Grid9", {3415, 3424, 3130, 3161, 2920, 2974}},  {"Grid10", {3302, 3341, 2938, 2970, 2761, 2805}},
+    {"Grid11", {3250, 3266, 2777, 2813, 2701, 2715}}, {"Grid11", {3009, 3060, 2550, 2608, 2530, 2592}},
+    {"Grid12", {2866, 2879, 2432, 2452, 2414, 2432}}, {"Grid13", {2535, 2537, 2202, 2214, 2192, 2205}},
+    {"Grid14", {2304, 2305, 1997, 2008, 1915, 1982}}, {"Grid15", {2212, 2231, 1900, 1922, 1813, 1920}},
 };
+// clang-format on
 
 bool inBox(const Box& box, const double rgb[3]) {
     for (int c = 0; c < 3; ++c) {
@@ -138,28 +125,33 @@ void ColorTest::methodsAndRules_data() {
     QTest::addColumn<int>("method");
     QTest::addColumn<double>("value"); // to two decimals; -1: no value
     QTest::addColumn<QString>("caption");
-    QTest::newRow("white, lower bounds")
-        << 3698.0 << 3600.0 << 3874.0 << 2 << 312.46 << "Color White";
-    QTest::newRow("black band") << 1000.0 << 500.0 << 500.0 << 2 << 650.0 << "Color Black";
-    QTest::newRow("black and box 8: box 8") << 3560.0 << 3210.0 << 2990.0 << 2 << 650.8 << "Grid8";
-    QTest::newRow("black and box 12") << 3029.0 << 2550.0 << 2530.0 << 2 << 640.5 << "Grid11";
-    QTest::newRow("red") << 3000.0 << 2000.0 << 1000.0 << 2 << 2190.0 << "Color Red";
-    QTest::newRow("green") << 0.0 << 3000.0 << 0.0 << 2 << 4770.0 << "Color Green";
-    QTest::newRow("blue") << 0.0 << 0.0 << 3000.0 << 2 << 3330.0 << "Color Blue";
-    QTest::newRow("red and green tie") << 3000.0 << 3000.0 << 0.0 << 2 << 3330.0 << "Unknown";
-    QTest::newRow("green and blue tie") << 0.0 << 3000.0 << 3000.0 << 2 << 3900.0 << "Unknown";
-    QTest::newRow("red and blue tie") << 3000.0 << 0.0 << 3000.0 << 2 << 4770.0 << "Unknown";
-    QTest::newRow("equal readings") << 2000.0 << 2000.0 << 2000.0 << 2 << 0.0 << "Unknown";
-    QTest::newRow("Avgerage") << 1.0 << 2.0 << 4.0 << 0 << 2.33 << "";
-    QTest::newRow("TotalDiff") << 3000.0 << 2000.0 << 1000.0 << 1 << 2000.0 << "";
-    QTest::newRow("TotalDiff 4 1 2") << 4.0 << 1.0 << 2.0 << 1 << 3.33 << "";
-    QTest::newRow("no method") << 3000.0 << 2000.0 << 1000.0 << -1 << 0.0 << "";
+    const auto row = [](const char* name, double r, double g, double b, int method, double value,
+                        const char* caption) {
+        QTest::newRow(name) << r << g << b << method << value << QString(caption);
+    };
+    // clang-format off
+    row("white, lower bounds",    3698, 3600, 3874, 2, 312.46, "Color White");
+    row("black band",             1000,  500,  500, 2,  650.0, "Color Black");
+    row("black and box 8: box 8", 3560, 3210, 2990, 2,  650.8, "Grid8");
+    row("black and box 12",       3029, 2550, 2530, 2,  640.5, "Grid11");
+    row("red",                    3000, 2000, 1000, 2,   2190, "Color Red");
+    row("green",                     0, 3000,    0, 2,   4770, "Color Green");
+    row("blue",                      0,    0, 3000, 2,   3330, "Color Blue");
+    row("red and green tie",      3000, 3000,    0, 2,   3330, "Unknown");
+    row("green and blue tie",        0, 3000, 3000, 2,   3900, "Unknown");
+    row("red and blue tie",       3000,    0, 3000, 2,   4770, "Unknown");
+    row("equal readings",         2000, 2000, 2000, 2,      0, "Unknown");
+    row("Avgerage",                  1,    2,    4, 0,   2.33, "");
+    row("TotalDiff",              3000, 2000, 1000, 1,   2000, "");
+    row("TotalDiff 4 1 2",           4,    1,    2, 1,   3.33, "");
+    row("no method",              3000, 2000, 1000, -1,     0, "");
+    row("large, still summable", 2.5e307, 2.5e307, 2.5e307, 0, 2.5e307, "");
+    // clang-format on
     for (int m = 0; m <= 2; ++m) {
         // Recognize alone would give a spread of 0 here; the mean has already overflowed.
         QTest::addRow("1E308, method %d", m) << 1e308 << 1e308 << 1e308 << m << -1.0 << "";
         QTest::addRow("-1E308, method %d", m) << -1e308 << -1e308 << -1e308 << m << -1.0 << "";
     }
-    QTest::newRow("large, still summable") << 2.5e307 << 2.5e307 << 2.5e307 << 0 << 2.5e307 << "";
     // The spread alone decides black and the dominant channel (red strictly highest).
     for (const double spread : {629.99, 630.0, 680.0, 680.01, 1000.0, 1000.01}) {
         const QString caption = spread >= 630 && spread <= 680 ? "Color Black"
@@ -248,24 +240,18 @@ void ColorTest::calibration_data() {
     QTest::addColumn<int>("method");
     QTest::addColumn<QString>("textCal");
     QTest::addColumn<QString>("label");
-    QTest::newRow("start-up fields: nothing") << QStringList{"R", "G", "B"} << 2 << "Text1"
-                                              << "Recognizing...";
-    for (int empty = 0; empty < 3; ++empty) {
-        QStringList sample{"3000", "2000", "1000"};
-        sample[empty] = "";
-        QTest::addRow("field %d emptied by a marker: nothing", empty) << sample << 2 << "Text1"
-                                                                      << "Recognizing...";
+    // red, green, blue | method | TextCal | label
+    // clang-format off
+    const QStringList rows = {
+        "R,G,B|2|Text1|Recognizing...", ",2000,1000|2|Text1|Recognizing...",
+        "3000,,1000|2|Text1|Recognizing...", "3000,2000,|2|Text1|Recognizing...",
+        " 3000,+2000 ,1E3|2|2190|Color Red", "1,2,4|0|2.33333333333333|Recognizing...",
+        "3000,2000,1000|1|2000|Recognizing...", "1E308,1E308,1E308|0|Text1|Recognizing..."};
+    // clang-format on
+    for (const QString& row : rows) {
+        const QStringList f = row.split(u'|');
+        QTest::newRow(qPrintable(row)) << f[0].split(u',') << f[1].toInt() << f[2] << f[3];
     }
-    QTest::newRow("red, written as text may be")
-        << QStringList{" 3000", "+2000 ", "1E3"} << 2 << "2190"
-        << "Color Red";
-    QTest::newRow("Avgerage keeps the label")
-        << QStringList{"1", "2", "4"} << 0 << "2.33333333333333"
-        << "Recognizing...";
-    QTest::newRow("TotalDiff keeps the label") << QStringList{"3000", "2000", "1000"} << 1 << "2000"
-                                               << "Recognizing...";
-    QTest::newRow("overflow: skipped") << QStringList{"1E308", "1E308", "1E308"} << 0 << "Text1"
-                                       << "Recognizing...";
 }
 
 void ColorTest::calibration() {

@@ -18,7 +18,6 @@ private slots:
     void zelConnectLogsTheSensorsSamples_data();
     void zelConnectLogsTheSensorsSamples();
     void commandLineWithoutADisplay();
-    void simulatorEndsCleanlyOnTerminate();
 };
 
 void EndToEndTest::zelConnectLogsTheSensorsSamples_data() {
@@ -29,17 +28,16 @@ void EndToEndTest::zelConnectLogsTheSensorsSamples_data() {
 
 void EndToEndTest::zelConnectLogsTheSensorsSamples() {
     QFETCH(bool, programFolderWritable);
-    QProcess sim;
-    sim.start(QStringLiteral(ZEL_COLORSIM), {"--rate", "40", "--garbage", "20"});
-    QVERIFY(sim.waitForReadyRead(5000));
-    const QString device = QString::fromLocal8Bit(sim.readLine().trimmed());
-
-    // A copy of the program in a directory of its own: the log goes beside the program.
+    // A copy of the program in a folder of its own; the sensor behind a link.
     QTemporaryDir dir;
+    QTemporaryDir data;
+    const QString link = data.filePath("sensor");
+    QProcess sim;
+    sim.start(QStringLiteral(ZEL_COLORSIM), {"--rate", "40", "--garbage", "20", "--link", link});
+    QVERIFY(sim.waitForReadyRead(5000));
     const QString program = dir.filePath("Zel_Connect");
     QVERIFY(QFile::copy(QStringLiteral(ZEL_CONNECT), program));
     QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
-    QTemporaryDir data;
     if (!programFolderWritable && !makeReadOnly(dir.path(), true)) {
         QSKIP("cannot make a directory read-only here");
     }
@@ -52,7 +50,7 @@ void EndToEndTest::zelConnectLogsTheSensorsSamples() {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_DATA_HOME", data.path());
     environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.insert("ZEL_COM1", device);
+    environment.insert("ZEL_COM1", link);
     environment.insert("ZEL_CONNECT_AT_START", "1");
     zel.setProcessEnvironment(environment);
     zel.start(program, {});
@@ -76,8 +74,11 @@ void EndToEndTest::zelConnectLogsTheSensorsSamples() {
     QCOMPARE(QFileInfo::exists(dir.filePath("app.txt")), programFolderWritable);
     zel.terminate();
     QVERIFY(zel.waitForFinished(5000));
+    // The sensor ends cleanly and takes its link away.
     sim.terminate();
     QVERIFY(sim.waitForFinished(5000));
+    QCOMPARE(sim.exitCode(), 0);
+    QVERIFY(!QFileInfo(link).isSymLink());
 }
 
 void EndToEndTest::commandLineWithoutADisplay() {
@@ -111,20 +112,6 @@ void EndToEndTest::commandLineWithoutADisplay() {
         QVERIFY2(help.contains(QLatin1String(told)), qPrintable(help));
     }
     QVERIFY(!run(ZEL_TOLVEK, "--help").contains("app.txt")); // Tolvek keeps no log
-}
-
-void EndToEndTest::simulatorEndsCleanlyOnTerminate() {
-    QTemporaryDir dir;
-    const QString link = dir.filePath("sensor");
-    QProcess sim;
-    sim.start(QStringLiteral(ZEL_COLORSIM), {"--link", link});
-    QVERIFY(sim.waitForReadyRead(5000));
-    QVERIFY(QFileInfo(link).isSymLink());
-    sim.terminate();
-    QVERIFY(sim.waitForFinished(5000));
-    QCOMPARE(sim.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(sim.exitCode(), 0);
-    QVERIFY(!QFileInfo::exists(link) && !QFileInfo(link).isSymLink());
 }
 
 QTEST_GUILESS_MAIN(EndToEndTest)

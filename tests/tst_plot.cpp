@@ -3,15 +3,8 @@
 // window "Draw", the scroll bar, what is painted and a log that cannot be written.
 #include "plotmodel.h"
 #include "sampleplot.h"
+#include "testhelpers.h"
 #include "zelconnectwindow.h"
-
-#include <QDir>
-#include <QFile>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QScrollBar>
-#include <QTemporaryDir>
-#include <QTest>
 
 #include <csignal>
 #ifdef Q_OS_UNIX

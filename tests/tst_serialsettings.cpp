@@ -24,7 +24,6 @@ private slots:
     void statusDisplay_data();
     void statusDisplay();
     void notAvailablePrompt();
-    void transmitTime_data();
     void transmitTime();
 };
 
@@ -32,26 +31,17 @@ void SerialSettingsTest::mergeFragment_data() {
     QTest::addColumn<QString>("current");
     QTest::addColumn<QString>("fragment");
     QTest::addColumn<QString>("merged");
-    const QStringList rows = {// current | fragment | merged
-                              "9600,N,8,1|,E,,|9600,E,8,1",
-                              "9600,E,8,1|38400,,,|38400,E,8,1",
-                              "38400,E,8,1|,,,1.5|38400,E,8,1.5",
-                              "38400,E,8,1.5|,,7,|38400,E,7,1.5",
-                              "256000,N,8,1.5|,,,2|256000,N,8,2",
-                              "9600,N,8,1||9600,N,8,1",
-                              "9600,N,8,1|,,,|9600,N,8,1",
-                              "9600,N,8,1|110|110,N,8,1",
-                              "9600,N,8,1|110,E|110,E,8,1",
-                              "9600,N,8,1|,O,|9600,O,8,1",
-                              "9600,N,8,1|300,S,5,2|300,S,5,2",
-                              "9600,N,8,1|1,2,3,4,5|1,2,3,4",
-                              "9600|,E,,|9600,E,,",
-                              "|,E,,|,E,,",
-                              "9600,N,8,1| ,,,| ,N,8,1",
-                              ",,|,,,,,,,,|,,,",
-                              "def|abc|abc,,,",
-                              "9600,N,8,1,|1,|1,N,8,1",
-                              "a|,,,,x|a,,,"};
+    // clang-format off
+    // current | fragment | merged
+    const QStringList rows = {
+        "9600,N,8,1|,E,,|9600,E,8,1", "9600,E,8,1|38400,,,|38400,E,8,1",
+        "38400,E,8,1|,,,1.5|38400,E,8,1.5", "38400,E,8,1.5|,,7,|38400,E,7,1.5",
+        "256000,N,8,1.5|,,,2|256000,N,8,2", "9600,N,8,1||9600,N,8,1", "9600,N,8,1|,,,|9600,N,8,1",
+        "9600,N,8,1|110|110,N,8,1", "9600,N,8,1|110,E|110,E,8,1", "9600,N,8,1|,O,|9600,O,8,1",
+        "9600,N,8,1|300,S,5,2|300,S,5,2", "9600,N,8,1|1,2,3,4,5|1,2,3,4", "9600|,E,,|9600,E,,",
+        "|,E,,|,E,,", "9600,N,8,1| ,,,| ,N,8,1", ",,|,,,,,,,,|,,,", "def|abc|abc,,,",
+        "9600,N,8,1,|1,|1,N,8,1", "a|,,,,x|a,,,"};
+    // clang-format on
     for (const QString& row : rows) {
         const QStringList f = row.split(u'|');
         QTest::newRow(qPrintable(row)) << f[0] << f[1] << f[2];
@@ -68,27 +58,14 @@ void SerialSettingsTest::mergeFragment() {
 void SerialSettingsTest::parseSettings_data() {
     QTest::addColumn<QString>("text");
     QTest::addColumn<QString>("reported"); // empty: refused
-    const QStringList rows = {"9600,N,8,1|9600,N,8,1",
-                              "9600,e,7,2|9600,E,7,2",
-                              "256000,S,4,1.5|256000,S,4,1.5",
-                              "110,M,5,2|110,M,5,2",
-                              "56000,O,6,1|56000,O,6,1",
-                              "115200,N,8,1|115200,N,8,1",
-                              "9600,N,8|",
-                              "9600,N,8,1,1|",
-                              "|",
-                              "0,N,8,1|",
-                              "+9600,N,8,1|",
-                              " 9600,N,8,1|",
-                              "fast,N,8,1|",
-                              "99999999,N,8,1|",
-                              "9600,X,8,1|",
-                              "9600,None,8,1|",
-                              "9600,N,3,1|",
-                              "9600,N,9,1|",
-                              "9600,N,8,3|",
-                              "9600,N,8,1.0|",
-                              "9600,E,,|"};
+    // clang-format off
+    const QStringList rows = {
+        "9600,N,8,1|9600,N,8,1", "9600,e,7,2|9600,E,7,2", "256000,S,4,1.5|256000,S,4,1.5",
+        "110,M,5,2|110,M,5,2", "56000,O,6,1|56000,O,6,1", "115200,N,8,1|115200,N,8,1", "9600,N,8|",
+        "9600,N,8,1,1|", "|", "0,N,8,1|", "+9600,N,8,1|", " 9600,N,8,1|", "fast,N,8,1|",
+        "99999999,N,8,1|", "9600,X,8,1|", "9600,None,8,1|", "9600,N,3,1|", "9600,N,9,1|",
+        "9600,N,8,3|", "9600,N,8,1.0|", "9600,E,,|"};
+    // clang-format on
     for (const QString& row : rows) {
         QTest::newRow(qPrintable(row)) << row.section(u'|', 0, 0) << row.section(u'|', 1);
     }
@@ -109,12 +86,7 @@ void SerialSettingsTest::parseSettings() {
 namespace {
 
 PortInfo uart(int number, bool hardware = true, bool console = false) {
-    return {QStringLiteral("/dev/ttyS%1").arg(number),
-            "built-in serial port",
-            {},
-            true,
-            hardware,
-            console};
+    return {QStringLiteral("/dev/ttyS%1").arg(number), "", {}, true, hardware, console};
 }
 
 PortInfo adapter(const QString& name, const QString& description = {},
@@ -186,32 +158,22 @@ void SerialSettingsTest::statusDisplay_data() {
     QTest::addColumn<bool>("open");
     QTest::addColumn<bool>("waiting");
     QTest::addColumn<int>("port");
-    QTest::addColumn<QString>("connection");
-    QTest::addColumn<QString>("caption");
-    QTest::addColumn<QString>("portPanel");
-
-    QTest::newRow("closed on 1") << false << false << 1 << "Disconnected"
-                                 << "&Connect"
-                                 << "COM1";
-    QTest::newRow("open on 2") << true << false << 2 << "Connected"
-                               << "Dis&connect"
-                               << "COM2";
-    QTest::newRow("waiting for the device on 4") << false << true << 4 << "Disconnected"
-                                                 << "Dis&connect"
-                                                 << "COM4";
+    QTest::addColumn<QStringList>("shown"); // panel 1, the Connect command, panel 2
+    // clang-format off
+    QTest::newRow("closed on 1") << false << false << 1 << QStringList{"Disconnected", "&Connect", "COM1"};
+    QTest::newRow("open on 2") << true << false << 2 << QStringList{"Connected", "Dis&connect", "COM2"};
+    QTest::newRow("waiting for the device on 4")
+        << false << true << 4 << QStringList{"Disconnected", "Dis&connect", "COM4"};
+    // clang-format on
 }
 
 void SerialSettingsTest::statusDisplay() {
     QFETCH(bool, open);
     QFETCH(bool, waiting);
     QFETCH(int, port);
-    QFETCH(QString, connection);
-    QFETCH(QString, caption);
-    QFETCH(QString, portPanel);
+    QFETCH(QStringList, shown);
     const StatusDisplay display = serial::statusDisplay(open, waiting, port, "38400,E,7,1.5");
-    QCOMPARE(display.connection, connection);
-    QCOMPARE(display.connectCaption, caption);
-    QCOMPARE(display.port, portPanel);
+    QCOMPARE(QStringList({display.connection, display.connectCaption, display.port}), shown);
     QCOMPARE(display.settings, QStringLiteral("38400,E,7,1.5"));
     QCOMPARE(display.sendEnabled, open);
 }
@@ -242,24 +204,14 @@ void SerialSettingsTest::notAvailablePrompt() {
     QCOMPARE(refusalBeforeOpening(1, {"/dev/pts/3", Source::Variable, std::nullopt}), std::nullopt);
 }
 
-void SerialSettingsTest::transmitTime_data() {
-    QTest::addColumn<QString>("settings");
-    QTest::addColumn<qint64>("bytes");
-    QTest::addColumn<qint64>("ms");
-    QTest::newRow("8N1: ten bits a byte") << "9600,N,8,1" << qint64(960) << qint64(1000);
-    QTest::newRow("parity adds a bit") << "9600,E,8,1" << qint64(960) << qint64(1100);
-    QTest::newRow("1.5 stop bits") << "9600,N,8,1.5" << qint64(1920) << qint64(2100);
-    QTest::newRow("7E2") << "300,E,7,2" << qint64(30) << qint64(1100);
-    QTest::newRow("a part of a millisecond counts whole")
-        << "256000,N,8,1" << qint64(1) << qint64(1);
-    QTest::newRow("nothing") << "110,N,8,1" << qint64(0) << qint64(0);
-}
-
 void SerialSettingsTest::transmitTime() {
-    QFETCH(QString, settings);
-    QFETCH(qint64, bytes);
-    QFETCH(qint64, ms);
-    QCOMPARE(transmitMilliseconds(bytes, *parseLineSettings(settings)), ms);
+    // Start bit, data bits, parity bit, stop bits; a part of a millisecond counts whole.
+    const QList<std::tuple<const char*, qint64, qint64>> cases = {
+        {"9600,N,8,1", 960, 1000}, {"9600,E,8,1", 960, 1100}, {"9600,N,8,1.5", 1920, 2100},
+        {"300,E,7,2", 30, 1100},   {"256000,N,8,1", 1, 1},    {"110,N,8,1", 0, 0}};
+    for (const auto& [settings, bytes, ms] : cases) {
+        QCOMPARE(transmitMilliseconds(bytes, *parseLineSettings(QString(settings))), ms);
+    }
 }
 
 QTEST_GUILESS_MAIN(SerialSettingsTest)

@@ -6,12 +6,6 @@
 #include "sampleplot.h"
 #include "zelconnectwindow.h"
 
-#include <QApplication>
-#include <QLineEdit>
-#include <QPushButton>
-#include <QRegularExpression>
-#include <QScrollBar>
-
 class TerminalWindowTest : public QObject {
     Q_OBJECT
 

@@ -4,9 +4,6 @@
 #include "devicewindow.h"
 #include "tolvekwindow.h"
 
-#include <QLineEdit>
-#include <QRadioButton>
-
 using tolvek::CalculateSample;
 using tolvek::Method;
 

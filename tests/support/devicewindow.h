@@ -4,12 +4,9 @@
 #include "portmapping.h"
 #include "pseudoterminal.h"
 #include "responseview.h"
+#include "testhelpers.h"
 
 #include <QElapsedTimer>
-#include <QFile>
-#include <QLabel>
-#include <QTemporaryDir>
-#include <QTest>
 
 #include <memory>
 #include <type_traits>
@@ -40,7 +37,6 @@ public:
     }
     ~DeviceWindow() { window.reset(); }
 
-    Window* operator->() const { return window.get(); }
     MSComm& comm() const { return window->serialControl(); }
     QString link() const { return dir.filePath("sensor"); }
     QString logPath() const { return dir.filePath("app.txt"); }
