@@ -25,7 +25,6 @@ void PlotModel::plotSample(double value, const std::function<void(qint64 positio
     if (m_plotX > innerWidth()) {
         m_plotX = 0;
     }
-    const qint64 previousX = m_plotX;
     const qint16 previousY = m_plotY;
     if (logSample) {
         logSample(m_plotX);
@@ -35,9 +34,6 @@ void PlotModel::plotSample(double value, const std::function<void(qint64 positio
 
     if (m_strokes.size() >= kMaxStrokes) {
         forgetOldest(kMaxStrokes / 10);
-    }
-    if (m_strokes.empty() || previousX < m_strokes.back().x) {
-        m_runStarts.push_back(m_strokes.size());
     }
     m_strokes.push_back({m_plotX, m_plotY, previousY});
 
@@ -53,15 +49,6 @@ void PlotModel::plotSample(double value, const std::function<void(qint64 positio
 void PlotModel::forgetOldest(std::size_t count) {
     count = std::min(count, m_strokes.size());
     m_strokes.erase(m_strokes.begin(), m_strokes.begin() + static_cast<std::ptrdiff_t>(count));
-    // Runs that began among the forgotten strokes now begin at the first one kept.
-    std::vector<std::size_t> runs;
-    for (const std::size_t start : m_runStarts) {
-        const std::size_t moved = start > count ? start - count : 0;
-        if (moved < m_strokes.size() && (runs.empty() || runs.back() != moved)) {
-            runs.push_back(moved);
-        }
-    }
-    m_runStarts = std::move(runs);
 }
 
 void PlotModel::scrollDrawBox() {
@@ -82,22 +69,16 @@ void PlotModel::clearDrawBox() {
     setScrollValue(m_scroll.minimum);
     m_scroll.pageStep = std::max(1, m_scroll.maximum - 1);
     m_strokes.clear();
-    m_runStarts.clear();
 }
 
 void PlotModel::forEachStrokeIn(qint64 fromX, qint64 toX,
                                 const std::function<void(const PlotStroke&)>& visit) const {
-    for (std::size_t run = 0; run < m_runStarts.size(); ++run) {
-        const auto begin = m_strokes.begin() + static_cast<std::ptrdiff_t>(m_runStarts[run]);
-        const auto end = run + 1 < m_runStarts.size()
-                             ? m_strokes.begin() + static_cast<std::ptrdiff_t>(m_runStarts[run + 1])
-                             : m_strokes.end();
-        // A stroke spans [x - step, x], widened by the circle.
-        auto first = std::lower_bound(begin, end, fromX - kCircleRadius,
-                                      [](const PlotStroke& s, qint64 v) { return s.x < v; });
-        for (auto it = first; it != end && it->x - kStep - kCircleRadius <= toX; ++it) {
-            visit(*it);
-        }
+    // The points are in x order: x grows a step at a time, and the chart only wraps to the
+    // start after Clear Draw has emptied it. A stroke spans [x - step, x], widened by the circle.
+    auto it = std::lower_bound(m_strokes.begin(), m_strokes.end(), fromX - kCircleRadius,
+                               [](const PlotStroke& s, qint64 v) { return s.x < v; });
+    for (; it != m_strokes.end() && it->x - kStep - kCircleRadius <= toX; ++it) {
+        visit(*it);
     }
 }
 

@@ -78,7 +78,6 @@ private:
     double m_leftOffset = 0;
     ScrollState m_scroll;
     std::vector<PlotStroke> m_strokes;
-    std::vector<std::size_t> m_runStarts; // x grows by a step within a run; a wrap starts one
 };
 
 } // namespace plot

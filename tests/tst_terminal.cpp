@@ -111,6 +111,7 @@ void TerminalTest::lineBytes() {
     QFETCH(QString, text);
     QFETCH(QByteArray, bytes);
     QCOMPARE(terminal::lineBytes(text), bytes);
+    QCOMPARE(HexChar(u""), 0); // as any text that is no hex digit
 }
 
 void TerminalTest::capture_data() {
@@ -150,6 +151,9 @@ void TerminalTest::capture_data() {
     row("after a fresh sample all is as before", "R=1000G=2000/|/B=3000R=4000G=5000B=6000R",
         "/5000/6000", "4000 5000 6000");
     row("a separator pending at the close", "G=2000B=3000R/|/=1234", "/2000/3000", "");
+    row("red cut one character short", "R=123/|/4", "/G/B", "");
+    row("green cut one character short", "G=123/|/4", "R//B", "");
+    row("blue cut one character short", "B=123/|/4", "R/G/", "");
     // Counters are held at 0: a long stream without markers cannot wrap them round.
     row("long stream without markers", qPrintable(QString(70000, u'x') + "/R=4321"), "4321/G/B", "");
     // clang-format on
@@ -187,6 +191,7 @@ void TerminalTest::response_data() {
     QTest::newRow("CR LF split between reads") << QStringList{"a\r", "\nb"} << "a\nb";
     QTest::newRow("LF CR is two breaks") << QStringList{"a\n\rb"} << "a\n\nb";
     QTest::newRow("CR CR LF") << QStringList{"a\r\r\nb"} << "a\n\nb";
+    QTest::newRow("LF LF") << QStringList{"a\n", "\nb"} << "a\n\nb";
     QTest::newRow("controls as pictures")
         << QStringList{QString::fromLatin1("\0\x1b\x1f\x7f\x85\x9f", 6)}
         << QString::fromUtf8(
@@ -213,11 +218,22 @@ void TerminalTest::response() {
         names << name;
     }
     QCOMPARE(names.size(), 67); // 66 names and the empty one
-    // A line without breaks continues on a new line after kLongestLine characters.
-    const QString rendered =
-        ResponseText().render(QString(ResponseText::kLongestLine * 2 + 5, u'x'));
-    QCOMPARE(rendered.count(u'\n'), 2);
-    QCOMPARE(rendered.indexOf(u'\n'), ResponseText::kLongestLine);
+    // A line without breaks continues on a new line after kLongestLine characters, counted
+    // from the last break of any kind, and from nothing after the field was emptied.
+    constexpr int kLong = ResponseText::kLongestLine;
+    const QString longLine(kLong * 2 + 5, u'x');
+    ResponseText again;
+    QCOMPARE(again.render(u"a\r"), QStringLiteral("a\n"));
+    again.reset();
+    QCOMPARE(again.render(u"\nb"), QStringLiteral("\nb")); // no CR pending after a reset
+    again.reset();
+    for (const QString& before : {QString(), QStringLiteral("a\n"), QStringLiteral("a\r")}) {
+        const QString rendered = again.render(before + longLine);
+        QCOMPARE(rendered.size(), before.size() + longLine.size() + 2);
+        QCOMPARE(rendered.indexOf(u'\n', before.size()), before.size() + kLong);
+        QCOMPARE(rendered.indexOf(u'\n', before.size() + kLong + 1), before.size() + 2 * kLong + 1);
+        again.render(u"\n");
+    }
 }
 
 QTEST_GUILESS_MAIN(TerminalTest)
