@@ -40,6 +40,8 @@ public:
     qsizetype characterCount() const {
         return m_bytes.size() - m_lineStart.front() + qsizetype(m_lineStart.size()) - 1;
     }
+    /// Bytes held for the text, dropped lines not yet given back included: bounded as well.
+    qsizetype storedBytes() const { return m_bytes.size(); }
     /// Puts the caret after the last character and scrolls to show it.
     void caretToEnd();
     /// Shows what changed since the last refresh.

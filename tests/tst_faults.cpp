@@ -197,6 +197,7 @@ void FaultsTest::responseFieldBoundedUnderEndlessStream() {
                              10000);
     QVERIFY(response->characterCount() >= ResponseView::kKept);
     QVERIFY2(largest <= ResponseView::kLimit + block.size(), qPrintable(QString::number(largest)));
+    QVERIFY(response->storedBytes() <= 2 * ResponseView::kLimit);
 }
 
 QTEST_MAIN(FaultsTest)

@@ -6,6 +6,8 @@
 #include "sampleplot.h"
 #include "zelconnectwindow.h"
 
+#include <QClipboard>
+
 class TerminalWindowTest : public QObject {
     Q_OBJECT
 
@@ -25,6 +27,7 @@ private slots:
     void queuedBytesGoOutBeforeTheClose();
     void bytesThatCannotGoOutAreReported();
     void controlCharactersAreVisible();
+    void responseTextCanBeSelectedAndCopied();
 
 private:
     QLineEdit* textLineField() const { return w->window->controls().txtTextOut; }
@@ -250,6 +253,40 @@ void TerminalWindowTest::controlCharactersAreVisible() {
         }
     }
     QCOMPARE(rendered(" "), blank);
+}
+
+void TerminalWindowTest::responseTextCanBeSelectedAndCopied() {
+    ResponseView view;
+    view.resize(300, 120);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    view.append(QByteArrayView("first line\nsecond line\nthird"));
+    view.refresh();
+    QWidget* area = view.viewport();
+    const QFontMetrics metrics(view.font());
+    const auto at = [&](int line, const QString& before) { // kMargin is 3
+        return QPoint(3 + metrics.horizontalAdvance(before), 3 + metrics.height() * line + 4);
+    };
+    // Dragged with the left button; extended with Shift; the right button selects nothing.
+    QTest::mousePress(area, Qt::LeftButton, {}, at(0, ""));
+    QTest::mouseMove(area, at(1, "second"));
+    QTest::mouseRelease(area, Qt::LeftButton, {}, at(1, "second"));
+    QCOMPARE(view.selectedText(), QStringLiteral("first line\nsecond"));
+    QTest::mouseClick(area, Qt::LeftButton, Qt::ShiftModifier, at(2, "th"));
+    QCOMPARE(view.selectedText(), QStringLiteral("first line\nsecond line\nth"));
+    QTest::mouseClick(area, Qt::RightButton, {}, at(1, "sec"));
+    QCOMPARE(view.selectedText(), QStringLiteral("first line\nsecond line\nth"));
+    const QImage shown = view.grab().toImage();
+    const auto pixel = [&](const QPoint& p) {
+        return shown.pixelColor(area->mapTo(&view, p));
+    };
+    QCOMPARE(pixel(at(0, "first") + QPoint(1, 2)), view.palette().color(QPalette::Highlight));
+    QCOMPARE(pixel(at(2, "third") + QPoint(8, 2)), view.palette().color(QPalette::Base));
+    view.setFocus();
+    QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
+    QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("first line\nsecond line\nth"));
+    QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
+    QCOMPARE(view.selectedText(), view.text());
 }
 
 QTEST_MAIN(TerminalWindowTest)
