@@ -58,7 +58,6 @@ private slots:
     void methodsAndRules_data();
     void methodsAndRules();
     void inRange();
-    void testRunReadings_data();
     void testRunReadings();
 
     void init();
@@ -191,23 +190,15 @@ void ColorTest::inRange() {
     QVERIFY(InRange(5, 5, 5) && !InRange(5.5, 5, 5) && !InRange(4.5, 5, 5));
 }
 
-void ColorTest::testRunReadings_data() {
-    QTest::addColumn<float>("draw");
-    QTest::addColumn<int>("reading");
-    QTest::newRow("0") << 0.0f << 0;
-    QTest::newRow("0.1999") << 0.1999f << 1999;
-    QTest::newRow("0.2 wraps") << 0.2f << 0;
-    QTest::newRow("0.25") << 0.25f << 500;
-    QTest::newRow("largest draw gives k 10000") << std::nextafter(1.0f, 0.0f) << 0;
-    // 1/32 and 3/32 are exact floats whose k falls on a half: 312.5 and 937.5.
-    QTest::newRow("312.5 to even") << 0.03125f << 312;
-    QTest::newRow("937.5 to even") << 0.09375f << 938;
-}
-
 void ColorTest::testRunReadings() {
-    QFETCH(float, draw);
-    QFETCH(int, reading);
-    QCOMPARE(TestRunGenerator::readingFromDraw(draw), reading);
+    // 1/32 and 3/32 are exact floats whose k falls on a half: 312.5 and 937.5 go to even; the
+    // largest draw gives k 10000, which wraps to 0 as 0.2 does.
+    const QList<std::pair<float, int>> draws = {
+        {0.0f, 0},       {0.1999f, 1999}, {0.2f, 0}, {0.25f, 500}, {std::nextafter(1.0f, 0.0f), 0},
+        {0.03125f, 312}, {0.09375f, 938}};
+    for (const auto& [draw, reading] : draws) {
+        QCOMPARE(TestRunGenerator::readingFromDraw(draw), reading);
+    }
     // The same draws on every start, in range, not one value over and over.
     TestRunGenerator first;
     TestRunGenerator second;

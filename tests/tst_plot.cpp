@@ -42,7 +42,6 @@ class PlotTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void pointsAndHeights_data();
     void pointsAndHeights();
     void wideningAndScrolling();
     void clearDrawKeepsTheLastPoint_data();
@@ -65,36 +64,27 @@ private:
     QList<MessageBoxRequest> m_notices;
 };
 
-void PlotTest::pointsAndHeights_data() {
-    QTest::addColumn<double>("value");
-    QTest::addColumn<int>("y");
-    QTest::newRow("1000") << 1000.0 << 1745;
-    QTest::newRow("2.5 gives 2742.5, stored 2742") << 2.5 << 2742;
-    QTest::newRow("3.5 gives 2741.5, stored 2742") << 3.5 << 2742;
-    QTest::newRow("0 on the bottom edge") << 0.0 << 2745;
-    QTest::newRow("the full height at the top") << 2745.0 << 0;
-    QTest::newRow("negative below the box") << -100.0 << 2845;
-    QTest::newRow("far above: clamped") << 1e9 << -32768;
-    QTest::newRow("far below: clamped") << -1e9 << 32767;
-}
-
 void PlotTest::pointsAndHeights() {
-    QFETCH(double, value);
-    QFETCH(int, y);
-    PlotModel model;
-    QCOMPARE(model.innerHeight(), 2745);
-    // The first point joins the top-left corner; each next one is a step on.
-    QCOMPARE(plotSamples(model, 1, value), QList<qint64>{0});
-    QCOMPARE(model.plotY(), qint16(y));
-    QCOMPARE(plotSamples(model, 2, 500), (QList<qint64>{200, 400}));
-    const QList<PlotStroke> strokes = strokesIn(model, 0, 1000);
-    QCOMPARE(strokes.size(), 3);
-    QCOMPARE(strokes[0].x, 200);
-    QCOMPARE(strokes[0].y, qint16(y));
-    QCOMPARE(strokes[0].previousY, qint16(0));
-    QCOMPARE(strokes[1].previousY, qint16(y));
-    QCOMPARE(strokes[2].x, 600);
-    QCOMPARE(model.plotX(), 600);
+    // value, y: inner height - value, a half to even, clamped to 16 bits
+    const QList<std::pair<double, int>> heights = {{1000, 1745},  {2.5, 2742},  {3.5, 2742},
+                                                   {0, 2745},     {2745, 0},    {-100, 2845},
+                                                   {1e9, -32768}, {-1e9, 32767}};
+    for (const auto& [value, y] : heights) {
+        PlotModel model;
+        QCOMPARE(model.innerHeight(), 2745);
+        // The first point joins the top-left corner; each next one is a step on.
+        QCOMPARE(plotSamples(model, 1, value), QList<qint64>{0});
+        QCOMPARE(model.plotY(), qint16(y));
+        QCOMPARE(plotSamples(model, 2, 500), (QList<qint64>{200, 400}));
+        const QList<PlotStroke> strokes = strokesIn(model, 0, 1000);
+        QCOMPARE(strokes.size(), 3);
+        QCOMPARE(strokes[0].x, 200);
+        QCOMPARE(strokes[0].y, qint16(y));
+        QCOMPARE(strokes[0].previousY, qint16(0));
+        QCOMPARE(strokes[1].previousY, qint16(y));
+        QCOMPARE(strokes[2].x, 600);
+        QCOMPARE(model.plotX(), 600);
+    }
 }
 
 void PlotTest::wideningAndScrolling() {

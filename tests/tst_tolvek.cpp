@@ -4,6 +4,8 @@
 #include "devicewindow.h"
 #include "tolvekwindow.h"
 
+#include <array>
+
 using tolvek::CalculateSample;
 using tolvek::Method;
 
@@ -14,7 +16,6 @@ private slots:
     void init() { w = std::make_unique<DeviceWindow<TolvekWindow>>(); }
     void cleanup() { w.reset(); }
 
-    void calculation_data();
     void calculation();
     void recalculatedAfterEveryCharacter_data();
     void recalculatedAfterEveryCharacter();
@@ -24,33 +25,23 @@ private:
     std::unique_ptr<DeviceWindow<TolvekWindow>> w;
 };
 
-void TolvekTest::calculation_data() {
-    QTest::addColumn<double>("r");
-    QTest::addColumn<double>("g");
-    QTest::addColumn<double>("b");
-    QTest::addColumn<int>("method");
-    QTest::addColumn<double>("value"); // -1: no value
-    QTest::newRow("10 20 30 Avg") << 10.0 << 20.0 << 30.0 << 0 << 20.0;
-    QTest::newRow("10 20 30 TotalDiff") << 10.0 << 20.0 << 30.0 << 1 << 20.0;
-    QTest::newRow("1 2 4 Avg") << 1.0 << 2.0 << 4.0 << 0 << 7.0 / 3;
-    QTest::newRow("1 2 4 TotalDiff") << 1.0 << 2.0 << 4.0 << 1 << 10.0 / 3;
-    QTest::newRow("4 2 1 TotalDiff, in another order") << 4.0 << 2.0 << 1.0 << 1 << 10.0 / 3;
-    QTest::newRow("Option3") << 10.0 << 20.0 << 30.0 << 2 << 0.0;
-    QTest::newRow("no method") << 1.0 << 2.0 << 4.0 << -1 << 0.0;
-    QTest::newRow("overflowing sum") << 1e308 << 1e308 << 1e308 << 0 << -1.0;
-    QTest::newRow("overflowing sum, Option3") << 1e308 << 1e308 << 1e308 << 2 << -1.0;
-    QTest::newRow("large, still summable") << 1e307 << 1e307 << 1e307 << 0 << 1e307;
-}
-
 void TolvekTest::calculation() {
-    QFETCH(double, r);
-    QFETCH(double, g);
-    QFETCH(double, b);
-    QFETCH(int, method);
-    QFETCH(double, value);
-    const auto result = CalculateSample(
-        r, g, b, method < 0 ? std::nullopt : std::optional(static_cast<Method>(method)));
-    QCOMPARE(result.value_or(-1), value);
+    // r, g, b, method (-1: none), value (-1: none)
+    const QList<std::array<double, 5>> cases = {{10, 20, 30, 0, 20},
+                                                {10, 20, 30, 1, 20},
+                                                {1, 2, 4, 0, 7.0 / 3},
+                                                {1, 2, 4, 1, 10.0 / 3},
+                                                {4, 2, 1, 1, 10.0 / 3},
+                                                {10, 20, 30, 2, 0},
+                                                {1, 2, 4, -1, 0},
+                                                {1e308, 1e308, 1e308, 0, -1},
+                                                {1e308, 1e308, 1e308, 2, -1},
+                                                {1e307, 1e307, 1e307, 0, 1e307}};
+    for (const auto& [r, g, b, method, value] : cases) {
+        const auto result = CalculateSample(
+            r, g, b, method < 0 ? std::nullopt : std::optional(static_cast<Method>(int(method))));
+        QCOMPARE(result.value_or(-1), value);
+    }
 }
 
 void TolvekTest::recalculatedAfterEveryCharacter_data() {
