@@ -26,10 +26,6 @@ PseudoTerminal::PseudoTerminal() {
 }
 
 PseudoTerminal::~PseudoTerminal() {
-    if (m_child > 0) {
-        ::kill(m_child, SIGKILL);
-        ::waitpid(m_child, nullptr, 0);
-    }
     if (m_device >= 0) {
         ::close(m_device);
     }
@@ -76,39 +72,6 @@ QByteArray PseudoTerminal::read(int timeoutMs) {
         }
         result.append(buffer, n);
         wait = 50;
-    }
-}
-
-void PseudoTerminal::burstThenUnplug(const QByteArray& bytes, qsizetype unplugAfter) {
-    if (m_programEnd >= 0) {
-        ::close(m_programEnd);
-        m_programEnd = -1;
-    }
-    const pid_t child = ::fork();
-    if (child == 0) {
-        // Only async-signal-safe calls: write with the device end blocking, then end.
-        ::fcntl(m_device, F_SETFL, ::fcntl(m_device, F_GETFL) & ~O_NONBLOCK);
-        qsizetype done = 0;
-        while (done < unplugAfter) {
-            const ssize_t n =
-                ::write(m_device, bytes.constData() + done,
-                        static_cast<size_t>(std::min(unplugAfter - done, qsizetype(4096))));
-            if (n <= 0) {
-                break;
-            }
-            done += n;
-        }
-        ::_exit(0);
-    }
-    ::close(m_device);
-    m_device = -1;
-    m_child = child;
-}
-
-void PseudoTerminal::waitForDevice() {
-    if (m_child > 0) {
-        ::waitpid(m_child, nullptr, 0);
-        m_child = -1;
     }
 }
 

@@ -30,15 +30,8 @@ public:
     /// looks to the program: the other end goes away in another process.
     void unplug();
 
-    /// Hands the device end to a child process that writes the bytes as fast as the program
-    /// takes them and then goes away in the middle of its stream, as a cable pulled during
-    /// a burst. Returns at once; waitForDevice() waits for the child to end.
-    void burstThenUnplug(const QByteArray& bytes, qsizetype unplugAfter);
-    void waitForDevice();
-
 private:
     int m_device = -1;     // the device end (master)
     int m_programEnd = -1; // kept open so the terminal survives until the program opens it
-    int m_child = -1;
     QString m_path;
 };
