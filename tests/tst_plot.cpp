@@ -48,8 +48,6 @@ private slots:
     void clearDrawKeepsTheLastPoint();
     void limits();
     void keepsTheNewestMillionPoints();
-    void logLine_data();
-    void logLine();
     void logFile();
 
     void init();
@@ -152,6 +150,11 @@ void PlotTest::limits() {
     QCOMPARE(logged[164], 32800);
     QCOMPARE(SampleLog::line(logged[165], "1", "2", "3"), QByteArray("16500, R=1 G=2 B=3\r\n"));
     QCOMPARE(model.plotX(), 34000);
+    // The line: half the position, then the fields as they stand, a byte a character.
+    QCOMPARE(SampleLog::line(400, "3712", "3590", "3880"), "200, R=3712 G=3590 B=3880\r\n");
+    QCOMPARE(SampleLog::line(0, " 12 ", "", "=01"), "0, R= 12  G= B==01\r\n");
+    QCOMPARE(SampleLog::line(200, QString::fromLatin1("\xe9\x01"), QString(QChar(0x20AC)), ""),
+             "100, R=\xe9\x01 G=? B=\r\n");
     // Only strokes that touch the range are visited, and every one of them.
     PlotModel long_;
     plotSamples(long_, 1000);
@@ -175,26 +178,6 @@ void PlotTest::keepsTheNewestMillionPoints() {
     model.clearDrawBox();
     plotSamples(model, 3);
     QCOMPARE(strokesIn(model, 0, 1000).size(), 3);
-}
-
-void PlotTest::logLine_data() {
-    QTest::addColumn<qint64>("position");
-    QTest::addColumn<QStringList>("fields");
-    QTest::addColumn<QByteArray>("line");
-    QTest::newRow("half the position") << qint64(400) << QStringList{"3712", "3590", "3880"}
-                                       << QByteArray("200, R=3712 G=3590 B=3880\r\n");
-    QTest::newRow("fields as they stand")
-        << qint64(0) << QStringList{" 12 ", "", "=01"} << QByteArray("0, R= 12  G= B==01\r\n");
-    QTest::newRow("one byte per character")
-        << qint64(200) << QStringList{QString::fromLatin1("\xe9\x01"), QString(QChar(0x20AC)), ""}
-        << QByteArray("100, R=\xe9\x01 G=? B=\r\n");
-}
-
-void PlotTest::logLine() {
-    QFETCH(qint64, position);
-    QFETCH(QStringList, fields);
-    QFETCH(QByteArray, line);
-    QCOMPARE(SampleLog::line(position, fields[0], fields[1], fields[2]), line);
 }
 
 void PlotTest::logFile() {

@@ -21,7 +21,6 @@ private slots:
     void parseSettings();
     void portDevice_data();
     void portDevice();
-    void statusDisplay_data();
     void statusDisplay();
     void notAvailablePrompt();
     void transmitTime();
@@ -154,28 +153,19 @@ void SerialSettingsTest::portDevice() {
 #endif
 }
 
-void SerialSettingsTest::statusDisplay_data() {
-    QTest::addColumn<bool>("open");
-    QTest::addColumn<bool>("waiting");
-    QTest::addColumn<int>("port");
-    QTest::addColumn<QStringList>("shown"); // panel 1, the Connect command, panel 2
-    // clang-format off
-    QTest::newRow("closed on 1") << false << false << 1 << QStringList{"Disconnected", "&Connect", "COM1"};
-    QTest::newRow("open on 2") << true << false << 2 << QStringList{"Connected", "Dis&connect", "COM2"};
-    QTest::newRow("waiting for the device on 4")
-        << false << true << 4 << QStringList{"Disconnected", "Dis&connect", "COM4"};
-    // clang-format on
-}
-
 void SerialSettingsTest::statusDisplay() {
-    QFETCH(bool, open);
-    QFETCH(bool, waiting);
-    QFETCH(int, port);
-    QFETCH(QStringList, shown);
-    const StatusDisplay display = serial::statusDisplay(open, waiting, port, "38400,E,7,1.5");
-    QCOMPARE(QStringList({display.connection, display.connectCaption, display.port}), shown);
-    QCOMPARE(display.settings, QStringLiteral("38400,E,7,1.5"));
-    QCOMPARE(display.sendEnabled, open);
+    // open, waiting for the device: panel 1, the Connect command, Send enabled
+    const QList<std::tuple<bool, bool, QString, QString>> cases = {
+        {false, false, "Disconnected", "&Connect"},
+        {true, false, "Connected", "Dis&connect"},
+        {false, true, "Disconnected", "Dis&connect"}};
+    for (const auto& [open, waiting, connection, caption] : cases) {
+        const StatusDisplay display = serial::statusDisplay(open, waiting, 4, "38400,E,7,1.5");
+        QCOMPARE(QStringList(
+                     {display.connection, display.connectCaption, display.port, display.settings}),
+                 QStringList({connection, caption, "COM4", "38400,E,7,1.5"}));
+        QCOMPARE(display.sendEnabled, open);
+    }
 }
 
 void SerialSettingsTest::notAvailablePrompt() {

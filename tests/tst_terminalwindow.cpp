@@ -27,7 +27,7 @@ private slots:
     void queuedBytesGoOutBeforeTheClose();
     void bytesThatCannotGoOutAreReported();
     void controlCharactersAreVisible();
-    void responseTextCanBeSelectedAndCopied();
+    void responseFieldAsItIsUsed();
 
 private:
     QLineEdit* textLineField() const { return w->window->controls().txtTextOut; }
@@ -132,20 +132,13 @@ void TerminalWindowTest::caretAtTheEndAfterEveryEvent() {
     QVERIFY(QTest::qWaitForWindowExposed(w->window.get()));
     QVERIFY(w->connectPort());
     ResponseView* response = w->window->controls().txtResponse;
-    QString lines;
-    for (int i = 0; i < 40; ++i) {
-        lines += QStringLiteral("line %1\r\n").arg(i);
-    }
-    QVERIFY(w->device->write(lines.toLatin1()));
-    QTRY_VERIFY(response->text().endsWith("line 39\n"));
+    QVERIFY(w->device->write(QByteArray("line\r\n").repeated(40)));
     QTRY_VERIFY(response->verticalScrollBar()->maximum() > 0);
     // The user scrolls back to read; the next event brings the view to the end again.
     response->verticalScrollBar()->setValue(0);
-    QVERIFY(!response->atEnd());
     QVERIFY(w->device->write("second"));
     QTRY_VERIFY(response->text().endsWith("second"));
     QVERIFY(response->atEnd());
-    QTRY_COMPARE(response->verticalScrollBar()->value(), response->verticalScrollBar()->maximum());
 }
 
 void TerminalWindowTest::noReadingContinuesAcrossAClose_data() {
@@ -255,38 +248,68 @@ void TerminalWindowTest::controlCharactersAreVisible() {
     QCOMPARE(rendered(" "), blank);
 }
 
-void TerminalWindowTest::responseTextCanBeSelectedAndCopied() {
+void TerminalWindowTest::responseFieldAsItIsUsed() {
     ResponseView view;
     view.resize(300, 120);
     view.show();
     QVERIFY(QTest::qWaitForWindowExposed(&view));
+    const QImage blank = view.grab().toImage();
+    for (int i = 0; i < 40; ++i) {
+        view.append(QByteArrayView(QStringLiteral("line %1\n").arg(i).toLatin1()));
+    }
     view.append(QByteArrayView("first line\nsecond line\nthird"));
     view.refresh();
     QWidget* area = view.viewport();
-    const QFontMetrics metrics(view.font());
-    const auto at = [&](int line, const QString& before) { // kMargin is 3
-        return QPoint(3 + metrics.horizontalAdvance(before), 3 + metrics.height() * line + 4);
+    QScrollBar* bar = view.verticalScrollBar();
+    const int h = QFontMetrics(view.font()).height();
+    const auto at = [&](int fromBottom, const QString& before) { // kMargin is 3
+        return QPoint(3 + QFontMetrics(view.font()).horizontalAdvance(before),
+                      area->height() - 3 - h * (fromBottom + 1) + 2);
     };
-    // Dragged with the left button; extended with Shift; the right button selects nothing.
-    QTest::mousePress(area, Qt::LeftButton, {}, at(0, ""));
+    // The newest line stands whole at the bottom. Dragged with the left button; extended
+    // with Shift; the right button selects nothing.
+    QVERIFY(view.atEnd() && bar->value() == bar->maximum());
+    QTest::mousePress(area, Qt::LeftButton, {}, at(2, ""));
     QTest::mouseMove(area, at(1, "second"));
     QTest::mouseRelease(area, Qt::LeftButton, {}, at(1, "second"));
     QCOMPARE(view.selectedText(), QStringLiteral("first line\nsecond"));
-    QTest::mouseClick(area, Qt::LeftButton, Qt::ShiftModifier, at(2, "th"));
+    QTest::mouseClick(area, Qt::LeftButton, Qt::ShiftModifier, at(0, "th"));
     QCOMPARE(view.selectedText(), QStringLiteral("first line\nsecond line\nth"));
     QTest::mouseClick(area, Qt::RightButton, {}, at(1, "sec"));
     QCOMPARE(view.selectedText(), QStringLiteral("first line\nsecond line\nth"));
+    // Selected: the highlight behind, the text in its own colour.
     const QImage shown = view.grab().toImage();
     const auto pixel = [&](const QPoint& p) {
         return shown.pixelColor(area->mapTo(&view, p));
     };
-    QCOMPARE(pixel(at(0, "first") + QPoint(1, 2)), view.palette().color(QPalette::Highlight));
-    QCOMPARE(pixel(at(2, "third") + QPoint(8, 2)), view.palette().color(QPalette::Base));
+    QCOMPARE(pixel(at(2, "first") + QPoint(1, 2)), view.palette().color(QPalette::Highlight));
+    QCOMPARE(pixel(at(0, "third") + QPoint(8, 2)), view.palette().color(QPalette::Base));
+    bool highlightedText = false;
+    for (int x = 0; x < QFontMetrics(view.font()).horizontalAdvance("second"); ++x) {
+        for (int y = 0; y < h - 4; ++y) {
+            highlightedText |= pixel(at(1, "") + QPoint(x, y - 2)) ==
+                               view.palette().color(QPalette::HighlightedText);
+        }
+    }
+    QVERIFY(highlightedText);
     view.setFocus();
     QTest::keyClick(&view, Qt::Key_C, Qt::ControlModifier);
     QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("first line\nsecond line\nth"));
     QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
     QCOMPARE(view.selectedText(), view.text());
+    // Ctrl+Home and Ctrl+End; back at the end the view follows new text again.
+    QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier);
+    QVERIFY(bar->value() == 0 && !view.atEnd());
+    QTest::keyClick(&view, Qt::Key_End, Qt::ControlModifier);
+    QVERIFY(bar->value() == bar->maximum() && view.atEnd());
+    bar->setValue(0);
+    view.caretToEnd();
+    view.refresh();
+    QVERIFY(bar->value() == bar->maximum() && view.atEnd());
+    // Emptied, it shows nothing.
+    view.clear();
+    view.refresh();
+    QCOMPARE(view.grab().toImage(), blank);
 }
 
 QTEST_MAIN(TerminalWindowTest)

@@ -31,14 +31,3 @@ inline char* toString(const MessageBoxRequest& request) {
     return qstrdup(text.constData());
 }
 } // namespace QTest
-
-/// Collects the boxes a window asks for instead of showing them.
-struct MessageRecorder {
-    QList<MessageBoxRequest> boxes;
-
-    MessagePresenter presenter() {
-        return [this](QWidget*, const MessageBoxRequest& request) {
-            boxes << request;
-        };
-    }
-};
