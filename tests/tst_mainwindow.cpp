@@ -9,6 +9,7 @@
 
 #include <QGroupBox>
 #include <QMenuBar>
+#include <QMessageBox>
 
 Q_DECLARE_METATYPE(WindowVariant)
 
@@ -23,6 +24,7 @@ private slots:
     void layout();
     void startUp();
     void helpBox();
+    void noticeDoesNotWait();
     void settingItemsApplyWhatTheySay();
     void enterClicksTheFocusedButton();
     void accessLetterAfterAltAlone();
@@ -88,7 +90,7 @@ void MainWindowTest::layout() {
     frmMain window(variant);
     window.show();
     QVERIFY(QTest::qWaitForWindowExposed(&window));
-    QCOMPARE(window.centralWidget()->size(), client);
+    QCOMPARE(window.findChild<QWidget*>("frmMain.client")->size(), client);
     QCOMPARE(window.minimumSize(), window.maximumSize());
 
     // Every control of the design is there, inside its container, and overlaps no other
@@ -207,6 +209,18 @@ void MainWindowTest::helpBox() {
                   I::Information},
                  {"Zel_Connect Version " ZEL_VERSION, "Help About", B::OkOnly, I::None},
                  {"Basic Communications Program Version 0.91", "Help About", B::OkOnly, I::None}}));
+}
+
+void MainWindowTest::noticeDoesNotWait() {
+    showQtNotice(m_window.get(),
+                 {"first", "Zel_Connect", MessageButtons::OkOnly, MessageIcon::Warning});
+    showQtNotice(m_window.get(),
+                 {"<b>a\r\nb</b>", "Title", MessageButtons::OkOnly, MessageIcon::Warning});
+    const QList<QMessageBox*> open = m_window->findChildren<QMessageBox*>();
+    QCOMPARE(open.size(), 1); // replaced, not stacked
+    QVERIFY(open[0]->isVisible() && !open[0]->isModal() && open[0]->windowTitle() == "Title");
+    QCOMPARE(open[0]->text(), QStringLiteral("<b>a\nb</b>"));
+    QCOMPARE(open[0]->textFormat(), Qt::PlainText);
 }
 
 void MainWindowTest::settingItemsApplyWhatTheySay() {

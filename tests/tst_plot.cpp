@@ -244,7 +244,14 @@ void PlotTest::drawOnTheWindow() {
     const auto at = [](double x, double y) {
         return QPoint(qRound((15 + x) / 15), qRound((15 + y) / 15));
     };
-    QImage image = m_window->controls().DrawBox->grab().toImage();
+    // What the screen shows once the next frame has come, not a fresh paint of the box.
+    QWidget* box = m_window->controls().DrawBox;
+    QTest::qWait(3 * frmMain::kFrameMs);
+    QImage image =
+        m_window->screen()
+            ->grabWindow(m_window->winId(), box->mapTo(m_window.get(), QPoint()).x(),
+                         box->mapTo(m_window.get(), QPoint()).y(), box->width(), box->height())
+            .toImage();
     QVERIFY(image.pixelColor(at(200, 1745)) != base); // first circle
     QVERIFY(image.pixelColor(at(300, 1245)) != base); // the line to the second
     QVERIFY(image.pixelColor(at(100, 872)) != base);  // the first line, to the corner
