@@ -151,8 +151,8 @@ void TerminalWindowTest::noReadingContinuesAcrossAClose_data() {
 void TerminalWindowTest::noReadingContinuesAcrossAClose() {
     QFETCH(QString, close);
     QVERIFY(w->connectPort());
-    QVERIFY(w->device->write("R=1000 G=1000 B=1000\r\nR=37"));
-    QTRY_COMPARE(w->window->sampleText(frmMain::SampleText::Red), QStringLiteral("37"));
+    QVERIFY(w->device->write("R=1000 G=1000 B=1000\r\nR=3700 G=37"));
+    QTRY_COMPARE(w->window->sampleText(frmMain::SampleText::Green), QStringLiteral("37"));
     QCOMPARE(w->log(), QByteArray("0, R=1000 G=1000 B=1000\r\n"));
     if (close == "connect") {
         w->window->mnuConnect_Click();
@@ -167,7 +167,8 @@ void TerminalWindowTest::noReadingContinuesAcrossAClose() {
         QTRY_VERIFY_WITH_TIMEOUT(w->comm().PortOpen(), 3000);
     }
     QVERIFY(w->comm().PortOpen());
-    // The device goes on where it was; the program must not make "3790" of it.
+    // The device goes on where it was: neither "3790" nor red from before with green and
+    // blue from after may make a sample.
     QVERIFY(w->device->write("90 G=1111 B=2222 R=3000 G=2000 B=1000 R="));
     QTRY_COMPARE(w->window->samplePlot().model().strokeCount(), std::size_t(2));
     QCOMPARE(w->log(), QByteArray("0, R=1000 G=1000 B=1000\r\n100, R=3000 G=2000 B=1000\r\n"));

@@ -20,14 +20,3 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
-
-namespace QTest {
-inline char* toString(const MessageBoxRequest& request) {
-    char* prompt = QTest::toPrettyUnicode(request.prompt);
-    const QByteArray text =
-        QByteArray("MessageBox(prompt=") + prompt + ", title=" + request.title.toUtf8() +
-        ", icon=" + (request.icon == MessageIcon::Information ? "info" : "none") + ")";
-    delete[] prompt;
-    return qstrdup(text.constData());
-}
-} // namespace QTest
