@@ -41,7 +41,7 @@ void frmMain::UpdateStatus() {
         MSComm1.PortOpen(), MSComm1.WaitingForDevice(), MSComm1.CommPort(), MSComm1.Settings());
     if (QLabel* panel = m_controls.StatusBar1Panels[1]) {
         panel->setText(display.connection);
-        panel->setToolTip(QString()); // a lost device's reason stays while the port waits
+        panel->setToolTip(QString()); // a lost device's reason is put here by MSComm1_PortLost
     }
     if (m_menus.mnuConnect) {
         m_menus.mnuConnect->setText(display.connectCaption);

@@ -510,7 +510,6 @@ void MSComm::closeLostPort() {
     if (m_lostReason.isEmpty()) {
         m_lostReason = QStringLiteral("The device is no longer available.");
     }
-    m_goneBecause = m_lostReason;
     m_retry.start(kFirstRetryMs);
     raiseWaitingEvents();
 }

@@ -177,6 +177,5 @@ private:
         QString serialNumber; // empty where the device has none
     };
     OpenedDevice m_opened;
-    QString m_goneBecause; // why the device went away, while waiting for it
     QTimer m_retry;
 };
