@@ -43,10 +43,6 @@ bool inBox(const Box& box, const double rgb[3]) {
     return true;
 }
 
-std::optional<Method> method(int index) {
-    return index < 0 ? std::nullopt : std::optional(static_cast<Method>(index));
-}
-
 } // namespace
 
 class ColorTest : public QObject {
@@ -172,7 +168,8 @@ void ColorTest::methodsAndRules() {
         QCOMPARE(colorCaption(r, g, b, value), caption);
         return;
     }
-    const auto evaluation = evaluateSample(r, g, b, ::method(method));
+    const auto evaluation = evaluateSample(
+        r, g, b, method < 0 ? std::nullopt : std::optional(static_cast<Method>(method)));
     QCOMPARE(evaluation.has_value(), value != -1);
     if (evaluation) {
         QVERIFY2(std::abs(evaluation->value - value) <= 0.005 + std::abs(value) * 1e-12,

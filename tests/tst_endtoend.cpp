@@ -108,9 +108,10 @@ void EndToEndTest::commandLineWithoutADisplay() {
     QCOMPARE(run(ZEL_CONNECT, "--version"), QStringLiteral("Zel_Connect " ZEL_VERSION "\n"));
     QCOMPARE(run(ZEL_TOLVEK, "--version"), QStringLiteral("Tolvek 0.00.0039\n"));
     const QString help = run(ZEL_CONNECT, "--help");
-    for (const char* told : {"--ports", "ZEL_COM1", "/dev/ttyUSB", "/dev/ttyS<n-1>", "app.txt"}) {
-        QVERIFY2(help.contains(QLatin1String(told)), qPrintable(help));
-    }
+    QVERIFY2(help.contains("--ports") && help.contains("ZEL_COM1") &&
+                 help.contains("/dev/ttyUSB") && help.contains("/dev/ttyS<n-1>") &&
+                 help.contains("app.txt"),
+             qPrintable(help));
     QVERIFY(!run(ZEL_TOLVEK, "--help").contains("app.txt")); // Tolvek keeps no log
 }
 

@@ -144,6 +144,7 @@ void FaultsTest::sameAdapterFoundByItsSerialNumber() {
     QVERIFY(w->connectPort());
     QCOMPARE(w->comm().openedDevice(), w->device->devicePath());
     w->unplug();
+    w->ports.clear();
     QTRY_VERIFY(w->comm().WaitingForDevice());
     // Another adapter now comes first; the sensor returns under another name.
     PseudoTerminal other;

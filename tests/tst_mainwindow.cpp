@@ -11,6 +11,8 @@
 #include <QMenuBar>
 #include <QMessageBox>
 
+#include <numeric>
+
 Q_DECLARE_METATYPE(WindowVariant)
 
 class MainWindowTest : public QObject {
@@ -170,11 +172,9 @@ void MainWindowTest::layout() {
 void MainWindowTest::startUp() {
     const frmMainControls& ui = m_window->controls();
     const auto texts = [](const QList<QLineEdit*>& fields) {
-        QStringList all;
-        for (const QLineEdit* field : fields) {
-            all << field->text();
-        }
-        return all;
+        return std::accumulate(
+            fields.begin(), fields.end(), QStringList(),
+            [](QStringList all, const QLineEdit* f) { return all << f->text(); });
     };
     QCOMPARE(texts({ui.txtHEX.begin(), ui.txtHEX.end()}), QStringList(12, ""));
     QCOMPARE(texts({ui.TextR, ui.TextG, ui.TextB, ui.TextCal}),

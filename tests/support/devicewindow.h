@@ -52,8 +52,12 @@ public:
         window->mnuConnect_Click();
         return comm().PortOpen();
     }
-    /// The device goes away (another process closes its end, as an unplugged adapter does).
-    void unplug() { device->unplug(); }
+    /// The device goes away (another process closes its end, as an unplugged adapter does)
+    /// and its path with it: another test's terminal may get the same number meanwhile.
+    void unplug() {
+        device->unplug();
+        QFile::remove(link());
+    }
     /// A new device where the old one was: the link now leads to a new pseudo-terminal.
     void plugInAgain() {
         device = std::make_unique<PseudoTerminal>();
