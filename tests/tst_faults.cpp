@@ -130,11 +130,8 @@ void FaultsTest::glitchesLeakNothing() {
     QVERIFY(!w->log().contains("1234"));
     QCOMPARE(openDescriptors(), before);
     QVERIFY(w->boxes.isEmpty());
-    if (!reconnectMs.isEmpty()) {
-        std::sort(reconnectMs.begin(), reconnectMs.end());
-        qInfo("reconnected 21 times: %lld ms at least, %lld ms median, %lld ms at most",
-              reconnectMs.front(), reconnectMs[reconnectMs.size() / 2], reconnectMs.back());
-    }
+    std::sort(reconnectMs.begin(), reconnectMs.end());
+    qInfo() << "reconnected after (ms):" << reconnectMs;
 }
 
 void FaultsTest::sameAdapterFoundByItsSerialNumber() {

@@ -12,7 +12,6 @@ public:
     PseudoTerminal(const PseudoTerminal&) = delete;
     PseudoTerminal& operator=(const PseudoTerminal&) = delete;
 
-    bool isValid() const { return m_device >= 0; }
     QString devicePath() const { return m_path; }
     /// The device end, for reading back the line settings the program set.
     int deviceHandle() const { return m_device; }
