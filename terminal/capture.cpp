@@ -28,16 +28,19 @@ void CaptureMachine::feed(QByteArrayView bytes, SampleFields& fields, CaptureLis
         if (c == u'R') {
             listener.redMarker(fields);
             m_beforeClose &= ~unsigned(CaptureListener::RedChanged);
+            m_sinceRed = CaptureListener::RedChanged;
             m_countR = kCounterStart;
             changed |= fields.red.isEmpty() ? 0u : unsigned(CaptureListener::RedChanged);
             fields.red.truncate(0);
         } else if (c == u'G') {
             m_beforeClose &= ~unsigned(CaptureListener::GreenChanged);
+            m_sinceRed |= CaptureListener::GreenChanged;
             m_countG = kCounterStart;
             changed |= fields.green.isEmpty() ? 0u : unsigned(CaptureListener::GreenChanged);
             fields.green.truncate(0);
         } else if (c == u'B') {
             m_beforeClose &= ~unsigned(CaptureListener::BlueChanged);
+            m_sinceRed |= CaptureListener::BlueChanged;
             m_countB = kCounterStart;
             changed |= fields.blue.isEmpty() ? 0u : unsigned(CaptureListener::BlueChanged);
             fields.blue.truncate(0);
@@ -73,6 +76,9 @@ void CaptureMachine::endStream(SampleFields& fields) {
         fields.blue.truncate(0);
     }
     m_countR = m_countG = m_countB = 0;
+    // A field whose marker has not come since the last "R" holds the reading of an older
+    // sample: the close cut the newer one short before it.
+    m_cutByClose = sampleSpansClose() || m_sinceRed != kAllFields;
     m_beforeClose = kAllFields;
 }
 

@@ -48,9 +48,13 @@ public:
     /// is emptied, since its remaining characters will never come; finished readings stay.
     void endStream(SampleFields& fields);
 
-    /// True when the fields hold readings from both sides of a close, a sample the sensor
-    /// never measured. Three readings all from before the close are still one sample.
-    bool sampleSpansClose() const { return m_beforeClose != 0 && m_beforeClose != kAllFields; }
+    /// True when the fields hold a sample the sensor never measured because of a close:
+    /// readings from both sides of it, or a sample the close cut short together with an older
+    /// reading (a field whose marker had not come again since the last "R"). Three readings
+    /// all captured before the close, since that "R", are still one sample.
+    bool sampleSpansClose() const {
+        return m_beforeClose != 0 && (m_beforeClose != kAllFields || m_cutByClose);
+    }
 
     qint16 countR() const { return m_countR; }
     qint16 countG() const { return m_countG; }
@@ -65,6 +69,10 @@ private:
     // The fields (CaptureListener::Changed bits) whose reading came before the last close.
     static constexpr unsigned kAllFields = 7;
     unsigned m_beforeClose = 0;
+    // The fields whose marker came since the last "R" (that "R" included).
+    unsigned m_sinceRed = 0;
+    // The sample at the last close was not whole; stays so until every field is captured anew.
+    bool m_cutByClose = false;
 };
 
 } // namespace terminal

@@ -143,6 +143,10 @@ void TerminalTest::capture_data() {
     row("both sides, blue last", "R=1000B=2000/|/G=3000R", "/3000/2000", "");
     row("after a fresh sample all is as before", "R=1000G=2000/|/B=3000R=4000G=5000B=6000R",
         "/5000/6000", "4000 5000 6000");
+    row("cut before its blue: the older blue is not taken", "R=1000G=2000B=3000R=1111G=2222/|/R",
+        "/2222/3000", "1000 2000 3000");
+    row("a second close keeps a mixed sample mixed", "R=1000G=2000B=3000/|/G=5555/|/R", "/5555/3000",
+        "");
     row("a separator pending at the close", "G=2000B=3000R/|/=1234", "/2000/3000", "");
     row("red cut one character short", "R=123/|/4", "/G/B", "");
     row("green cut one character short", "G=123/|/4", "R//B", "");
