@@ -39,8 +39,8 @@ QString logHelp(const QString& dataFolder) {
 
 void printPorts() {
     for (int port = 1; port <= 4; ++port) {
-        const serial::PortChoice choice =
-            serial::choosePort(port, serial::processEnvironment, serial::machinePorts);
+        const serial::PortChoice choice = serial::lookUpPort(port, serial::machinePorts,
+                                                             serial::defaultComNumbersFile());
         std::printf("%s  %s\n", qPrintable(serial::comName(port)),
                     qPrintable(serial::portSummary(port, choice)));
     }

@@ -131,6 +131,7 @@ void frmMain::connectHandlers() {
     connect(&MSComm1, &MSComm::StreamEnded, this, &frmMain::MSComm1_StreamEnded);
     connect(&MSComm1, &MSComm::SendFailed, this, &frmMain::reportSendFailure);
     connect(&MSComm1, &MSComm::Reconnected, this, &frmMain::UpdateStatus);
+    connect(&MSComm1, &MSComm::WaitingChanged, this, &frmMain::UpdateStatus);
     if (m_menus.mnuPort) {
         m_menus.mnuPort->setToolTipsVisible(true);
         connect(m_menus.mnuPort, &QMenu::aboutToShow, this, &frmMain::showPortDevices);
@@ -172,11 +173,19 @@ void frmMain::Form_Unload(qint16& cancel) {
     Q_UNUSED(cancel); // the window always closes
     if (MSComm1.PortOpen()) {
         // A failure to close must not keep the window open; there is nothing to ask.
+        m_unloading = true;
         closePort();
+        m_unloading = false;
     }
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
+    if (m_closingPort) {
+        // The port is closing with bytes still going out: the window follows it.
+        m_closeAfterPort = true;
+        event->ignore();
+        return;
+    }
     qint16 cancel = 0;
     Form_Unload(cancel);
     if (cancel != 0) {

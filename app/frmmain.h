@@ -62,6 +62,9 @@ public:
     static constexpr int kFrameMs = 33;
     static constexpr int kBusyFrameMs = 100;
 
+    /// While queued bytes go out before a close, a progress box shows after this long.
+    static constexpr int kFlushProgressAfterMs = 300;
+
     /// True while a modal box waits for the user.
     bool isShowingBox() const { return m_boxesOpen > 0; }
 
@@ -134,7 +137,8 @@ private:
     /// The port panel's tooltip: the device, looked up when the user points at the panel.
     QString portPanelToolTip() const;
     void MSComm1_StreamEnded();
-    /// Closes the port; what is still queued for it goes out first, within a bound.
+    /// Closes the port; what is still queued for it goes out first, within a bound, with a
+    /// progress box when that takes a while.
     void closePort();
     /// Bytes the user sent did not reach the line: a notice that does not stop the program.
     void reportSendFailure(const QString& description);
@@ -172,6 +176,9 @@ private:
     MessagePresenter m_presentMessage = showQtMessageBox;
     NoticePresenter m_presentNotice = showQtNotice;
     int m_boxesOpen = 0;
+    bool m_closingPort = false;    // queued bytes are going out before a close
+    bool m_closeAfterPort = false; // the window was closed meanwhile
+    bool m_unloading = false;      // the window is closing: notices would go with it
     terminal::ResponseText m_responseText;
     terminal::CaptureMachine m_capture;
     std::optional<HeldTexts> m_held;

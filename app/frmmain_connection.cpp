@@ -4,9 +4,11 @@
 #include "settingsmerge.h"
 
 #include <QAction>
-#include <QGuiApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenuBar>
+#include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 
 void frmMain::mnuConnect_Click() {
@@ -25,14 +27,47 @@ void frmMain::mnuConnect_Click() {
 }
 
 void frmMain::closePort() {
-    // Bytes still queued go out before the port closes; at a low speed that takes a moment.
-    const bool waits = MSComm1.OutputPending() > 0;
-    if (waits) {
-        QGuiApplication::setOverrideCursor(Qt::WaitCursor);
+    if (MSComm1.OutputPending() == 0) {
+        (void)MSComm1.setPortOpen(false);
+        return;
     }
+    // Bytes still queued go out first; at a low speed that takes a while. The window stays
+    // alive meanwhile but takes no input, since the port is closing; a small box shows how
+    // far it is and can give up.
+    m_closingPort = true;
+    centralWidget()->setEnabled(false);
+    menuBar()->setEnabled(false);
+    QPointer<QProgressDialog> progress;
+    const auto showProgress = [this, &progress](qint64 remaining, qint64 total, qint64 elapsed) {
+        if (!progress && elapsed >= kFlushProgressAfterMs) {
+            progress = new QProgressDialog(QStringLiteral("Sending %1 bytes to %2...")
+                                               .arg(total)
+                                               .arg(serial::comName(MSComm1.CommPort())),
+                                           QStringLiteral("Cancel"), 0, 100, this);
+            progress->setWindowTitle(m_variant.applicationTitle);
+            progress->setWindowModality(Qt::WindowModal);
+            progress->setMinimumDuration(0);
+            progress->setAutoReset(false);
+            connect(progress, &QProgressDialog::canceled, &MSComm1, &MSComm::cancelFlush);
+            progress->show();
+        }
+        if (progress && progress->wasCanceled()) {
+            MSComm1.cancelFlush(); // Escape, or the box was closed
+        } else if (progress) {
+            progress->setValue(int(100 * (total - remaining) / total));
+        }
+    };
+    const QMetaObject::Connection watching =
+        connect(&MSComm1, &MSComm::FlushProgress, this, showProgress);
     (void)MSComm1.setPortOpen(false);
-    if (waits) {
-        QGuiApplication::restoreOverrideCursor();
+    disconnect(watching);
+    delete progress;
+    centralWidget()->setEnabled(true);
+    menuBar()->setEnabled(true);
+    m_closingPort = false;
+    if (std::exchange(m_closeAfterPort, false)) {
+        QMetaObject::invokeMethod(
+            this, [this] { close(); }, Qt::QueuedConnection);
     }
 }
 
@@ -41,7 +76,8 @@ void frmMain::UpdateStatus() {
         MSComm1.PortOpen(), MSComm1.WaitingForDevice(), MSComm1.CommPort(), MSComm1.Settings());
     if (QLabel* panel = m_controls.StatusBar1Panels[1]) {
         panel->setText(display.connection);
-        panel->setToolTip(QString()); // a lost device's reason is put here by MSComm1_PortLost
+        // Else the reason a device went away is put here by MSComm1_PortLost.
+        panel->setToolTip(MSComm1.WaitingText());
     }
     if (m_menus.mnuConnect) {
         m_menus.mnuConnect->setText(display.connectCaption);
@@ -146,10 +182,8 @@ void frmMain::ApplySettings(const QString& fragment) {
 
 void frmMain::MSComm1_PortLost(const QString& reason) {
     UpdateStatus();
-    if (QLabel* panel = m_controls.StatusBar1Panels[1]) {
-        panel->setToolTip(MSComm1.WaitingForDevice()
-                              ? serial::waitingForDeviceText(MSComm1.openedDevice(), reason)
-                              : reason);
+    if (QLabel* panel = m_controls.StatusBar1Panels[1]; panel && !MSComm1.WaitingForDevice()) {
+        panel->setToolTip(reason);
     }
 }
 
@@ -164,7 +198,7 @@ void frmMain::showPortDevices() {
 
 QString frmMain::portPanelToolTip() const {
     const int port = MSComm1.CommPort();
-    if (MSComm1.PortOpen() || MSComm1.WaitingForDevice()) {
+    if (MSComm1.PortOpen()) {
         return MSComm1.openedDevice();
     }
     return serial::portSummary(port, MSComm1.portChoice(port));

@@ -40,8 +40,15 @@ void frmMain::send(const QString& txtin) {
 }
 
 void frmMain::reportSendFailure(const QString& description) {
-    Notice({QStringLiteral("Could not send to Com%1:\n%2").arg(MSComm1.CommPort()).arg(description),
-            m_variant.applicationTitle, MessageButtons::OkOnly, MessageIcon::Warning});
+    const MessageBoxRequest request{
+        QStringLiteral("Could not send to Com%1:\n%2").arg(MSComm1.CommPort()).arg(description),
+        m_variant.applicationTitle, MessageButtons::OkOnly, MessageIcon::Warning};
+    // A notice would go with a closing window before anyone could read it.
+    if (m_unloading) {
+        MsgBox(request);
+    } else {
+        Notice(request);
+    }
 }
 
 void frmMain::btnSend_Click(qint16 index) {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "devicenode.h"
 #include "portmapping.h"
 
 #include <QString>
@@ -18,8 +19,9 @@ struct StatusDisplay {
     bool sendEnabled = false;
 };
 
-/// waitingForDevice: the device went away and the port waits for it to come back; the
-/// session goes on for the user, so the command offered is still Disconnect.
+/// waitingForDevice: the device went away (or the port chosen meanwhile has none yet) and the
+/// port waits for it; the session goes on for the user, so the command offered is still
+/// Disconnect, and panel 1 says "Waiting".
 StatusDisplay statusDisplay(bool portOpen, bool waitingForDevice, int commPort,
                             const QString& settings);
 
@@ -35,10 +37,25 @@ std::optional<QString> refusalBeforeOpening(int commPort, const PortChoice& choi
 /// Descriptions of a failed open that say what to do about it.
 QString noHardwareDescription(const QString& device);
 QString systemConsoleDescription(const QString& device, int commPort);
-QString permissionDescription(const QString& device, const QString& group);
-QString inUseDescription(const QString& device);
+QString notSerialDeviceDescription(const QString& device, DeviceNode::Kind kind);
+/// Advice to join the device's group only where that group may read and write it.
+QString permissionDescription(const QString& device, const DeviceNode& node);
+/// Another program has the device, or a lock file says so; a lock whose process has ended
+/// is named with the command that removes it.
+QString inUseDescription(const QString& device, const std::optional<PortLock>& lock);
 
-/// The tooltip of the connection panel while the port waits for its device to come back.
-QString waitingForDeviceText(const QString& device, const QString& reason);
+/// What the program saw when the device went away.
+QString deviceHungUpText();
+QString deviceNodeGoneText(const QString& device);
+QString readFailedText(const QString& reason);
+
+/// The tooltip of the connection panel while the port waits for its device to come back:
+/// what went away and why, what it waits for, and what keeps a match from being opened.
+QString waitingForDeviceText(const QString& device, const QString& reason, const QString& awaited,
+                             const QString& notYet);
+/// The same while it waits for a port chosen meanwhile.
+QString waitingForPortText(int commPort, const QString& reason);
+/// A device that nothing tells apart went away: it is not waited for.
+QString notReopenedText(const QString& device, const QString& reason);
 
 } // namespace serial

@@ -1,10 +1,12 @@
 #include "mscomm.h"
 
 #include "connectionstatus.h"
+#include "devicenode.h"
 #include "linecheck.h"
 #include "portmapping.h"
 
 #include <QDeadlineTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QMetaObject>
@@ -12,9 +14,9 @@
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstring>
-#include <grp.h>
+#include <fcntl.h>
 #include <poll.h>
-#include <sys/stat.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 #endif
 
@@ -92,28 +94,19 @@ constexpr int kMostChunksPerDrain = 16; // 1 MiB
 // What the user reads when a device cannot be opened: for the common failures, what to do.
 QString openFailureDescription(const QString& device, QSerialPort::SerialPortError error,
                                const QString& qtText) {
-#ifdef Q_OS_UNIX
-    if (error == QSerialPort::PermissionError) {
-        // Qt says the same for a device the user may not open and one another program holds.
-        const QByteArray path = QFile::encodeName(device);
-        if (::access(path.constData(), R_OK | W_OK) != 0 && errno == EACCES) {
-            QString groupName;
-            struct stat node {};
-            if (::stat(path.constData(), &node) == 0) {
-                if (const struct group* owner = ::getgrgid(node.st_gid)) {
-                    groupName = QString::fromLocal8Bit(owner->gr_name);
-                }
-            }
-            return serial::permissionDescription(device, groupName);
-        }
-        return serial::inUseDescription(device);
+    if (error != QSerialPort::PermissionError) {
+        return QStringLiteral("%1: %2").arg(device, qtText);
     }
-#else
-    if (error == QSerialPort::PermissionError) {
-        return serial::inUseDescription(device);
+#ifdef Q_OS_UNIX
+    // Qt says the same for a device the user may not open, one another program holds, and
+    // one that a lock file says is held.
+    if (::faccessat(AT_FDCWD, QFile::encodeName(device).constData(), R_OK | W_OK, AT_EACCESS) !=
+            0 &&
+        errno == EACCES) {
+        return serial::permissionDescription(device, serial::inspectNode(device));
     }
 #endif
-    return QStringLiteral("%1: %2").arg(device, qtText);
+    return serial::inUseDescription(device, serial::portLock(device));
 }
 
 bool deviceHungUp([[maybe_unused]] const QSerialPort& port) {
@@ -127,6 +120,18 @@ bool deviceHungUp([[maybe_unused]] const QSerialPort& port) {
 #else
     return true;
 #endif
+}
+
+// What the driver still holds to send: a real UART's queue can take seconds to empty, and
+// closing the port would wait for it.
+qint64 driverOutputQueue([[maybe_unused]] const QSerialPort& port) {
+#ifdef Q_OS_UNIX
+    int queued = 0;
+    if (port.isOpen() && ::ioctl(static_cast<int>(port.handle()), TIOCOUTQ, &queued) == 0) {
+        return queued;
+    }
+#endif
+    return 0;
 }
 
 } // namespace
@@ -156,8 +161,15 @@ CommError MSComm::setCommPort(int port) {
     if (port < 1 || port > 4) {
         return {comInvalidPortNumber, QStringLiteral("Invalid port number")};
     }
-    stopWaiting();
     m_commPort = port;
+    if (WaitingForDevice()) {
+        // The user asked to be connected: to this port now, as soon as it can be opened.
+        m_waitFor = WaitFor::Port;
+        m_waitReason = QStringLiteral("not tried yet");
+        m_notYet.clear();
+        m_retry.start(0);
+        emit WaitingChanged();
+    }
     return {};
 }
 
@@ -173,13 +185,12 @@ CommError MSComm::setSettings(const QString& settings) {
     if (!parsed) {
         return {comInvalidPropertyValue, QStringLiteral("Invalid property value")};
     }
-    stopWaiting();
     m_settings = *parsed;
     return {};
 }
 
 serial::PortChoice MSComm::portChoice(int port) const {
-    return serial::choosePort(port, serial::processEnvironment, m_inventory);
+    return serial::lookUpPort(port, m_inventory, m_numbersFile);
 }
 
 void MSComm::setPortInventory(serial::PortInventory inventory) {
@@ -188,6 +199,25 @@ void MSComm::setPortInventory(serial::PortInventory inventory) {
 
 void MSComm::stopWaiting() {
     m_retry.stop();
+    m_waitFor = WaitFor::Nothing;
+    m_notYet.clear();
+}
+
+QString MSComm::WaitingText() const {
+    switch (m_waitFor) {
+    case WaitFor::Device:
+        return serial::waitingForDeviceText(m_opened.device, m_waitReason,
+                                            serial::describeIdentity(m_opened.identity), m_notYet);
+    case WaitFor::Port:
+        return serial::waitingForPortText(m_commPort, m_waitReason);
+    case WaitFor::Nothing:
+        break;
+    }
+    return {};
+}
+
+qint64 MSComm::OutputPending() const {
+    return m_port.isOpen() ? m_port.bytesToWrite() + driverOutputQueue(m_port) : 0;
 }
 
 CommError MSComm::setPortOpen(bool open) {
@@ -200,6 +230,7 @@ CommError MSComm::setPortOpen(bool open) {
         m_readPace.stop();
         m_port.close();
         m_received.clear();
+        m_streamEnds.clear();
         if (wasOpen) {
             emit StreamEnded();
         }
@@ -225,10 +256,27 @@ CommError MSComm::openPort() {
     }
 
     const serial::PortChoice choice = portChoice(m_commPort);
+    if (choice.device.isEmpty()) {
+        return {comInvalidPortNumber, serial::portSummary(m_commPort, choice)};
+    }
     if (const CommError refused = refuseBeforeOpening(choice)) {
         return refused;
     }
-    return openDevice(choice.device, choice.info ? choice.info->serialNumber : QString());
+    if (const CommError error = openDevice(choice.device)) {
+        return error;
+    }
+    // What it is decides what may be opened for it if it goes away: a variable may name a
+    // link, so the inventory is asked what is behind it.
+    const QList<serial::PortInfo> present = m_inventory();
+    serial::PortInfo info;
+    info.device = serial::canonicalPath(choice.device);
+    for (const serial::PortInfo& port : present) {
+        if (port.device == info.device) {
+            info = port;
+        }
+    }
+    m_opened.identity = serial::identityOf(info, present, choice.device);
+    return {};
 }
 
 CommError MSComm::refuseBeforeOpening(const serial::PortChoice& choice) const {
@@ -239,10 +287,16 @@ CommError MSComm::refuseBeforeOpening(const serial::PortChoice& choice) const {
     if (const auto why = serial::refusalBeforeOpening(m_commPort, known)) {
         return {comPortNotAvailable, *why};
     }
+    // A file or a folder would only fail later, with a question about terminal settings.
+    const serial::DeviceNode node = serial::inspectNode(choice.device);
+    if (node.kind != serial::DeviceNode::Kind::CharacterDevice &&
+        node.kind != serial::DeviceNode::Kind::Missing) {
+        return {comPortNotAvailable, serial::notSerialDeviceDescription(choice.device, node.kind)};
+    }
     return {};
 }
 
-CommError MSComm::openDevice(const QString& device, const QString& serialNumber) {
+CommError MSComm::openDevice(const QString& device) {
     m_port.setPortName(device);
     if (!m_port.open(QIODevice::ReadWrite)) {
         const CommError error{openErrorNumber(m_port.error()),
@@ -255,8 +309,7 @@ CommError MSComm::openDevice(const QString& device, const QString& serialNumber)
         m_port.clearError();
         return error;
     }
-    m_opened = {device, serialNumber};
-    m_received.clear();
+    m_opened.device = device;
     m_commEvent = 0;
     return {};
 }
@@ -304,17 +357,22 @@ CommError MSComm::setOutput(const QByteArray& data) {
     return {};
 }
 
+qsizetype MSComm::beforeStreamEnd() const {
+    return m_streamEnds.empty() ? m_received.size() : m_streamEnds.front().at;
+}
+
 QByteArray MSComm::Input() {
-    if (PortOpen() && m_received.size() < kPortion) {
+    if (PortOpen() && m_streamEnds.empty() && m_received.size() < kPortion) {
         if (const QString lost = drainPort(); !lost.isEmpty()) {
             deviceGone(lost);
         }
     }
-    if (m_received.size() <= kPortion) {
-        return std::exchange(m_received, {});
+    const qsizetype count = std::min(beforeStreamEnd(), kPortion);
+    QByteArray portion = m_received.first(count);
+    m_received.remove(0, count);
+    for (StreamEnd& end : m_streamEnds) {
+        end.at -= count;
     }
-    QByteArray portion = m_received.first(kPortion);
-    m_received.remove(0, kPortion);
     return portion;
 }
 
@@ -330,10 +388,11 @@ void MSComm::releaseEvents() {
 }
 
 bool MSComm::raiseReceive() {
-    const qsizetype waiting = m_received.size();
+    const qsizetype waiting = beforeStreamEnd();
     m_commEvent = comEvReceive;
     emit OnComm();
-    if (m_received.isEmpty() || m_received.size() >= waiting) {
+    const qsizetype left = beforeStreamEnd();
+    if (left == 0 || left >= waiting) {
         return false;
     }
     QMetaObject::invokeMethod(this, &MSComm::raiseWaitingEvents, Qt::QueuedConnection);
@@ -348,14 +407,28 @@ void MSComm::raiseWaitingEvents() {
         emit StreamEnded();
         emit InputDropped(std::exchange(m_dropped, 0));
     }
-    if (!m_received.isEmpty() || (PortOpen() && m_port.bytesAvailable() > 0)) {
+    const bool portHasMore = PortOpen() && m_streamEnds.empty() && m_port.bytesAvailable() > 0;
+    if (beforeStreamEnd() > 0 || portHasMore) {
         if (raiseReceive()) {
             return; // a loss waits until everything before it was handed over
         }
     }
-    if (!m_lostReason.isEmpty()) {
-        emit StreamEnded();
-        emit PortLost(std::exchange(m_lostReason, {}));
+    if (m_streamEnds.empty() || m_streamEnds.front().at > 0) {
+        return;
+    }
+    const StreamEnd end = m_streamEnds.front();
+    m_streamEnds.pop_front();
+    emit StreamEnded();
+    if (!end.lostReason.isEmpty()) {
+        emit PortLost(end.lostReason);
+    }
+    if (end.reopened) {
+        emit Reconnected();
+    }
+    if (!m_received.isEmpty() || !m_streamEnds.empty()) {
+        // What came after the reopen is a new stream, handed over once the window has had
+        // its turn.
+        QMetaObject::invokeMethod(this, &MSComm::raiseWaitingEvents, Qt::QueuedConnection);
     }
 }
 
@@ -387,7 +460,7 @@ void MSComm::takeWaitingBytes() {
         return;
     }
     if (!m_received.isEmpty()) {
-        (void)raiseReceive();
+        raiseWaitingEvents();
     }
 }
 
@@ -396,6 +469,9 @@ void MSComm::keepNewestHeld() {
         const qsizetype excess = m_received.size() - kHeldLimit;
         m_received.remove(0, excess);
         m_dropped += excess;
+        for (StreamEnd& end : m_streamEnds) {
+            end.at = std::max<qsizetype>(end.at - excess, 0);
+        }
     }
 }
 
@@ -423,7 +499,7 @@ QString MSComm::drainPort() {
         // 0: nothing more now (the line is set to return at once); EIO and the like: the
         // device hung up or the adapter was unplugged.
         if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            return QString::fromLocal8Bit(std::strerror(errno));
+            return serial::readFailedText(QString::fromLocal8Bit(std::strerror(errno)));
         }
         break;
     }
@@ -432,29 +508,37 @@ QString MSComm::drainPort() {
 }
 
 qint64 MSComm::flushOutput() {
-    if (m_port.bytesToWrite() == 0) {
+    const qint64 total = OutputPending();
+    if (total == 0) {
         return 0;
     }
-    const qint64 lineMs = serial::transmitMilliseconds(m_port.bytesToWrite(), m_settings);
+    const qint64 lineMs = serial::transmitMilliseconds(total, m_settings);
     const QDeadlineTimer deadline(std::min<qint64>(lineMs * 3 / 2 + 250, kLongestFlushMs));
     // Whatever the device sends meanwhile is kept for nobody: the port is closing. No event
-    // is raised inside the handler that closes.
+    // is raised inside the handler that closes. The event loop runs, so Qt hands its queue to
+    // the driver and the window stays alive.
     m_flushing = true;
+    m_flushCancelled = false;
     ++m_holdDepth;
-    while (m_port.bytesToWrite() > 0 && !deadline.hasExpired()) {
-        if (!m_port.waitForBytesWritten(int(std::max<qint64>(deadline.remainingTime(), 1)))) {
-            // Qt also gives up when its one-byte read buffer is full: empty it and go on.
-            const auto error = m_port.error();
-            if (error != QSerialPort::NoError && error != QSerialPort::TimeoutError) {
-                break;
-            }
-            m_port.clearError();
-            (void)m_port.readAll();
-        }
+    QElapsedTimer elapsed;
+    elapsed.start();
+    QEventLoop loop;
+    QTimer tick;
+    connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
+    tick.start(kFlushTickMs);
+    while (PortOpen() && OutputPending() > 0 && !deadline.hasExpired() && !m_flushCancelled) {
+        loop.exec();
+        emit FlushProgress(OutputPending(), total, elapsed.elapsed());
     }
     --m_holdDepth;
     m_flushing = false;
-    return m_port.bytesToWrite();
+    const qint64 unsent = OutputPending();
+    if (driverOutputQueue(m_port) > 0) {
+        // Else closing would wait for the driver to send it, 30 s for a UART by default.
+        // (A pseudo-terminal says it holds nothing: what it holds is the device's to read.)
+        m_port.clear(QSerialPort::Output);
+    }
+    return unsent;
 }
 
 void MSComm::reportUnsent(qint64 unsent) {
@@ -478,7 +562,7 @@ void MSComm::portErrorOccurred(QSerialPort::SerialPortError error) {
         return;
     }
     if (!PortOpen() || deviceHungUp(m_port)) {
-        deviceGone(m_port.errorString());
+        deviceGone(serial::deviceHungUpText());
         return;
     }
     m_port.clearError(); // nothing was lost: the port goes on
@@ -497,7 +581,6 @@ void MSComm::deviceGone(const QString& reason) {
 void MSComm::closeLostPort() {
     m_closingLostPort = false;
     if (!PortOpen()) {
-        m_lostReason.clear();
         return;
     }
     // What arrived before the device went away is still shown and captured; what was still
@@ -507,35 +590,55 @@ void MSComm::closeLostPort() {
     m_readPace.stop();
     m_port.close();
     m_port.clearError();
-    if (m_lostReason.isEmpty()) {
-        m_lostReason = QStringLiteral("The device is no longer available.");
+    // Of what the program saw, the node being gone says most.
+    QString reason = std::exchange(m_lostReason, {});
+    if (!QFileInfo::exists(m_opened.device)) {
+        reason = serial::deviceNodeGoneText(m_opened.device);
     }
-    m_retry.start(kFirstRetryMs);
+    m_streamEnds.push_back({m_received.size(), reason, false});
+    if (m_opened.identity.kind == serial::DeviceIdentity::Kind::None) {
+        // Nothing tells it from the next terminal that gets its number.
+        m_streamEnds.back().lostReason = serial::notReopenedText(m_opened.device, reason);
+    } else {
+        m_waitFor = WaitFor::Device;
+        m_waitReason = reason;
+        m_notYet.clear();
+        m_retry.start(kFirstRetryMs);
+    }
     raiseWaitingEvents();
 }
 
-void MSComm::retryLostDevice() {
-    // Not while a box holds the events, nor before the loss itself has been told.
-    if (m_holdDepth > 0 || !m_lostReason.isEmpty()) {
-        m_retry.start(kRetryMs);
-        return;
+void MSComm::setNotYet(const QString& notYet) {
+    if (std::exchange(m_notYet, notYet) != notYet) {
+        emit WaitingChanged();
     }
-    // An adapter with a serial number may come back under another name; one without is
-    // looked for where it was. Whatever the port number maps to meanwhile is not asked.
-    QString device = m_opened.device;
-    if (!m_opened.serialNumber.isEmpty()) {
-        device.clear();
-        for (const serial::PortInfo& port : m_inventory()) {
-            if (port.serialNumber == m_opened.serialNumber) {
-                device = port.device;
+}
+
+void MSComm::retryLostDevice() {
+    if (m_waitFor == WaitFor::Port) {
+        if (const CommError error = openPort()) {
+            if (std::exchange(m_waitReason, error.description) != error.description) {
+                emit WaitingChanged();
             }
+            m_retry.start(kRetryMs);
+            return;
+        }
+    } else {
+        // Only the device that went away: whatever its port number maps to meanwhile, or
+        // whatever else now has its path, is not asked.
+        const serial::Reopening back =
+            serial::whereToReopen(m_opened.identity, m_inventory(), serial::canonicalPath);
+        setNotYet(back.notYet);
+        if (back.device.isEmpty() || openDevice(back.device)) {
+            m_retry.start(kRetryMs);
+            return;
         }
     }
-    if (!device.isEmpty() && QFileInfo::exists(device) &&
-        !openDevice(device, m_opened.serialNumber)) {
-        m_retry.stop();
-        emit Reconnected();
+    m_waitFor = WaitFor::Nothing;
+    m_notYet.clear();
+    if (!m_streamEnds.empty()) {
+        m_streamEnds.back().reopened = true; // told after the loss, once the box is closed
         return;
     }
-    m_retry.start(kRetryMs);
+    emit Reconnected();
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "deviceidentity.h"
 #include "linesettings.h"
 #include "portmapping.h"
 
@@ -9,6 +10,8 @@
 #include <QSerialPort>
 #include <QString>
 #include <QTimer>
+
+#include <deque>
 
 /// An error of the serial control: a non-zero number and a description for the user.
 struct CommError {
@@ -51,6 +54,7 @@ public:
     /// Before the port closes, bytes still queued for it may take the time the line needs to
     /// carry them (with room to spare), but never longer than this: the window waits meanwhile.
     static constexpr int kLongestFlushMs = 10000;
+    static constexpr int kFlushTickMs = 50;
 
     enum ErrorNumber {
         comInvalidPropertyValue = 380,
@@ -66,24 +70,30 @@ public:
     ~MSComm() override;
 
     int CommPort() const { return m_commPort; }
-    /// Only while closed; 1 to 4. Ends the wait for a lost device.
+    /// Only while closed; 1 to 4. While the port waits for a device, it now waits for this
+    /// port's device instead, and tries it at once.
     CommError setCommPort(int port);
 
     /// Always four fields: speed, parity letter, data bits, stop bits ("9600,N,8,1").
     QString Settings() const;
     /// Only while closed. Takes every menu value, also those a port may not be able to do:
-    /// those make opening fail. Ends the wait for a lost device.
+    /// those make opening fail. While the port waits for a device, they apply when it opens.
     CommError setSettings(const QString& settings);
 
     bool PortOpen() const { return m_port.isOpen(); }
     /// true opens the current port with the current settings (or fails, leaving it closed);
     /// false closes it and drops bytes not yet read. Bytes not yet sent go out first, waiting
-    /// at most the time the line needs for them (kLongestFlushMs at most); SendFailed says
-    /// how many could not. Either way the wait for a lost device ends.
+    /// at most the time the line needs for them (kLongestFlushMs at most) while the event
+    /// loop runs (FlushProgress); SendFailed says how many could not. Either way the wait for
+    /// a device ends.
     CommError setPortOpen(bool open);
 
-    /// Bytes written with Output that have not yet left for the driver.
-    qint64 OutputPending() const { return m_port.isOpen() ? m_port.bytesToWrite() : 0; }
+    /// Bytes written with Output that have not yet left: in this control and, where the
+    /// system tells, in the driver.
+    qint64 OutputPending() const;
+
+    /// Gives up on the bytes still going out before a close.
+    void cancelFlush() { m_flushCancelled = true; }
 
     /// Writes the whole string in order, one byte per character; only while open.
     CommError setOutput(const QByteArray& data);
@@ -98,18 +108,23 @@ public:
     int CommEvent() const { return m_commEvent; }
 
     /// Where port n leads on this machine now (looked up again at every open, so that an
-    /// adapter plugged in later is found).
+    /// adapter plugged in later is found), with the Com numbers the devices keep.
     serial::PortChoice portChoice(int port) const;
     /// Where the ports are looked up; the machine's own list unless a test hands in one.
     void setPortInventory(serial::PortInventory inventory);
+    /// Where the Com numbers are remembered; the user's own file unless a test hands in one.
+    void setComNumbersFile(QString file) { m_numbersFile = std::move(file); }
 
     /// The device the port is open on, or was open on when it went away.
     QString openedDevice() const { return m_opened.device; }
 
-    /// After the device went away while open, the port tries to open the same device again
-    /// about once a second (the same adapter by its serial number where it has one), with
-    /// the same settings, until it is back or the user chooses otherwise.
-    bool WaitingForDevice() const { return m_retry.isActive(); }
+    /// After the device went away while open, the port tries to open the same device again,
+    /// and only that one (serial::whereToReopen), about once a second with the same settings,
+    /// until it is back or the user chooses otherwise. A port chosen meanwhile is waited for
+    /// instead. Message boxes do not delay it.
+    bool WaitingForDevice() const { return m_waitFor != WaitFor::Nothing; }
+    /// What the port waits for and why, for the user.
+    QString WaitingText() const;
     void stopWaiting();
     static constexpr int kFirstRetryMs = 250;
     static constexpr int kRetryMs = 1000;
@@ -132,8 +147,13 @@ signals:
     /// Bytes the device sent while events were held had to be dropped (the oldest of them);
     /// StreamEnded came just before, since no reading may continue across the gap.
     void InputDropped(qint64 count);
-    /// The device that went away is back and the port open again.
+    /// The device that went away (or the port chosen while waiting) is open now.
     void Reconnected();
+    /// What WaitingText says changed.
+    void WaitingChanged();
+    /// Queued bytes are going out before a close: how many are left of how many, how long it
+    /// has taken so far. Raised about every kFlushTickMs while the event loop runs.
+    void FlushProgress(qint64 remaining, qint64 total, qint64 elapsedMs);
 
 private:
     void readArrived();
@@ -149,14 +169,19 @@ private:
     qint64 flushOutput();
     void reportUnsent(qint64 unsent);
     void raiseWaitingEvents();
-    /// Raises OnComm for what waits; true when the handler left some of it for later.
+    /// Raises OnComm for what waits before the next stream end; true when the handler left
+    /// some of it for later.
     bool raiseReceive();
+    /// How many received bytes Input may hand over: those before the next stream end.
+    qsizetype beforeStreamEnd() const;
     CommError openPort();
     /// Refuses a device that cannot be a free serial port, before it is touched.
     CommError refuseBeforeOpening(const serial::PortChoice& choice) const;
-    CommError openDevice(const QString& device, const QString& serialNumber);
+    CommError openDevice(const QString& device);
     CommError configureOpenPort(const QString& device);
+    void startWaiting();
     void retryLostDevice();
+    void setNotYet(const QString& notYet);
 
     QSerialPort m_port;
     QTimer m_readPace;
@@ -165,17 +190,31 @@ private:
     int m_commPort = 1;
     serial::LineSettings m_settings;
     QByteArray m_received;
+    // Where in m_received a close ended a stream that has not been told yet: the loss of a
+    // device is told, and the bytes after it handed over, only after the bytes before it.
+    struct StreamEnd {
+        qsizetype at = 0;
+        QString lostReason; // empty when the port was not lost
+        bool reopened = false;
+    };
+    std::deque<StreamEnd> m_streamEnds;
     int m_commEvent = 0;
     int m_holdDepth = 0;
     bool m_closingLostPort = false;
     bool m_flushing = false; // errors during the flush are the flush's to report
-    qint64 m_dropped = 0;    // bytes dropped while held, not yet reported
-    QString m_lostReason;    // a loss not yet reported because events were held
+    bool m_flushCancelled = false;
+    qint64 m_dropped = 0; // bytes dropped while held, not yet reported
+    QString m_lostReason; // why the device went away, before the port closed
     serial::PortInventory m_inventory = serial::machinePorts;
+    QString m_numbersFile = serial::defaultComNumbersFile();
     struct OpenedDevice {
         QString device;
-        QString serialNumber; // empty where the device has none
+        serial::DeviceIdentity identity;
     };
     OpenedDevice m_opened;
+    enum class WaitFor { Nothing, Device, Port };
+    WaitFor m_waitFor = WaitFor::Nothing;
+    QString m_waitReason; // Device: why it went away; Port: why it did not open
+    QString m_notYet;     // what keeps a device that looks like it from being opened
     QTimer m_retry;
 };

@@ -1,61 +1,18 @@
 #include "portmapping.h"
 
 #include <QByteArray>
+#include <QFileInfo>
 #include <QtGlobal>
 
-#include <algorithm>
-#include <tuple>
-
 namespace serial {
-
-namespace {
-
-// "ttyUSB10" as ("ttyUSB", 10), so that names sort as people count: ttyUSB2 before ttyUSB10.
-std::tuple<QString, qint64, QString> nameKey(const QString& device) {
-    const QString name = device.section(u'/', -1);
-    qsizetype digits = name.size();
-    while (digits > 0 && name[digits - 1].isDigit()) {
-        --digits;
-    }
-    const QString number = name.mid(digits);
-    return {name.left(digits), number.isEmpty() ? -1 : number.left(15).toLongLong(), device};
-}
-
-} // namespace
 
 QString processEnvironment(const char* name) {
     return qEnvironmentVariable(name);
 }
 
-QList<PortInfo> comPortOrder(QList<PortInfo> present) {
-    present.erase(std::remove_if(present.begin(), present.end(),
-                                 [](const PortInfo& port) {
-                                     return port.builtIn && (!port.hardware || port.systemConsole);
-                                 }),
-                  present.end());
-    std::stable_sort(present.begin(), present.end(), [](const PortInfo& a, const PortInfo& b) {
-        if (a.builtIn != b.builtIn) {
-            return a.builtIn;
-        }
-        return nameKey(a.device) < nameKey(b.device);
-    });
-    return present;
-}
-
 PortChoice choosePort(int port, const EnvironmentLookup& environment,
-                      const PortInventory& inventory) {
-#ifdef Q_OS_WIN
-    Q_UNUSED(environment);
-    Q_UNUSED(inventory);
-    return {QStringLiteral("COM%1").arg(port), PortChoice::Source::Found, std::nullopt};
-#else
-    const QByteArray variable = "ZEL_COM" + QByteArray::number(port);
-    const QString named = environment ? environment(variable.constData()) : QString();
-    if (!named.isEmpty()) {
-        return {named, PortChoice::Source::Variable, std::nullopt};
-    }
-    const QList<PortInfo> present = inventory ? inventory() : QList<PortInfo>{};
-    const auto known = [&present](const QString& device) -> std::optional<PortInfo> {
+                      const QList<PortInfo>& present, const ComAssignments& numbers) {
+    const auto listed = [&present](const QString& device) -> std::optional<PortInfo> {
         for (const PortInfo& info : present) {
             if (info.device == device) {
                 return info;
@@ -63,13 +20,57 @@ PortChoice choosePort(int port, const EnvironmentLookup& environment,
         }
         return std::nullopt;
     };
-    const QList<PortInfo> ordered = comPortOrder(present);
-    if (port >= 1 && port <= ordered.size()) {
-        return {ordered[port - 1].device, PortChoice::Source::Found, ordered[port - 1]};
+#ifdef Q_OS_WIN
+    Q_UNUSED(environment);
+    Q_UNUSED(numbers);
+    const QString device = QStringLiteral("COM%1").arg(port);
+    return {device, PortChoice::Source::Numbered, listed(device), {}, {}, false};
+#else
+    const QByteArray variable = "ZEL_COM" + QByteArray::number(port);
+    if (const QString named = environment ? environment(variable.constData()) : QString();
+        !named.isEmpty()) {
+        return {named, PortChoice::Source::Variable, listed(named), {}, {}, false};
     }
+    if (port < 1 || port > int(numbers.size())) {
+        return {{}, PortChoice::Source::None, {}, {}, {}, false};
+    }
+    if (const std::optional<ComAssignment>& owner = numbers[std::size_t(port - 1)]) {
+        if (const DeviceSearch search = findDevice(owner->identity, present); search.found) {
+            return {
+                search.found->device, PortChoice::Source::Numbered, search.found, {}, {}, false};
+        }
+        return {{}, PortChoice::Source::Absent, {}, owner, {}, false};
+    }
+    // A fall-back never leads to a device that is another number's, or cannot be a port.
     const QString fallback = QStringLiteral("/dev/ttyS%1").arg(port - 1);
-    return {fallback, PortChoice::Source::Fallback, known(fallback)};
+    const std::optional<PortInfo> info = listed(fallback);
+    for (std::size_t n = 0; n < numbers.size(); ++n) {
+        if (numbers[n] && findDevice(numbers[n]->identity, present).found == info && info) {
+            return {{},
+                    PortChoice::Source::None,
+                    {},
+                    {},
+                    QStringLiteral("%1 is %2").arg(fallback, comName(int(n) + 1)),
+                    false};
+        }
+    }
+    if (info && !canHaveComNumber(*info)) {
+        const QString why = info->systemConsole
+                                ? QStringLiteral("%1 carries the system console")
+                                : QStringLiteral("%1 has no serial hardware behind it");
+        return {{}, PortChoice::Source::None, {}, {}, why.arg(fallback), false};
+    }
+    return {fallback, PortChoice::Source::Fallback, info, {}, {}, false};
 #endif
+}
+
+PortChoice lookUpPort(int port, const PortInventory& inventory, const QString& numbersFile) {
+    const QList<PortInfo> present = inventory();
+    PortChoice choice =
+        choosePort(port, processEnvironment, present, rememberComNumbers(numbersFile, present));
+    choice.missing =
+        choice.source == PortChoice::Source::Variable && !QFileInfo::exists(choice.device);
+    return choice;
 }
 
 QString comName(int port) {
@@ -77,7 +78,6 @@ QString comName(int port) {
 }
 
 QString portSummary(int port, const PortChoice& choice) {
-    QString summary = choice.device;
     QStringList about;
     if (choice.info) {
         if (!choice.info->description.isEmpty()) {
@@ -94,18 +94,31 @@ QString portSummary(int port, const PortChoice& choice) {
     }
     switch (choice.source) {
     case PortChoice::Source::Variable:
+        if (choice.missing) {
+            about << QStringLiteral("does not exist");
+        }
         about << QStringLiteral("named by ZEL_COM%1").arg(port);
         break;
+    case PortChoice::Source::Numbered:
+        break;
+    case PortChoice::Source::Absent:
+        return QStringLiteral("nothing now: %1 belongs to %2 (%3), which is not plugged in")
+            .arg(comName(port),
+                 choice.owner->description.isEmpty() ? choice.owner->identity.path
+                                                     : choice.owner->description,
+                 describeIdentity(choice.owner->identity));
     case PortChoice::Source::Fallback:
         about << QStringLiteral("no serial port found for this number");
         break;
-    case PortChoice::Source::Found:
-        break;
+    case PortChoice::Source::None:
+        return choice.noFallback.isEmpty()
+                   ? QStringLiteral("nothing: no serial port has this number")
+                   : QStringLiteral("nothing: no serial port has this number (%1)")
+                         .arg(choice.noFallback);
     }
-    if (!about.isEmpty()) {
-        summary += QStringLiteral(": ") + about.join(QStringLiteral("; "));
-    }
-    return summary;
+    return about.isEmpty()
+               ? choice.device
+               : choice.device + QStringLiteral(": ") + about.join(QStringLiteral("; "));
 }
 
 } // namespace serial

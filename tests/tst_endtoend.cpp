@@ -101,10 +101,10 @@ void EndToEndTest::commandLineWithoutADisplay() {
                    : QStringLiteral("failed: ") + process.readAllStandardError();
     };
     QCOMPARE(run(ZEL_CONNECT, "--ports"),
-             QStringLiteral("Com1  /nonexistent/sensor1: named by ZEL_COM1\n"
-                            "Com2  /nonexistent/sensor2: named by ZEL_COM2\n"
-                            "Com3  /nonexistent/sensor3: named by ZEL_COM3\n"
-                            "Com4  /nonexistent/sensor4: named by ZEL_COM4\n"));
+             QStringLiteral("Com1  /nonexistent/sensor1: does not exist; named by ZEL_COM1\n"
+                            "Com2  /nonexistent/sensor2: does not exist; named by ZEL_COM2\n"
+                            "Com3  /nonexistent/sensor3: does not exist; named by ZEL_COM3\n"
+                            "Com4  /nonexistent/sensor4: does not exist; named by ZEL_COM4\n"));
     QCOMPARE(run(ZEL_CONNECT, "--version"), QStringLiteral("Zel_Connect " ZEL_VERSION "\n"));
     QCOMPARE(run(ZEL_TOLVEK, "--version"), QStringLiteral("Tolvek 0.00.0039\n"));
     const QString help = run(ZEL_CONNECT, "--help");

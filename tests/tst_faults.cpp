@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <termios.h>
 
 namespace {
 
@@ -41,7 +42,10 @@ private slots:
     void cablePulledDuringBurst();
     void glitchesLeakNothing_data();
     void glitchesLeakNothing();
-    void sameAdapterFoundByItsSerialNumber();
+    void reopensOnlyTheDeviceThatWentAway_data();
+    void reopensOnlyTheDeviceThatWentAway();
+    void whileWaiting_data();
+    void whileWaiting();
     void installedProgramLogsInTheDataFolder();
     void responseFieldBoundedUnderEndlessStream();
 
@@ -59,7 +63,7 @@ void FaultsTest::cablePulledDuringBurst() {
         QCoreApplication::processEvents();
     }
     w->unplug();
-    QTRY_COMPARE_WITH_TIMEOUT(w->panel(1), QStringLiteral("Disconnected"), 20000);
+    QTRY_COMPARE_WITH_TIMEOUT(w->panel(1), QStringLiteral("Waiting"), 20000);
     QTest::qWait(300);
     QCOMPARE(lost.size(), 1);
     QVERIFY(w->boxes.isEmpty());
@@ -102,7 +106,7 @@ void FaultsTest::glitchesLeakNothing() {
         QTRY_COMPARE(w->log().count('\n'), qsizetype(round + 1));
         w->unplug();
         QTRY_VERIFY(w->comm().WaitingForDevice());
-        QCOMPARE(w->panel(1), QStringLiteral("Disconnected"));
+        QCOMPARE(w->panel(1), QStringLiteral("Waiting"));
         if (byHand) {
             w->window->mnuConnect_Click(); // Disconnect: no more tries
             w->plugInAgain();
@@ -136,24 +140,111 @@ void FaultsTest::glitchesLeakNothing() {
     qInfo() << "reconnected after (ms):" << reconnectMs;
 }
 
-void FaultsTest::sameAdapterFoundByItsSerialNumber() {
-    // Com 1 is the first adapter the machine lists; no variable names it.
-    qunsetenv("ZEL_COM1");
-    w->ports = {{w->device->devicePath(), "FT232R USB UART", "A50285BI", false, true, false}};
+void FaultsTest::reopensOnlyTheDeviceThatWentAway_data() {
+    QTest::addColumn<QString>("comesBack");
+    QTest::addColumn<bool>("opened");
+    QTest::newRow("the adapter, under another name") << "same" << true;
+    QTest::newRow("another adapter behind the link") << "other serial" << false;
+    QTest::newRow("the other port of a dual adapter") << "other interface" << false;
+    QTest::newRow("a new terminal with the number of the lost one") << "number" << false;
+}
+
+void FaultsTest::reopensOnlyTheDeviceThatWentAway() {
+    QFETCH(QString, comesBack);
+    QFETCH(bool, opened);
+    const QString number = w->device->devicePath();
+    if (comesBack == "number") {
+        qputenv("ZEL_COM1", QFile::encodeName(number)); // named by its number, not a link
+    } else {
+        w->ports = {usbAdapter(number, "A50285BI")}; // what the link leads to, says the system
+    }
+    QSignalSpy lost(&w->comm(), &MSComm::PortLost);
     QVERIFY(w->connectPort());
-    QCOMPARE(w->comm().openedDevice(), w->device->devicePath());
     w->unplug();
-    w->ports.clear();
-    QTRY_VERIFY(w->comm().WaitingForDevice());
-    // Another adapter now comes first; the sensor returns under another name.
-    PseudoTerminal other;
-    w->plugInAgain();
-    w->ports = {{other.devicePath(), "CP2102", "0001", false, true, false},
-                {w->device->devicePath(), "FT232R USB UART", "A50285BI", false, true, false}};
-    QTRY_VERIFY_WITH_TIMEOUT(w->comm().PortOpen(), 2500);
-    QCOMPARE(w->comm().openedDevice(), w->device->devicePath());
-    QVERIFY(w->device->write("back"));
-    QTRY_VERIFY(w->response().endsWith("back"));
+    QTRY_COMPARE(lost.size(), 1);
+    QLabel* panel = w->window->controls().StatusBar1Panels[1];
+    // What the program saw, not a leftover error text.
+    QVERIFY2(panel->toolTip().contains(number == w->comm().openedDevice()
+                                           ? "It is not opened again by itself"
+                                           : "its device node " + w->link() + " is gone"),
+             qPrintable(panel->toolTip()));
+    std::vector<std::unique_ptr<PseudoTerminal>> others;
+    if (comesBack == "number") {
+        // Other programs' terminals: sooner or later one gets the lost one's number.
+        while (others.size() < 20 && (others.empty() || others.back()->devicePath() != number)) {
+            others.push_back(std::make_unique<PseudoTerminal>());
+        }
+        QCOMPARE(others.back()->devicePath(), number);
+    } else {
+        PseudoTerminal elsewhere;
+        w->plugInAgain();
+        w->ports = {usbAdapter(elsewhere.devicePath(), "0001")};
+        w->ports << (comesBack == "same" ? usbAdapter(w->device->devicePath(), "A50285BI")
+                     : comesBack == "other interface"
+                         ? usbAdapter(w->device->devicePath(), "A50285BI", "01")
+                         : usbAdapter(w->device->devicePath(), "B7"));
+    }
+    if (opened) {
+        QTRY_VERIFY_WITH_TIMEOUT(w->comm().PortOpen(), 2500);
+        QCOMPARE(w->comm().openedDevice(), w->device->devicePath());
+        QVERIFY(w->device->write("back"));
+        QTRY_VERIFY(w->response().endsWith("back"));
+    } else {
+        QTest::qWait(MSComm::kFirstRetryMs + 2 * MSComm::kRetryMs);
+        QVERIFY(!w->comm().PortOpen());
+    }
+}
+
+void FaultsTest::whileWaiting_data() {
+    QTest::addColumn<QString>("change");
+    QTest::newRow("a new speed applies at the reopen") << "speed";
+    QTest::newRow("another port is tried at once") << "port";
+    QTest::newRow("another port that is not there: waited for") << "absent port";
+    QTest::newRow("an open box does not delay the reopen") << "box";
+}
+
+void FaultsTest::whileWaiting() {
+    QFETCH(QString, change);
+    PseudoTerminal third;
+    qputenv("ZEL_COM3", QFile::encodeName(third.devicePath()));
+    QVERIFY(w->connectPort());
+    w->unplug();
+    QTRY_COMPARE(w->panel(1), QStringLiteral("Waiting"));
+    if (change == "speed") {
+        w->window->mnuSpeedSel_Click(9); // 38400
+        QCOMPARE(w->panel(1), QStringLiteral("Waiting"));
+        w->plugInAgain();
+        QTRY_VERIFY_WITH_TIMEOUT(w->comm().PortOpen(), 2500);
+        termios line{};
+        QVERIFY(tcgetattr(w->device->deviceHandle(), &line) == 0);
+        QCOMPARE(cfgetospeed(&line), speed_t(B38400));
+    } else if (change == "port" || change == "absent port") {
+        w->window->mnuCom_Click(change == "port" ? 3 : 2);
+        if (change == "port") {
+            QTRY_VERIFY_WITH_TIMEOUT(w->comm().PortOpen(), 100);
+            QVERIFY(third.write("three"));
+            QTRY_VERIFY(w->response().endsWith("three"));
+        } else {
+            QTest::qWait(MSComm::kRetryMs);
+            QCOMPARE(w->panel(1), QStringLiteral("Waiting"));
+            QVERIFY2(w->window->controls().StatusBar1Panels[1]->toolTip().contains("Com2"),
+                     qPrintable(w->window->controls().StatusBar1Panels[1]->toolTip()));
+        }
+    } else {
+        bool openInsideBox = false;
+        w->window->setMessagePresenter([&](QWidget*, const MessageBoxRequest&) {
+            w->plugInAgain();
+            QTRY_VERIFY_WITH_TIMEOUT(w->comm().PortOpen(), 2500);
+            openInsideBox = w->comm().PortOpen();
+            QVERIFY(w->device->write("R=1111 G=2222 B=3333\r\n")); // held until the box goes
+            QTest::qWait(100);
+        });
+        w->window->mnuHelpSel_Click(0);
+        QVERIFY(openInsideBox);
+        QTRY_VERIFY(w->response().endsWith("R=1111 G=2222 B=3333\n"));
+    }
+    QCOMPARE(w->panel(1), change == "absent port" ? "Waiting" : "Connected");
+    QVERIFY(w->boxes.isEmpty() || change == "box");
 }
 
 void FaultsTest::installedProgramLogsInTheDataFolder() {

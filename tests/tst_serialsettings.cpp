@@ -5,11 +5,15 @@
 #include "portmapping.h"
 #include "settingsmerge.h"
 
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <algorithm>
 
 using namespace serial;
 
 Q_DECLARE_METATYPE(QList<serial::PortInfo>)
+Q_DECLARE_METATYPE(QList<QList<serial::PortInfo>>)
 
 class SerialSettingsTest : public QObject {
     Q_OBJECT
@@ -19,9 +23,13 @@ private slots:
     void mergeFragment();
     void parseSettings_data();
     void parseSettings();
-    void portDevice_data();
-    void portDevice();
+    void reopening_data();
+    void reopening();
+    void comNumbers_data();
+    void comNumbers();
     void statusDisplay();
+    void failureDescriptions_data();
+    void failureDescriptions();
     void notAvailablePrompt();
     void transmitTime();
 };
@@ -83,73 +91,176 @@ void SerialSettingsTest::parseSettings() {
 
 namespace {
 
-PortInfo uart(int number, bool hardware = true, bool console = false) {
-    return {QStringLiteral("/dev/ttyS%1").arg(number), "", {}, true, hardware, console};
+PortInfo uart(const QString& name, bool hardware = true, bool console = false) {
+    PortInfo port;
+    port.device = "/dev/" + name;
+    port.builtIn = true;
+    port.hardware = hardware;
+    port.systemConsole = console;
+    return port;
 }
 
-PortInfo adapter(const QString& name, const QString& description = {},
-                 const QString& serialNumber = {}) {
-    return {"/dev/" + name, description, serialNumber, false, true, false};
+PortInfo usb(const QString& name, const QString& serial, const QString& interface = "00",
+             const QString& location = "1-1") {
+    PortInfo port;
+    port.device = "/dev/" + name;
+    port.description = "FT232R USB UART";
+    port.serialNumber = serial;
+    port.vendorId = "0403";
+    port.productId = "6001";
+    port.interfaceNumber = interface;
+    port.usbLocation = location;
+    return port;
 }
+
+const PortInfo kPty = [] {
+    PortInfo port;
+    port.device = "/dev/pts/3";
+    return port;
+}();
 
 } // namespace
 
-void SerialSettingsTest::portDevice_data() {
-    QTest::addColumn<int>("port");
-    QTest::addColumn<QString>("variable");
-    QTest::addColumn<QList<PortInfo>>("present");
-    QTest::addColumn<QString>("device");
-    QTest::addColumn<int>("source");
-    using Source = PortChoice::Source;
-
-    QTest::newRow("the variable wins") << 1 << "/dev/pts/7" << QList{uart(0), adapter("ttyUSB0")}
-                                       << "/dev/pts/7" << int(Source::Variable);
-    QTest::newRow("built-in UARTs first, by number")
-        << 2 << "" << QList{adapter("ttyUSB0"), uart(10), uart(2)} << "/dev/ttyS10"
-        << int(Source::Found);
-    QTest::newRow("then adapters") << 3 << "" << QList{adapter("ttyUSB0"), uart(10), uart(2)}
-                                   << "/dev/ttyUSB0" << int(Source::Found);
-    QTest::newRow("no UART behind, or the console: left out")
-        << 1 << "" << QList{uart(0, true, true), uart(1, false), adapter("ttyACM0")}
-        << "/dev/ttyACM0" << int(Source::Found);
-    QTest::newRow("adapters by name, numbers as numbers")
-        << 3 << "" << QList{adapter("ttyUSB10"), adapter("ttyUSB2"), adapter("ttyACM0")}
-        << "/dev/ttyUSB10" << int(Source::Found);
-    QTest::newRow("beyond what is present: ttyS<n-1>")
-        << 2 << "" << QList{adapter("ttyUSB0")} << "/dev/ttyS1" << int(Source::Fallback);
-    QTest::newRow("nothing present")
-        << 4 << "" << QList<PortInfo>{} << "/dev/ttyS3" << int(Source::Fallback);
+void SerialSettingsTest::reopening_data() {
+    QTest::addColumn<QList<PortInfo>>("atOpen"); // the first was opened
+    QTest::addColumn<QString>("named");
+    QTest::addColumn<QList<PortInfo>>("later");
+    QTest::addColumn<QString>("link"); // where the named link leads later
+    QTest::addColumn<QString>("reopened");
+    QTest::addColumn<bool>("saysWhyNot");
+    const auto row = [](const char* name, QList<PortInfo> atOpen, QList<PortInfo> later,
+                        const char* reopened, bool whyNot = false, const char* named = "",
+                        const char* link = "") {
+        QTest::newRow(name) << atOpen << QString(named) << later << QString(link)
+                            << QString(reopened) << whyNot;
+    };
+    const PortInfo a = usb("ttyUSB0", "A50285BI");
+    row("adapter back under another name", {a}, {usb("ttyUSB1", "A50285BI")}, "/dev/ttyUSB1");
+    row("another adapter took its path", {a}, {usb("ttyUSB0", "B7")}, "");
+    row("dual adapter: not the other interface",
+        {usb("ttyUSB0", "F1", "00"), usb("ttyUSB1", "F1", "01")}, {usb("ttyUSB1", "F1", "01")}, "");
+    row("shared serial: not the clone on another USB port",
+        {usb("ttyUSB0", "0001", "00", "1-1"), usb("ttyUSB1", "0001", "00", "1-2")},
+        {usb("ttyUSB1", "0001", "00", "1-2")}, "");
+    row("shared serial: back on its USB port",
+        {usb("ttyUSB0", "0001", "00", "1-1"), usb("ttyUSB1", "0001", "00", "1-2")},
+        {usb("ttyUSB1", "0001", "00", "1-2"), usb("ttyUSB2", "0001", "00", "1-1")}, "/dev/ttyUSB2");
+    row("two match equally: neither", {a},
+        {usb("ttyUSB1", "A50285BI", "00", "1-2"), usb("ttyUSB2", "A50285BI", "00", "1-3")}, "",
+        true);
+    row("no serial: not on another USB port", {usb("ttyUSB0", "", "00", "1-4")},
+        {usb("ttyUSB0", "", "00", "1-3")}, "");
+    row("no serial: the same USB port", {usb("ttyUSB0", "", "00", "1-4")},
+        {usb("ttyUSB3", "", "00", "1-4")}, "/dev/ttyUSB3");
+    row("built-in UART: its path", {uart("ttyS1")}, {uart("ttyS1")}, "/dev/ttyS1");
+    row("pseudo-terminal by its number: never", {kPty}, {kPty}, "", false, "/dev/pts/3");
+    row("pseudo-terminal behind a named link", {kPty}, {}, "/tmp/sensor", false, "/tmp/sensor",
+        "/dev/pts/9");
+    row("the link leads to another kind of device", {kPty}, {a}, "", true, "/tmp/sensor",
+        "/dev/ttyUSB0");
+    row("an adapter behind the link: found by its identity", {a}, {usb("ttyUSB1", "A50285BI")},
+        "/dev/ttyUSB1", false, "/dev/serial/by-id/ftdi", "/dev/ttyUSB1");
 }
 
-void SerialSettingsTest::portDevice() {
-    QFETCH(int, port);
+void SerialSettingsTest::reopening() {
+    QFETCH(QList<PortInfo>, atOpen);
+    QFETCH(QString, named);
+    QFETCH(QList<PortInfo>, later);
+    QFETCH(QString, link);
+    QFETCH(QString, reopened);
+    QFETCH(bool, saysWhyNot);
+    const DeviceIdentity lost = identityOf(atOpen.front(), atOpen, named);
+    const auto resolve = [&](const QString& path) {
+        if (path == named && !link.isEmpty()) {
+            return link;
+        }
+        const bool there = std::any_of(later.begin(), later.end(),
+                                       [&](const PortInfo& port) { return port.device == path; });
+        return there ? path : QString();
+    };
+    const Reopening back = whereToReopen(lost, later, resolve);
+    QCOMPARE(back.device, reopened);
+    QCOMPARE(!back.notYet.isEmpty(), saysWhyNot);
+}
+
+void SerialSettingsTest::comNumbers_data() {
+    QTest::addColumn<QList<QList<PortInfo>>>("seen"); // the ports present, one list a day
+    QTest::addColumn<QString>("variable");
+    QTest::addColumn<QStringList>("com"); // Com 1 to 4 after the last day; "away": not plugged in
+    const PortInfo a = usb("ttyUSB0", "A"), b = usb("ttyUSB1", "B"), c = usb("ttyUSB2", "C"),
+                   d = usb("ttyUSB3", "D");
+    const auto at = [](PortInfo port, const char* name) {
+        port.device = QStringLiteral("/dev/") + name;
+        return port;
+    };
+    const auto row = [](const char* name, QList<QList<PortInfo>> seen, QStringList com,
+                        const char* variable = "") {
+        QTest::newRow(name) << seen << QString(variable) << com;
+    };
+    row("UARTs with hardware first, then adapters",
+        {{a, uart("ttyS2", false), uart("ttyS1"), uart("ttyS0", true, true)}},
+        {"/dev/ttyS1", "/dev/ttyUSB0", "", "/dev/ttyS3"});
+    row("an adapter keeps its number when another sorts before it", {{a}, {usb("ttyACM0", "M"), a}},
+        {"/dev/ttyUSB0", "/dev/ttyACM0", "/dev/ttyS2", "/dev/ttyS3"});
+    row("unplugged: its number waits for it", {{a, b}, {b}},
+        {"away", "/dev/ttyUSB1", "/dev/ttyS2", "/dev/ttyS3"});
+    row("back under another name", {{a, b}, {b}, {at(b, "ttyUSB0"), at(a, "ttyUSB2")}},
+        {"/dev/ttyUSB2", "/dev/ttyUSB0", "/dev/ttyS2", "/dev/ttyS3"});
+    row("all four taken: the number of the one unseen longest",
+        {{a, b, c, d}, {b, c, d}, {c, d}, {c, d, usb("ttyUSB4", "E")}},
+        {"/dev/ttyUSB4", "away", "/dev/ttyUSB2", "/dev/ttyUSB3"});
+    row("console on ttyAMA0: left out",
+        {{at(uart("ttyS9"), "ttyAMA0"), at(uart("ttyS9"), "ttyAMA1")}},
+        {"/dev/ttyAMA1", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"});
+    row("dual adapter: a number for each port",
+        {{usb("ttyUSB0", "F", "00"), usb("ttyUSB1", "F", "01")}},
+        {"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyS2", "/dev/ttyS3"});
+    row("shared serial: numbers by USB port",
+        {{usb("ttyUSB0", "0001", "00", "1-1"), usb("ttyUSB1", "0001", "00", "1-2")},
+         {usb("ttyUSB0", "0001", "00", "1-2")}},
+        {"away", "/dev/ttyUSB0", "/dev/ttyS2", "/dev/ttyS3"});
+    row("no fall-back onto another number's device",
+        {{uart("ttyS0", true, true), uart("ttyS1"), uart("ttyS2", false), uart("ttyS3", false)}},
+        {"/dev/ttyS1", "", "", ""});
+    row("nothing listed at ttyS<n-1>: it stands in", {{}},
+        {"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"});
+    row("the variable wins", {{a}}, {"/dev/pts/7", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"},
+        "/dev/pts/7");
+}
+
+void SerialSettingsTest::comNumbers() {
+    QFETCH(QList<QList<PortInfo>>, seen);
     QFETCH(QString, variable);
-    QFETCH(QList<PortInfo>, present);
-    QFETCH(QString, device);
-    QFETCH(int, source);
-    QList<QByteArray> asked;
-    const auto environment = [&](const char* name) {
-        asked << name;
-        return variable;
-    };
-    int listed = 0;
-    const auto inventory = [&] {
-        ++listed;
-        return present;
-    };
-    const PortChoice choice = choosePort(port, environment, inventory);
-#ifdef Q_OS_WIN
-    QCOMPARE(choice.device, QStringLiteral("COM%1").arg(port));
-#else
-    QCOMPARE(choice.device, device);
-    QCOMPARE(int(choice.source), source);
-    QCOMPARE(asked, QList<QByteArray>{"ZEL_COM" + QByteArray::number(port)});
-    // What the user names is used as it stands: the ports are not even listed then.
-    QCOMPARE(listed, variable.isEmpty() ? 1 : 0);
-    if (choice.source == PortChoice::Source::Found) {
-        QCOMPARE(choice.info->device, device);
+    QFETCH(QStringList, com);
+    // The ports with their consoles marked as the kernel lists them.
+    for (QList<PortInfo>& day : seen) {
+        for (PortInfo& port : day) {
+            port.systemConsole |= consoleNames("ttyAMA0  -W- (EC p  )  204:64\n")
+                                      .contains(port.device.section('/', -1));
+        }
     }
-#endif
+    // Remembered across restarts: saved after every day, read back the next.
+    const QTemporaryDir folder;
+    const QString file = folder.filePath("ports.conf");
+    ComAssignments numbers;
+    for (qsizetype day = 0; day < seen.size(); ++day) {
+        saveComNumbers(file, assignComNumbers(loadComNumbers(file), seen[day], day * 86400));
+    }
+    numbers = loadComNumbers(file);
+    QCOMPARE(numbers, assignComNumbers(numbers, seen.back(), (seen.size() - 1) * 86400));
+    QStringList leadsTo;
+    for (int port = 1; port <= 4; ++port) {
+        const auto environment = [&](const char*) {
+            return port == 1 ? variable : QString();
+        };
+        const PortChoice choice = choosePort(port, environment, seen.back(), numbers);
+        leadsTo << (choice.source == PortChoice::Source::Absent ? "away" : choice.device);
+        // What a user reads never says both that it is a port and that none was found.
+        const QString summary = portSummary(port, choice);
+        QVERIFY2(!(summary.contains("built-in") && summary.contains("no serial port")),
+                 qPrintable(summary));
+    }
+    QCOMPARE(leadsTo, com);
 }
 
 void SerialSettingsTest::statusDisplay() {
@@ -157,7 +268,7 @@ void SerialSettingsTest::statusDisplay() {
     const QList<std::tuple<bool, bool, QString, QString>> cases = {
         {false, false, "Disconnected", "&Connect"},
         {true, false, "Connected", "Dis&connect"},
-        {false, true, "Disconnected", "Dis&connect"}};
+        {false, true, "Waiting", "Dis&connect"}};
     for (const auto& [open, waiting, connection, caption] : cases) {
         const StatusDisplay display = serial::statusDisplay(open, waiting, 4, "38400,E,7,1.5");
         QCOMPARE(QStringList(
@@ -167,30 +278,70 @@ void SerialSettingsTest::statusDisplay() {
     }
 }
 
+void SerialSettingsTest::failureDescriptions_data() {
+    QTest::addColumn<QString>("description");
+    QTest::addColumn<QStringList>("says");
+    QTest::addColumn<QStringList>("doesNotSay");
+    const auto node = [](const char* owner, const char* group, unsigned permissions) {
+        return DeviceNode{DeviceNode::Kind::CharacterDevice, owner, group, QString(group) == "root",
+                          permissions};
+    };
+    const QString usermod = "usermod";
+    QTest::newRow("group may read and write: join it")
+        << permissionDescription("/dev/ttyUSB0", node("root", "dialout", 0660))
+        << QStringList{"/dev/ttyUSB0: permission denied", "usermod -aG dialout $USER", "log out"}
+        << QStringList{"Only"};
+    QTest::newRow("root:root 0600: no group to join")
+        << permissionDescription("/dev/ttyS1", node("root", "root", 0600))
+        << QStringList{"Only root may", "crw------- root:root"} << QStringList{usermod};
+    QTest::newRow("root:tty 0620: a terminal line")
+        << permissionDescription("/dev/ttyS0", node("root", "tty", 0620))
+        << QStringList{"crw--w---- root:tty", "may only write", "login"} << QStringList{usermod};
+    QTest::newRow("held by a running program")
+        << inUseDescription("/dev/ttyUSB0",
+                            PortLock{"/run/lock/LCK..ttyUSB0", "ann", 4242, true, "minicom"})
+        << QStringList{"in use by another program (minicom, process 4242)"} << QStringList{"rm"};
+    QTest::newRow("a lock left behind")
+        << inUseDescription("/dev/ttyUSB0",
+                            PortLock{"/run/lock/LCK..ttyUSB0", "root", 4242, false, {}})
+        << QStringList{"/run/lock/LCK..ttyUSB0", "process 4242 no longer runs", "belongs to root",
+                       "sudo rm /run/lock/LCK..ttyUSB0"}
+        << QStringList{"in use"};
+    QTest::newRow("a regular file")
+        << notSerialDeviceDescription("/tmp/log", DeviceNode::Kind::RegularFile)
+        << QStringList{"/tmp/log is not a serial device: it is a regular file."} << QStringList{};
+}
+
+void SerialSettingsTest::failureDescriptions() {
+    QFETCH(QString, description);
+    QFETCH(QStringList, says);
+    QFETCH(QStringList, doesNotSay);
+    for (const QString& part : says) {
+        QVERIFY2(description.contains(part), qPrintable(description));
+    }
+    for (const QString& part : doesNotSay) {
+        QVERIFY2(!description.contains(part), qPrintable(description));
+    }
+}
+
 void SerialSettingsTest::notAvailablePrompt() {
     QCOMPARE(portNotAvailablePrompt(3, "/dev/ttyS2: No such file or directory"),
              QStringLiteral("Com3 is not available.\r\n/dev/ttyS2: No such file or directory"));
-    // Failures that say what to do: the device, its group and how to join it.
-    const QString denied = permissionDescription("/dev/ttyUSB0", "dialout");
-    QVERIFY2(denied.startsWith("/dev/ttyUSB0: permission denied") &&
-                 denied.contains("sudo usermod -aG dialout $USER") && denied.contains("log"),
-             qPrintable(denied));
-    QVERIFY(inUseDescription("/dev/ttyUSB0").contains("in use by another program"));
     // Refused before the device is touched: nothing behind it, or the system console unless
     // the user named it.
     using Source = PortChoice::Source;
     const auto refusal = [](const PortInfo& info, Source source) {
-        return refusalBeforeOpening(2, {info.device, source, info}).value_or("");
+        return refusalBeforeOpening(2, {info.device, source, info, {}, {}, false}).value_or("");
     };
-    QCOMPARE(refusal(uart(1, false), Source::Fallback), noHardwareDescription("/dev/ttyS1"));
-    QCOMPARE(refusal(uart(1, false), Source::Variable), noHardwareDescription("/dev/ttyS1"));
-    QCOMPARE(refusal(uart(0, true, true), Source::Found),
+    QCOMPARE(refusal(uart("ttyS1", false), Source::Fallback), noHardwareDescription("/dev/ttyS1"));
+    QCOMPARE(refusal(uart("ttyS1", false), Source::Variable), noHardwareDescription("/dev/ttyS1"));
+    QCOMPARE(refusal(uart("ttyS0", true, true), Source::Numbered),
              systemConsoleDescription("/dev/ttyS0", 2));
     QVERIFY(systemConsoleDescription("/dev/ttyS0", 2).contains("ZEL_COM2"));
-    QCOMPARE(refusal(uart(0, true, true), Source::Variable), QString());
-    QCOMPARE(refusal(uart(1), Source::Found), QString());
-    QCOMPARE(refusal(adapter("ttyUSB0"), Source::Found), QString());
-    QCOMPARE(refusalBeforeOpening(1, {"/dev/pts/3", Source::Variable, std::nullopt}), std::nullopt);
+    QCOMPARE(refusal(uart("ttyS0", true, true), Source::Variable), QString());
+    QCOMPARE(refusal(uart("ttyS1"), Source::Numbered), QString());
+    QCOMPARE(refusal(usb("ttyUSB0", "A"), Source::Numbered), QString());
+    QCOMPARE(refusal(kPty, Source::Variable), QString());
 }
 
 void SerialSettingsTest::transmitTime() {

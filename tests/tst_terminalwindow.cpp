@@ -7,6 +7,7 @@
 #include "zelconnectwindow.h"
 
 #include <QClipboard>
+#include <QProgressDialog>
 
 class TerminalWindowTest : public QObject {
     Q_OBJECT
@@ -25,6 +26,7 @@ private slots:
     void noReadingContinuesAcrossAClose();
     void queuedBytesGoOutBeforeTheClose_data();
     void queuedBytesGoOutBeforeTheClose();
+    void bytesThatCannotGoOutAreReported_data();
     void bytesThatCannotGoOutAreReported();
     void controlCharactersAreVisible();
     void responseFieldAsItIsUsed();
@@ -199,23 +201,50 @@ void TerminalWindowTest::queuedBytesGoOutBeforeTheClose() {
     QVERIFY(w->notices.isEmpty());
 }
 
+void TerminalWindowTest::bytesThatCannotGoOutAreReported_data() {
+    QTest::addColumn<bool>("closeWindow");
+    QTest::newRow("Disconnect: a notice") << false;
+    QTest::newRow("window closed: a box before it goes") << true;
+}
+
 void TerminalWindowTest::bytesThatCannotGoOutAreReported() {
+    QFETCH(bool, closeWindow);
     QVERIFY(w->connectPort());
-    w->window->mnuSpeedSel_Click(12); // 256000 baud: the wait for the bytes is short
-    textLineField()->setText(QString(32767, u'x'));
+    textLineField()->setText(QString(30000, u'x'));
     for (int i = 0; i < 3; ++i) {
         w->window->btnSend_Click(1);
     }
     QTest::qWait(300); // the device reads nothing: its terminal fills up
-    w->window->mnuConnect_Click();
-    QCOMPARE(w->notices.size(), 1);
+    // While the rest goes out the window lives, and a small box says so and can give up.
+    int ticks = 0;
+    QString progress;
+    QTimer watch;
+    connect(&watch, &QTimer::timeout, this, [&] {
+        ++ticks;
+        if (auto* box = w->window->findChild<QProgressDialog*>(); box && box->isVisible()) {
+            progress = box->labelText();
+            box->findChild<QPushButton*>()->click();
+        }
+    });
+    watch.start(20);
+    if (closeWindow) {
+        w->window->close();
+    } else {
+        w->window->mnuConnect_Click();
+    }
+    QVERIFY2(QRegularExpression("^Sending \\d+ bytes to Com1...$").match(progress).hasMatch(),
+             qPrintable(QString("%1 ticks, progress box: %2").arg(ticks).arg(progress)));
+    // What could not go out is told, also when the window goes: then in a box it waits for.
+    const QList<MessageBoxRequest>& told = closeWindow ? w->boxes : w->notices;
+    QCOMPARE(told.size() + (closeWindow ? w->notices : w->boxes).size(), 1);
     const QRegularExpressionMatch unsent =
         QRegularExpression("^Could not send to Com1:\n(\\d+) bytes could not be sent")
-            .match(w->notices[0].prompt);
-    QVERIFY2(unsent.hasMatch(), qPrintable(w->notices[0].prompt));
-    QVERIFY(unsent.captured(1).toInt() > 0);
-    QCOMPARE(w->readDevice().size() + unsent.captured(1).toInt(), 3 * 32767);
-
+            .match(told.value(0).prompt);
+    QVERIFY2(unsent.hasMatch(), qPrintable(told.value(0).prompt));
+    QCOMPARE(w->readDevice().size() + unsent.captured(1).toInt(), 90000);
+    if (closeWindow) {
+        return;
+    }
     // To a device that has gone: told, not only as a lost device.
     w->notices.clear();
     QVERIFY(w->connectPort());

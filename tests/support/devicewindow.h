@@ -11,6 +11,20 @@
 #include <memory>
 #include <type_traits>
 
+/// A USB adapter as the machine lists it.
+inline serial::PortInfo usbAdapter(const QString& device, const QString& serialNumber,
+                                   const QString& interface = "00") {
+    serial::PortInfo port;
+    port.device = device;
+    port.description = "FT232R USB UART";
+    port.serialNumber = serialNumber;
+    port.vendorId = "0403";
+    port.productId = "6001";
+    port.interfaceNumber = interface;
+    port.usbLocation = "1-1";
+    return port;
+}
+
 /// A window of one of the programs with its Com 1 on a pseudo-terminal that the test plays
 /// the device on, reached through a link in a temporary folder as a device that can come
 /// back; Com 2 to 4 lead nowhere and nothing of the machine's own ports is looked at. Boxes
@@ -34,6 +48,7 @@ public:
         window->setMessagePresenter([this](QWidget*, const MessageBoxRequest& r) { boxes << r; });
         window->setNoticePresenter([this](QWidget*, const MessageBoxRequest& r) { notices << r; });
         window->serialControl().setPortInventory([this] { return ports; });
+        window->serialControl().setComNumbersFile(dir.filePath("ports.conf"));
     }
     ~DeviceWindow() { window.reset(); }
 

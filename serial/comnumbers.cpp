@@ -1,0 +1,178 @@
+#include "comnumbers.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QSettings>
+#include <QStandardPaths>
+
+#include <algorithm>
+#include <tuple>
+
+namespace serial {
+
+namespace {
+
+// "ttyUSB10" as ("ttyUSB", 10), so that names sort as people count: ttyUSB2 before ttyUSB10.
+std::tuple<QString, qint64, QString> nameKey(const QString& device) {
+    const QString name = device.section(u'/', -1);
+    qsizetype digits = name.size();
+    while (digits > 0 && name[digits - 1].isDigit()) {
+        --digits;
+    }
+    const QString number = name.mid(digits);
+    return {name.left(digits), number.isEmpty() ? -1 : number.left(15).toLongLong(), device};
+}
+
+// Where all four numbers are taken, the one whose device has been away longest; none while
+// every numbered device is here.
+std::optional<std::size_t> numberToGive(const ComAssignments& numbers,
+                                        const std::array<bool, 4>& here) {
+    for (std::size_t n = 0; n < numbers.size(); ++n) {
+        if (!numbers[n]) {
+            return n;
+        }
+    }
+    std::optional<std::size_t> oldest;
+    for (std::size_t n = 0; n < numbers.size(); ++n) {
+        if (!here[n] && (!oldest || numbers[n]->lastSeen < numbers[*oldest]->lastSeen)) {
+            oldest = n;
+        }
+    }
+    return oldest;
+}
+
+QString groupName(std::size_t index) {
+    return QStringLiteral("Com%1").arg(index + 1);
+}
+
+} // namespace
+
+bool canHaveComNumber(const PortInfo& port) {
+    return !port.systemConsole && !(port.builtIn && !port.hardware) &&
+           !isPseudoTerminal(port.device);
+}
+
+ComAssignments assignComNumbers(ComAssignments numbers, const QList<PortInfo>& present,
+                                qint64 now) {
+    QList<PortInfo> candidates;
+    std::copy_if(present.begin(), present.end(), std::back_inserter(candidates), canHaveComNumber);
+    std::stable_sort(candidates.begin(), candidates.end(),
+                     [](const PortInfo& a, const PortInfo& b) {
+                         if (a.builtIn != b.builtIn) {
+                             return a.builtIn;
+                         }
+                         return nameKey(a.device) < nameKey(b.device);
+                     });
+    // Devices that already hold a number, or may (two that match one number equally).
+    QStringList claimed;
+    std::array<bool, 4> here{};
+    for (std::size_t n = 0; n < numbers.size(); ++n) {
+        if (!numbers[n]) {
+            continue;
+        }
+        const DeviceSearch search = findDevice(numbers[n]->identity, candidates);
+        for (const PortInfo& tied : search.tied) {
+            claimed << tied.device;
+        }
+        if (!search.found) {
+            continue;
+        }
+        claimed << search.found->device;
+        here[n] = true;
+        ComAssignment& holder = *numbers[n];
+        holder.lastSeen = now;
+        holder.identity.path = search.found->device;
+        holder.identity.usbLocation = search.found->usbLocation;
+        // A serial number once seen twice is a factory default, not the device's own.
+        holder.identity.serialTellsApart =
+            holder.identity.serialTellsApart && identityOf(*search.found, present).serialTellsApart;
+    }
+    for (const PortInfo& port : candidates) {
+        if (claimed.contains(port.device)) {
+            continue;
+        }
+        const auto n = numberToGive(numbers, here);
+        if (!n) {
+            break;
+        }
+        numbers[*n] = ComAssignment{identityOf(port, present), port.description, now};
+        here[*n] = true;
+    }
+    return numbers;
+}
+
+QString defaultComNumbersFile() {
+    return QDir(QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation))
+        .filePath(QStringLiteral("Zel_Connect/ports.conf"));
+}
+
+ComAssignments loadComNumbers(const QString& file) {
+    ComAssignments numbers;
+    QSettings settings(file, QSettings::IniFormat);
+    for (std::size_t n = 0; n < numbers.size(); ++n) {
+        settings.beginGroup(groupName(n));
+        const QString kind = settings.value(QStringLiteral("kind")).toString();
+        if (kind == QLatin1String("usb") || kind == QLatin1String("path")) {
+            ComAssignment holder;
+            DeviceIdentity& identity = holder.identity;
+            identity.kind = kind == QLatin1String("usb") ? DeviceIdentity::Kind::Usb
+                                                         : DeviceIdentity::Kind::Path;
+            identity.path = settings.value(QStringLiteral("path")).toString();
+            identity.vendorId = settings.value(QStringLiteral("vendor")).toString();
+            identity.productId = settings.value(QStringLiteral("product")).toString();
+            identity.interfaceNumber = settings.value(QStringLiteral("interface")).toString();
+            identity.serialNumber = settings.value(QStringLiteral("serial")).toString();
+            identity.usbLocation = settings.value(QStringLiteral("location")).toString();
+            identity.serialTellsApart = settings.value(QStringLiteral("serialTellsApart")).toBool();
+            holder.description = settings.value(QStringLiteral("description")).toString();
+            holder.lastSeen =
+                QDateTime::fromString(settings.value(QStringLiteral("lastSeen")).toString(),
+                                      Qt::ISODate)
+                    .toSecsSinceEpoch();
+            numbers[n] = holder;
+        }
+        settings.endGroup();
+    }
+    return numbers;
+}
+
+void saveComNumbers(const QString& file, const ComAssignments& numbers) {
+    QSettings settings(file, QSettings::IniFormat);
+    for (std::size_t n = 0; n < numbers.size(); ++n) {
+        settings.remove(groupName(n));
+        if (!numbers[n]) {
+            continue;
+        }
+        const DeviceIdentity& identity = numbers[n]->identity;
+        settings.beginGroup(groupName(n));
+        const bool usb = identity.kind == DeviceIdentity::Kind::Usb;
+        settings.setValue(QStringLiteral("kind"),
+                          usb ? QStringLiteral("usb") : QStringLiteral("path"));
+        settings.setValue(QStringLiteral("path"), identity.path);
+        if (usb) {
+            settings.setValue(QStringLiteral("vendor"), identity.vendorId);
+            settings.setValue(QStringLiteral("product"), identity.productId);
+            settings.setValue(QStringLiteral("interface"), identity.interfaceNumber);
+            settings.setValue(QStringLiteral("serial"), identity.serialNumber);
+            settings.setValue(QStringLiteral("location"), identity.usbLocation);
+            settings.setValue(QStringLiteral("serialTellsApart"), identity.serialTellsApart);
+        }
+        settings.setValue(QStringLiteral("description"), numbers[n]->description);
+        settings.setValue(
+            QStringLiteral("lastSeen"),
+            QDateTime::fromSecsSinceEpoch(numbers[n]->lastSeen, Qt::UTC).toString(Qt::ISODate));
+        settings.endGroup();
+    }
+}
+
+ComAssignments rememberComNumbers(const QString& file, const QList<PortInfo>& present) {
+    const ComAssignments known = loadComNumbers(file);
+    const ComAssignments numbers =
+        assignComNumbers(known, present, QDateTime::currentSecsSinceEpoch());
+    if (numbers != known) {
+        saveComNumbers(file, numbers);
+    }
+    return numbers;
+}
+
+} // namespace serial

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <QList>
+#include <QString>
+
+#include <functional>
+#include <optional>
+
+namespace serial {
+
+/// A serial device node present on the machine.
+struct PortInfo {
+    QString device;             ///< "/dev/ttyUSB0"
+    QString description;        ///< "FT232R USB UART", where the system knows one
+    QString serialNumber;       ///< the adapter's own, where it reports one
+    bool builtIn = false;       ///< a built-in UART (ttyS*, ttyAMA*, ...), not an adapter
+    bool hardware = true;       ///< false: a built-in node with no UART behind it
+    bool systemConsole = false; ///< the kernel's console runs on it
+    // What tells USB adapters apart; empty for other devices.
+    QString vendorId;        ///< "0403"
+    QString productId;       ///< "6001"
+    QString interfaceNumber; ///< "00": which port of a dual or quad adapter
+    QString usbLocation;     ///< "1-1.4": the bus and the chain of hub ports it is plugged into
+
+    bool isUsb() const { return !vendorId.isEmpty(); }
+
+    friend bool operator==(const PortInfo&, const PortInfo&) = default;
+};
+
+/// Every serial device node of the machine, as the system lists them now. A seam: tests
+/// hand in a list, so that no test opens a real port.
+using PortInventory = std::function<QList<PortInfo>()>;
+
+/// The machine's own list (Qt Serial Port, and on Linux what the kernel says of each port).
+QList<PortInfo> machinePorts();
+
+/// What the kernel says of a built-in UART's node (/dev/ttyS3) without opening it; nothing
+/// for other devices and where the system cannot tell.
+std::optional<PortInfo> builtInUartAt(const QString& device);
+
+/// The names of the ttys the kernel's console runs on ("ttyS0", "ttyAMA0"), from the text of
+/// /proc/consoles.
+QStringList consoleNames(const QByteArray& procConsoles);
+
+} // namespace serial
