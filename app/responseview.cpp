@@ -10,7 +10,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
-#include <QTextLayout>
 
 #include <algorithm>
 #include <utility>
@@ -18,21 +17,6 @@
 namespace {
 
 constexpr int kMargin = 3; // between the frame and the text
-
-// A byte without a trustworthy glyph (a control character) is laid out as this character,
-// widened to its box, and the box with the byte's name is drawn over it.
-constexpr QChar kBoxedPlaceholder(0x00A0);
-constexpr qreal kBoxPadding = 3; // each side of a name: 1 px gap, the frame, 1 px inside
-
-QFont boxedNameFont(const QFont& text) {
-    QFont font = text;
-    if (text.pointSizeF() > 0) {
-        font.setPointSizeF(text.pointSizeF() * 0.75);
-    } else {
-        font.setPixelSize(std::max(6, text.pixelSize() * 3 / 4));
-    }
-    return font;
-}
 
 } // namespace
 
@@ -44,10 +28,6 @@ ResponseView::ResponseView(QWidget* parent) : QAbstractScrollArea(parent) {
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
     verticalScrollBar()->setSingleStep(1);
-}
-
-ResponseView::~ResponseView() {
-    clearShownLines();
 }
 
 QByteArrayView ResponseView::lineBytes(qint64 line) const {
@@ -177,65 +157,26 @@ void ResponseView::resizeEvent(QResizeEvent* event) {
     updateScrollBar();
 }
 
-QTextLayout* ResponseView::layOut(qint64 line) const {
-    const QByteArrayView bytes = lineBytes(line);
-    QString text = terminal::ResponseText::shown(bytes);
-    QList<QTextLayout::FormatRange> boxes;
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const QLatin1StringView name = terminal::ResponseText::boxedName(uchar(bytes[i]));
-        if (name.isEmpty()) {
-            continue;
-        }
-        const qreal placeholderWidth = QFontMetricsF(font()).horizontalAdvance(kBoxedPlaceholder);
-        const qreal boxWidth =
-            QFontMetricsF(boxedNameFont(font())).horizontalAdvance(name) + 2 * kBoxPadding;
-        text[i] = kBoxedPlaceholder;
-        QTextLayout::FormatRange range;
-        range.start = int(i);
-        range.length = 1;
-        range.format.setFontLetterSpacingType(QFont::AbsoluteSpacing);
-        range.format.setFontLetterSpacing(boxWidth - placeholderWidth);
-        boxes << range;
-    }
-    auto* layout = new QTextLayout(text, font());
-    layout->setFormats(boxes);
-    QTextOption option;
-    option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-    layout->setTextOption(option);
-    layout->setCacheEnabled(true);
-    const qreal width = viewport()->width() - 2 * kMargin;
-    layout->beginLayout();
-    qreal height = 0;
-    for (QTextLine row = layout->createLine(); row.isValid(); row = layout->createLine()) {
-        row.setLineWidth(width);
-        row.setPosition(QPointF(0, height));
-        height += row.height();
-    }
-    layout->endLayout();
-    return layout;
-}
-
-void ResponseView::clearShownLines() {
-    for (ShownLine& shown : m_shown) {
-        delete shown.layout;
-    }
-    m_shown.clear();
+LineLayout ResponseView::layOut(qint64 line) const {
+    return LineLayout(lineBytes(line), *m_cells, viewport()->width() - 2 * kMargin);
 }
 
 void ResponseView::layOutShownLines() {
     if (m_shownValid) {
         return;
     }
-    clearShownLines();
+    m_shown.clear();
+    if (!m_cells || m_cells->font() != font()) {
+        m_cells.emplace(font());
+    }
     const int height = viewport()->height();
     if (m_followEnd) {
         // The newest line at the bottom, older ones above it.
         int bottom = height - kMargin;
         for (qint64 line = lastLine(); line >= firstLine() && bottom > 0; --line) {
-            QTextLayout* layout = layOut(line);
-            const int lineHeight = int(std::ceil(layout->boundingRect().height()));
-            bottom -= lineHeight;
-            m_shown.push_back({line, bottom, layout});
+            LineLayout layout = layOut(line);
+            bottom -= layout.height();
+            m_shown.push_back({line, bottom, std::move(layout)});
         }
         std::reverse(m_shown.begin(), m_shown.end());
         // Less than a page of text starts at the top.
@@ -250,63 +191,29 @@ void ResponseView::layOutShownLines() {
         int top = kMargin;
         for (qint64 line = firstLine() + verticalScrollBar()->value();
              line <= lastLine() && top < height; ++line) {
-            QTextLayout* layout = layOut(line);
-            m_shown.push_back({line, top, layout});
-            top += int(std::ceil(layout->boundingRect().height()));
+            LineLayout layout = layOut(line);
+            const int lineHeight = layout.height();
+            m_shown.push_back({line, top, std::move(layout)});
+            top += lineHeight;
         }
     }
     m_shownValid = true;
 }
 
-void ResponseView::paintEvent(QPaintEvent*) {
+void ResponseView::paintEvent(QPaintEvent* event) {
     layOutShownLines();
     QPainter painter(viewport());
-    painter.setPen(palette().color(QPalette::Text));
     const Position from = std::min(m_anchor, m_cursor);
     const Position to = std::max(m_anchor, m_cursor);
     for (const ShownLine& shown : m_shown) {
-        QList<QTextLayout::FormatRange> selection;
+        int start = 0;
+        int end = 0;
         if (from != to && shown.line >= from.line && shown.line <= to.line) {
-            const int start = shown.line == from.line ? from.column : 0;
-            const int end = shown.line == to.line ? to.column : lineLength(shown.line) + 1;
-            QTextLayout::FormatRange range;
-            range.start = start;
-            range.length = std::max(0, end - start);
-            range.format.setBackground(palette().brush(QPalette::Highlight));
-            range.format.setForeground(palette().brush(QPalette::HighlightedText));
-            selection << range;
+            start = shown.line == from.line ? from.column : 0;
+            end = shown.line == to.line ? to.column : lineLength(shown.line) + 1;
         }
-        shown.layout->draw(&painter, QPointF(kMargin, shown.top), selection);
-        drawBoxedNames(painter, shown, from, to);
-    }
-}
-
-void ResponseView::drawBoxedNames(QPainter& painter, const ShownLine& shown, const Position& from,
-                                  const Position& to) const {
-    const QByteArrayView bytes = lineBytes(shown.line);
-    const QFont nameFont = boxedNameFont(font());
-    for (qsizetype i = 0; i < bytes.size(); ++i) {
-        const QLatin1StringView name = terminal::ResponseText::boxedName(uchar(bytes[i]));
-        if (name.isEmpty()) {
-            continue;
-        }
-        const QTextLine row = shown.layout->lineForTextPosition(int(i));
-        if (!row.isValid()) {
-            continue;
-        }
-        const qreal left = row.cursorToX(int(i), QTextLine::Leading);
-        const qreal right = row.cursorToX(int(i), QTextLine::Trailing);
-        const QRectF box = QRectF(kMargin + left, shown.top + row.y(), right - left, row.height())
-                               .adjusted(1.5, 1.5, -1.5, -1.5);
-        const Position at{shown.line, int(i)};
-        const bool selected = from <= at && at < to;
-        painter.save();
-        painter.setRenderHint(QPainter::Antialiasing);
-        painter.setPen(palette().color(selected ? QPalette::HighlightedText : QPalette::Text));
-        painter.setFont(nameFont);
-        painter.drawRoundedRect(box, 2, 2);
-        painter.drawText(box, Qt::AlignCenter, QString(name));
-        painter.restore();
+        shown.layout.draw(painter, QPointF(kMargin, shown.top), start, end, palette(),
+                          event->rect());
     }
 }
 
@@ -316,18 +223,11 @@ ResponseView::Position ResponseView::positionAt(const QPoint& point) {
         return {lastLine(), 0};
     }
     for (const ShownLine& shown : m_shown) {
-        const QRectF box = shown.layout->boundingRect().translated(kMargin, shown.top);
-        if (point.y() < box.bottom() || &shown == &m_shown.back()) {
+        if (point.y() < shown.top + shown.layout.height() || &shown == &m_shown.back()) {
             if (point.y() < shown.top) {
                 return {shown.line, 0};
             }
-            const int local = int(point.y() - shown.top);
-            for (int i = 0; i < shown.layout->lineCount(); ++i) {
-                const QTextLine row = shown.layout->lineAt(i);
-                if (local < row.y() + row.height() || i == shown.layout->lineCount() - 1) {
-                    return {shown.line, row.xToCursor(point.x() - kMargin)};
-                }
-            }
+            return {shown.line, shown.layout.columnAt(QPointF(point - QPoint(kMargin, shown.top)))};
         }
     }
     return {m_shown.back().line, lineLength(m_shown.back().line)};

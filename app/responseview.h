@@ -1,23 +1,25 @@
 #pragma once
 
+#include "cellfont.h"
+#include "linelayout.h"
+
 #include <QAbstractScrollArea>
 #include <QByteArray>
 #include <QString>
 
 #include <deque>
+#include <optional>
 #include <vector>
-
-class QPainter;
-class QTextLayout;
 
 /// The response field: a read-only, multi-line view of received text with a vertical scroll
 /// bar. It keeps the received bytes themselves, one byte a character, with where each line
-/// begins, and lays out only the lines it shows (turning control bytes into their symbols
-/// then), so appending costs the same however long the session has run and however fast
-/// text comes, and a megabyte of text takes about a megabyte of memory.
+/// begins, and lays out only the lines it shows (LineLayout, control bytes as named boxes),
+/// so appending costs the same however long the session has run and however fast text comes,
+/// whatever bytes it holds, and a megabyte of text takes about a megabyte of memory.
 /// Changes to the text are shown at the next refresh(), which the window calls once per
 /// display frame, not once per read.
-/// Text can be selected with the mouse and copied. Beyond kLimit characters the oldest whole
+/// Text can be selected with the mouse and copied, every byte as the character
+/// terminal::ResponseText::shown() makes of it. Beyond kLimit characters the oldest whole
 /// lines are dropped, keeping at least the newest kKept.
 class ResponseView : public QAbstractScrollArea {
     Q_OBJECT
@@ -27,7 +29,6 @@ public:
     static constexpr qsizetype kLimit = 2 << 20; ///< trimmed back to about kKept beyond this
 
     explicit ResponseView(QWidget* parent = nullptr);
-    ~ResponseView() override;
 
     /// Adds received bytes after the last character; "\n" starts a new line.
     void append(QByteArrayView bytes);
@@ -74,18 +75,14 @@ private:
     struct ShownLine {
         qint64 line = 0;
         int top = 0;
-        QTextLayout* layout = nullptr;
+        LineLayout layout;
     };
 
     void trim();
     void changed();
     void updateScrollBar();
     void layOutShownLines();
-    void clearShownLines();
-    QTextLayout* layOut(qint64 line) const;
-    /// Control characters as small boxes with their names, over the places the layout keeps.
-    void drawBoxedNames(QPainter& painter, const ShownLine& shown, const Position& from,
-                        const Position& to) const;
+    LineLayout layOut(qint64 line) const;
     Position positionAt(const QPoint& point);
     qint64 firstLine() const { return m_dropped; }
     qint64 lastLine() const { return m_dropped + qint64(m_lineStart.size()) - 1; }
@@ -99,6 +96,7 @@ private:
     bool m_followEnd = true;
     Position m_anchor;
     Position m_cursor;
+    std::optional<CellFont> m_cells; // measured for the font the shown lines were laid out in
     std::vector<ShownLine> m_shown;
     bool m_shownValid = false;
     bool m_changed = false;

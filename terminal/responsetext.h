@@ -11,10 +11,13 @@ namespace terminal {
 /// lines: CR LF, a lone CR and a lone LF each end a line (also when the pair is split between
 /// two reads), and a line longer than kLongestLine characters continues on a new line, so that
 /// no single line grows without bound; the result is the bytes with "\n" where a line ends.
-/// shown() then makes every byte one visible character (Latin-1), control characters as their
-/// control pictures (NUL as U+2400 and so on, DEL as U+2421, 0x80 to 0x9F as U+FFFD); a tab
-/// stays a tab: the text the field copies. On screen the field draws the bytes that have a
-/// boxedName() as small named boxes, since few fonts have the control pictures.
+/// shown() then makes every byte one character, the text the field copies, and no two bytes
+/// the same one. C0 controls and DEL become their control pictures (NUL as U+2400 and so on,
+/// DEL as U+2421): pasted elsewhere, a real NUL or ESC would cut the text or act on it. Every
+/// other byte is its own Latin-1 character, the C1 controls 0x80 to 0x9F U+0080 to U+009F,
+/// which give the bytes back when saved as Latin-1. A tab stays a tab. On screen the field
+/// draws the bytes that have a boxedName() as small named boxes, since few fonts have the
+/// control pictures and none draws the C1 controls.
 class ResponseText {
 public:
     static constexpr int kLongestLine = 2048;
@@ -35,9 +38,6 @@ public:
         }
         if (byte == 0x7F) {
             return QChar(char16_t(0x2421));
-        }
-        if (byte <= 0x9F) {
-            return QChar(QChar::ReplacementCharacter);
         }
         return QChar(byte);
     }

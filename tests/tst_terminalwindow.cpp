@@ -9,6 +9,8 @@
 #include <QClipboard>
 #include <QProgressDialog>
 
+#include <numeric>
+
 class TerminalWindowTest : public QObject {
     Q_OBJECT
 
@@ -276,6 +278,15 @@ void TerminalWindowTest::controlCharactersAreVisible() {
         }
     }
     QCOMPARE(rendered(" "), blank);
+    // Copied, no two bytes become the same character.
+    QByteArray every(256, '\0');
+    std::iota(every.begin(), every.end(), '\0');
+    ResponseView view;
+    view.append(QByteArrayView(every));
+    view.selectAll();
+    view.copy();
+    const QString copied = QApplication::clipboard()->text();
+    QCOMPARE(QSet<QChar>(copied.begin(), copied.end()).size(), 256);
 }
 
 void TerminalWindowTest::responseFieldAsItIsUsed() {
