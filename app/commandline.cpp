@@ -1,5 +1,6 @@
 #include "commandline.h"
 
+#include "comnumbers.h"
 #include "portmapping.h"
 
 #include <QCommandLineParser>
@@ -16,16 +17,18 @@ QString portsHelp() {
     return QStringLiteral("Ports: Com 1 to Com 4 in the Settings menu are COM1 to COM4.");
 #else
     return QStringLiteral(
-        "Ports: Com 1 to Com 4 in the Settings menu stand for, in this order:\n"
-        "  - the device named by the environment variable ZEL_COM1 to ZEL_COM4,\n"
-        "    for example ZEL_COM1=/dev/ttyUSB0;\n"
-        "  - else the n-th serial port present: built-in UARTs that have hardware behind\n"
-        "    them first (/dev/ttyS*, not the one the system console runs on), then USB and\n"
-        "    other adapters (/dev/ttyUSB*, /dev/ttyACM*, ...) by name;\n"
-        "  - else /dev/ttyS<n-1>.\n"
-        "  The mapping is looked up at every Connect, so an adapter plugged in later is\n"
-        "  found. --ports shows what each one is now. A device that goes away while\n"
-        "  connected is opened again by itself when it comes back.");
+               "Ports: Com 1 to Com 4 in the Settings menu stand for, in this order:\n"
+               "  - the device named by the environment variable ZEL_COM1 to ZEL_COM4,\n"
+               "    for example ZEL_COM1=/dev/ttyUSB0;\n"
+               "  - else the device that holds the number: as on Windows, a serial port keeps\n"
+               "    the number it got when it was first seen (built-in UARTs first, then USB\n"
+               "    and other adapters), by what it is (a USB adapter by its serial number and\n"
+               "    interface, or its USB port), whatever it is called now; the numbers are\n"
+               "    kept in %1;\n"
+               "  - else /dev/ttyS<n-1>, unless another number has it.\n"
+               "  --ports shows what each one is now. A device that goes away while connected\n"
+               "  is opened again by itself when the same device comes back.")
+        .arg(QDir::toNativeSeparators(serial::defaultComNumbersFile()));
 #endif
 }
 
@@ -39,8 +42,8 @@ QString logHelp(const QString& dataFolder) {
 
 void printPorts() {
     for (int port = 1; port <= 4; ++port) {
-        const serial::PortChoice choice = serial::lookUpPort(port, serial::machinePorts,
-                                                             serial::defaultComNumbersFile());
+        const serial::PortChoice choice =
+            serial::lookUpPort(port, serial::machinePorts, serial::defaultComNumbersFile());
         std::printf("%s  %s\n", qPrintable(serial::comName(port)),
                     qPrintable(serial::portSummary(port, choice)));
     }

@@ -183,6 +183,13 @@ void ConnectionTest::failuresSayWhatToDo() {
                      w->link() + " is in use by another program (tst_connection, process"),
                  qPrintable(w->boxes.value(0).prompt));
     }
+    // A file is not a serial device, whatever a terminal setting would say of it.
+    qputenv("ZEL_COM1", QFile::encodeName(w->logPath()));
+    QFile(w->logPath()).open(QIODevice::WriteOnly);
+    QVERIFY(!w->connectPort());
+    QCOMPARE(w->boxes.value(1).prompt, "Com1 is not available.\r\n" + w->logPath() +
+                                           " is not a serial device: it is a regular file.");
+    qputenv("ZEL_COM1", QFile::encodeName(w->link()));
     // The lock file of a program that has ended, which this user may not remove (root's, in
     // the sticky lock folder): not a program in use.
     if (::geteuid() != 0 || !QFileInfo("/var/lock").isWritable()) {
@@ -207,7 +214,7 @@ void ConnectionTest::failuresSayWhatToDo() {
     const QString canonicalLock = QFileInfo(lockFile).canonicalFilePath();
     QFile::remove(lockFile);
     QVERIFY(!opened);
-    const QString prompt = w->boxes.value(1).prompt;
+    const QString prompt = w->boxes.value(2).prompt;
     QVERIFY2(prompt.contains("by the lock file " + canonicalLock) &&
                  prompt.contains(QString("process %1 no longer runs").arg(pid)) &&
                  prompt.contains("belongs to root") && prompt.contains("sudo rm ") &&
