@@ -46,6 +46,27 @@ void printPorts() {
     }
 }
 
+// The options QGuiApplication and QApplication take themselves in Qt 6.4 (with one dash or two;
+// those of the X11 platform too), and whether a value follows. They are left to Qt, and --help
+// does not list them.
+struct QtOption {
+    const char* name;
+    bool takesValue;
+};
+constexpr QtOption kQtOptions[] = {
+    {"platform", true},      {"platformpluginpath", true},
+    {"platformtheme", true}, {"plugin", true},
+    {"qmljsdebugger", true}, {"qwindowgeometry", true},
+    {"qwindowicon", true},   {"qwindowtitle", true},
+    {"session", true},       {"style", true},
+    {"stylesheet", true},    {"reverse", false},
+    {"widgetcount", false},  {"testability", false},
+    {"display", true},       {"geometry", true},
+    {"title", true},         {"icon", true},
+    {"name", true},          {"visual", true},
+    {"nograb", false},       {"dograb", false},
+};
+
 struct Parser {
     QCommandLineParser parser;
     QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
@@ -56,7 +77,17 @@ struct Parser {
                              QStringLiteral("Print the device each of Com 1 to Com 4 would "
                                             "open now, and what the system says of it.")};
 
-    Parser() { parser.addOptions({help, version, ports}); }
+    Parser() {
+        // As Qt reads its own: -reverse is one option, not the letters r, e, v ...
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        parser.addOptions({help, version, ports});
+        for (const QtOption& qt : kQtOptions) {
+            QCommandLineOption option(QString::fromLatin1(qt.name), QString(),
+                                      qt.takesValue ? QStringLiteral("value") : QString());
+            option.setFlags(QCommandLineOption::HiddenFromHelp);
+            parser.addOption(option);
+        }
+    }
 };
 
 QString helpText(const ProgramAbout& about) {
@@ -75,7 +106,13 @@ QString helpText(const ProgramAbout& about) {
 
 CommandLineChoice parseCommandLine(const QStringList& arguments) {
     Parser p;
-    (void)p.parser.parse(arguments); // the window system's own are no error
+    if (!p.parser.parse(arguments)) {
+        return {CommandLineAction::UsageError, p.parser.errorText()};
+    }
+    if (const QStringList extra = p.parser.positionalArguments(); !extra.isEmpty()) {
+        return {CommandLineAction::UsageError,
+                QStringLiteral("Unexpected argument '%1'.").arg(extra.first())};
+    }
     if (p.parser.isSet(p.help)) {
         return {CommandLineAction::Help, {}};
     }

@@ -98,7 +98,8 @@ void EndToEndTest::commandLineWithoutADisplay() {
         const bool ended = process.waitForFinished(10000);
         return ended && process.exitCode() == 0
                    ? QString::fromLocal8Bit(process.readAllStandardOutput())
-                   : QStringLiteral("failed: ") + process.readAllStandardError();
+                   : QStringLiteral("exit %1: ").arg(process.exitCode()) +
+                         process.readAllStandardError();
     };
     QCOMPARE(run(ZEL_CONNECT, "--ports"),
              QStringLiteral("Com1  /nonexistent/sensor1: named by ZEL_COM1\n"
@@ -113,6 +114,10 @@ void EndToEndTest::commandLineWithoutADisplay() {
                  help.contains("app.txt"),
              qPrintable(help));
     QVERIFY(!run(ZEL_TOLVEK, "--help").contains("app.txt")); // Tolvek keeps no log
+    const QString refused = run(ZEL_TOLVEK, "--frobnicate");
+    QVERIFY2(refused.startsWith("exit 2: Tolvek: Unknown option 'frobnicate'.") &&
+                 refused.contains("Usage: ") && refused.contains("--ports"),
+             qPrintable(refused));
 }
 
 QTEST_GUILESS_MAIN(EndToEndTest)

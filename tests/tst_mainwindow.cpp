@@ -1,6 +1,8 @@
 // The windows of both programs without a port: their layout as properties (inside the
 // container, no overlaps, a tab order that visits every control once) with spot checks,
-// start-up, Clear, Help, the Settings menu, and the keys a Windows user reaches for.
+// start-up, Clear, Help, the Settings menu, the keys a Windows user reaches for, and the
+// command line.
+#include "commandline.h"
 #include "controlarray.h"
 #include "frmmain.h"
 #include "responseview.h"
@@ -30,6 +32,8 @@ private slots:
     void settingItemsApplyWhatTheySay();
     void enterClicksTheFocusedButton();
     void accessLetterAfterAltAlone();
+    void commandLine_data();
+    void commandLine();
 
 private:
     void showActive();
@@ -315,6 +319,45 @@ void MainWindowTest::accessLetterAfterAltAlone() {
     QTRY_VERIFY(m_window->menus().mnuSettings->isVisible());
     m_window->menus().mnuSettings->close();
     QCOMPARE(m_boxes.size(), 1);
+}
+
+void MainWindowTest::commandLine_data() {
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<CommandLineAction>("action");
+    QTest::addColumn<QString>("refused"); // what the error names
+    using A = CommandLineAction;
+    const auto row = [](const char* line, A action, const QString& refused = {}) {
+        QTest::newRow(line) << QString(line).split(' ', Qt::SkipEmptyParts) << action << refused;
+    };
+    row("", A::OpenWindow);
+    for (const char* line : {"--help", "-h", "-help", "--ports -h"}) {
+        row(line, A::Help);
+    }
+    row("--version", A::Version);
+    row("-v", A::Version);
+    row("--ports", A::Ports);
+    row("-platform offscreen --ports", A::Ports);
+    // Qt's own options, with one dash or two, with their values, are left to Qt.
+    for (const char* line :
+         {"-reverse", "--reverse", "-stylesheet dark.qss", "-style=fusion", "-style Fusion",
+          "-platform xcb -display :1 -geometry 600x500+0+0", "-session 10ab -widgetcount",
+          "-qwindowtitle Sensor -qwindowicon zel.png -name zel", "-platformtheme gtk3 -nograb"}) {
+        row(line, A::OpenWindow);
+    }
+    row("--frobnicate", A::UsageError, "frobnicate");
+    row("-vh", A::UsageError, "vh");
+    row("--version --frobnicate", A::UsageError, "frobnicate");
+    row("sensor.txt", A::UsageError, "sensor.txt");
+    row("-platform", A::UsageError, "platform");
+}
+
+void MainWindowTest::commandLine() {
+    QFETCH(QStringList, arguments);
+    QFETCH(CommandLineAction, action);
+    QFETCH(QString, refused);
+    const CommandLineChoice choice = parseCommandLine(QStringList{"Zel_Connect"} + arguments);
+    QCOMPARE(choice.action, action);
+    QCOMPARE(choice.error.contains(refused) && !choice.error.isEmpty(), !refused.isEmpty());
 }
 
 QTEST_MAIN(MainWindowTest)
