@@ -65,6 +65,12 @@ public:
     /// True while a modal box waits for the user.
     bool isShowingBox() const { return m_boxesOpen > 0; }
 
+    /// The program is asked from outside to end (SIGTERM, SIGINT, SIGHUP): the window closes
+    /// as when the user closes it, once. A box still waiting for the user is closed first, since
+    /// nobody is there to answer it, and no other box opens; a port that is closing finishes
+    /// first.
+    void closeOnRequest();
+
     // Start-up, shutdown, Clear and Help.
     void Form_Load();
     void Form_Unload(qint16& cancel);
@@ -143,6 +149,8 @@ private:
     QWidget* sampleTextWidget(SampleText which) const;
     void holdSampleTexts();
     void showFrame();
+    /// Carries out closeOnRequest once no box waits and the port is not closing.
+    void closeWhenIdle();
 
     /// The sample's texts while a receive event runs.
     struct HeldTexts {
@@ -172,6 +180,8 @@ private:
     MessagePresenter m_presentMessage = showQtMessageBox;
     NoticePresenter m_presentNotice = showQtNotice;
     int m_boxesOpen = 0;
+    bool m_closingPort = false;
+    bool m_closeRequested = false;
     terminal::ResponseText m_responseText;
     terminal::CaptureMachine m_capture;
     std::optional<HeldTexts> m_held;

@@ -30,10 +30,13 @@ void frmMain::closePort() {
     if (waits) {
         QGuiApplication::setOverrideCursor(Qt::WaitCursor);
     }
+    m_closingPort = true;
     (void)MSComm1.setPortOpen(false);
+    m_closingPort = false;
     if (waits) {
         QGuiApplication::restoreOverrideCursor();
     }
+    closeWhenIdle();
 }
 
 void frmMain::UpdateStatus() {

@@ -1,6 +1,8 @@
 // The real programs, started as a user would (offscreen), against the simulated sensor: the
 // log fills with the sensor's samples, beside the program or, installed where the user may
-// not write, in the user's data folder; the command line works without a display.
+// not write, in the user's data folder; the command line works without a display; a signal
+// ends a program as closing its window does.
+#include "pseudoterminal.h"
 #include "readonlyfolder.h"
 
 #include <QDir>
@@ -11,6 +13,9 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <termios.h>
+
 class EndToEndTest : public QObject {
     Q_OBJECT
 
@@ -18,6 +23,8 @@ private slots:
     void zelConnectLogsTheSensorsSamples_data();
     void zelConnectLogsTheSensorsSamples();
     void commandLineWithoutADisplay();
+    void signalEndsTheProgramAsClosingDoes_data();
+    void signalEndsTheProgramAsClosingDoes();
 };
 
 void EndToEndTest::zelConnectLogsTheSensorsSamples_data() {
@@ -118,6 +125,84 @@ void EndToEndTest::commandLineWithoutADisplay() {
     QVERIFY2(refused.startsWith("exit 2: Tolvek: Unknown option 'frobnicate'.") &&
                  refused.contains("Usage: ") && refused.contains("--ports"),
              qPrintable(refused));
+}
+
+void EndToEndTest::signalEndsTheProgramAsClosingDoes_data() {
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QList<int>>("signalNumbers");
+    QTest::addColumn<bool>("box");
+    for (const auto& [name, program, arguments] :
+         {std::tuple{"Zel_Connect", ZEL_CONNECT, QStringList{}},
+          std::tuple{"Tolvek", ZEL_TOLVEK, QStringList{"-reverse", "-style", "Fusion"}}}) {
+        for (const auto& [signalName, number] :
+             {std::pair{"SIGTERM", SIGTERM}, std::pair{"SIGINT", SIGINT}, {"SIGHUP", SIGHUP}}) {
+            QTest::addRow("%s, %s", name, signalName)
+                << QString(program) << arguments << QList<int>{number} << false;
+        }
+    }
+    QTest::newRow("bytes queued, SIGTERM")
+        << QString(ZEL_SENDING) << QStringList{} << QList<int>{SIGTERM} << false;
+    QTest::newRow("bytes queued, a box open, SIGTERM twice")
+        << QString(ZEL_SENDING) << QStringList{} << QList<int>{SIGTERM, SIGTERM} << true;
+}
+
+void EndToEndTest::signalEndsTheProgramAsClosingDoes() {
+    QFETCH(QString, program);
+    QFETCH(QStringList, arguments);
+    QFETCH(QList<int>, signalNumbers);
+    QFETCH(bool, box);
+    PseudoTerminal device;
+    termios before{};
+    QVERIFY(::tcgetattr(device.deviceHandle(), &before) == 0);
+    QTemporaryDir home;
+    QProcess process;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("XDG_DATA_HOME", home.filePath("data"));
+    environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
+    environment.insert("QT_QPA_PLATFORM", "offscreen");
+    environment.insert("ZEL_COM1", device.devicePath());
+    environment.insert("ZEL_CONNECT_AT_START", "1");
+    if (box) {
+        environment.insert("ZEL_TEST_BOX", "1");
+    }
+    process.setProcessEnvironment(environment);
+    process.start(program, arguments);
+    // Qt Serial Port's lock file says the port is open.
+    const QString lockName = "LCK.." + device.devicePath().mid(5).replace('/', '_');
+    const auto locked = [&lockName] {
+        return QFileInfo::exists("/run/lock/" + lockName) ||
+               QFileInfo::exists("/var/lock/" + lockName);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(locked(), 10000);
+    QByteArray expected;
+    if (program == ZEL_SENDING) {
+        for (int i = 0; i < 40000; ++i) {
+            expected += QByteArray::number(i) + '\n';
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 10000);
+        QCOMPARE(process.readLine(), "queued " + QByteArray::number(expected.size()) + '\n');
+    }
+
+    for (const int number : signalNumbers) {
+        QCOMPARE(::kill(process.processId(), number), 0);
+    }
+    // The device reads only now: everything that was queued comes.
+    QByteArray received;
+    for (QDeadlineTimer patience(20000);
+         received.size() < expected.size() && !patience.hasExpired();) {
+        received += device.read(100);
+    }
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(received.size(), expected.size());
+    QVERIFY(received == expected);
+    QVERIFY(!locked());
+    // The line is left as it was before the program set it.
+    termios after{};
+    QVERIFY(::tcgetattr(device.deviceHandle(), &after) == 0);
+    QCOMPARE(::cfgetospeed(&after), ::cfgetospeed(&before));
+    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(process.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(EndToEndTest)
