@@ -4,6 +4,8 @@
 #include "frmmain.h"
 #include "numbertext.h"
 
+#include <QCoreApplication>
+#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -92,6 +94,14 @@ void SamplePlot::showScrollState() {
     }
     if (bar->value() != m_model.scroll().value) {
         bar->setValue(m_model.scroll().value);
+    }
+}
+
+void SamplePlot::useLocation(const SampleLog::Location& location) {
+    m_log.setPath(location.path);
+    if (location.inDataFolder) {
+        m_announce = QStringLiteral("the program's folder %1 cannot be written")
+                         .arg(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()));
     }
 }
 
