@@ -4,14 +4,21 @@
 #include "frmmain.h"
 #include "numbertext.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSignalBlocker>
 
 namespace {
+
+// The log file the user has been told of, kept per user.
+constexpr char kAnnouncedLog[] = "log/announced";
+
+QSettings userSettings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Zel_Connect"),
+                     QStringLiteral("Zel_Connect"));
+}
 
 plot::ScrollState scrollStateOf(const QScrollBar* bar) {
     plot::ScrollState state;
@@ -99,9 +106,8 @@ void SamplePlot::showScrollState() {
 
 void SamplePlot::useLocation(const SampleLog::Location& location) {
     m_log.setPath(location.path);
-    if (location.inDataFolder) {
-        m_announce = QStringLiteral("the program's folder %1 cannot be written")
-                         .arg(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()));
+    if (location.inDataFolder && userSettings().value(kAnnouncedLog).toString() != location.path) {
+        m_announce = location.whyNotBeside;
     }
 }
 
@@ -117,6 +123,7 @@ void SamplePlot::LogSample(qint64 position) {
                                  .arg(m_log.path(), std::exchange(m_announce, {})),
                              m_window.variant().applicationTitle, MessageButtons::OkOnly,
                              MessageIcon::Information});
+            userSettings().setValue(kAnnouncedLog, m_log.path());
         }
         return;
     }

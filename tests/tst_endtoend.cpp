@@ -56,6 +56,7 @@ void EndToEndTest::zelConnectLogsTheSensorsSamples() {
     QProcess zel;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_DATA_HOME", data.path());
+    environment.insert("XDG_CONFIG_HOME", data.filePath("config"));
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("ZEL_COM1", link);
     environment.insert("ZEL_CONNECT_AT_START", "1");

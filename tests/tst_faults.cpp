@@ -8,6 +8,7 @@
 #include "zelconnectwindow.h"
 
 #include <QElapsedTimer>
+#include <QSettings>
 
 #include <algorithm>
 
@@ -35,6 +36,10 @@ class FaultsTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() {
+        // What the program remembers for the user goes here, not to the user's own settings.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
+    }
     void init() { w = std::make_unique<DeviceWindow<ZelConnectWindow>>(); }
     void cleanup() { w.reset(); }
 
@@ -42,10 +47,12 @@ private slots:
     void glitchesLeakNothing_data();
     void glitchesLeakNothing();
     void sameAdapterFoundByItsSerialNumber();
+    void installedProgramLogsInTheDataFolder_data();
     void installedProgramLogsInTheDataFolder();
     void responseFieldBoundedUnderEndlessStream();
 
 private:
+    QTemporaryDir m_settings;
     std::unique_ptr<DeviceWindow<ZelConnectWindow>> w;
 };
 
@@ -154,32 +161,52 @@ void FaultsTest::sameAdapterFoundByItsSerialNumber() {
     QTRY_VERIFY(w->response().endsWith("back"));
 }
 
+void FaultsTest::installedProgramLogsInTheDataFolder_data() {
+    QTest::addColumn<bool>("fileReadOnly");
+    QTest::addColumn<QString>("reason"); // %1: what cannot be written
+    QTest::newRow("the program's folder is read-only") << false << "folder %1 cannot be written";
+    QTest::newRow("app.txt beside the program is read-only") << true << "%1, is read-only";
+}
+
 void FaultsTest::installedProgramLogsInTheDataFolder() {
+    QFETCH(bool, fileReadOnly);
+    QFETCH(QString, reason);
     QTemporaryDir program;
     QTemporaryDir data;
     const QString dataFolder = data.filePath("Zel_Connect");
-    if (!makeReadOnly(program.path(), true)) {
-        QSKIP("cannot make a folder read-only here");
+    const QString blocked = fileReadOnly ? program.filePath("app.txt") : program.path();
+    if (fileReadOnly) {
+        QVERIFY(QFile(blocked).open(QIODevice::WriteOnly));
+    }
+    if (!makeReadOnly(blocked, true)) {
+        QSKIP("cannot make a file read-only here");
     }
     const SampleLog::Location location = SampleLog::chooseLocation(program.path(), dataFolder);
-    QCOMPARE(location.path, QDir(dataFolder).filePath("app.txt"));
-    QVERIFY(location.inDataFolder && QFileInfo(dataFolder).isDir());
     // Neither can be written: beside the program, where the failure notice will name it.
     QVERIFY(makeReadOnly(data.path(), true));
     const QString nowhere = SampleLog::chooseLocation(program.path(), data.filePath("x")).path;
     makeReadOnly(data.path(), false);
-    makeReadOnly(program.path(), false);
+    makeReadOnly(blocked, false);
     QCOMPARE(nowhere, program.filePath("app.txt"));
+    QCOMPARE(location.path, QDir(dataFolder).filePath("app.txt"));
+    QVERIFY(location.inDataFolder && QFileInfo(dataFolder).isDir());
 
-    // The first line written there says where the log is, once.
-    w->window->samplePlot().setLogPath(location.path);
-    w->window->samplePlot().announceLogLocation("the program's folder cannot be written");
-    for (int i = 0; i < 4; ++i) {
-        w->window->receive("R=3000 G=2000 B=1000\r\n");
+    // The first line written there says where the log is and why, once for this user: the
+    // next start says nothing.
+    QList<MessageBoxRequest> notices;
+    for (int start = 0; start < 2; ++start) {
+        w = std::make_unique<DeviceWindow<ZelConnectWindow>>();
+        w->window->samplePlot().useLocation(location);
+        for (int i = 0; i < 4; ++i) {
+            w->window->receive("R=3000 G=2000 B=1000\r\n");
+        }
+        QCOMPARE(w->window->samplePlot().model().strokeCount(), std::size_t(3));
+        notices += w->notices;
     }
-    QCOMPARE(w->notices.size(), 1);
-    QVERIFY(w->notices[0].prompt.contains(location.path));
-    QCOMPARE(w->window->samplePlot().model().strokeCount(), std::size_t(3));
+    QCOMPARE(notices.size(), 1);
+    QVERIFY(notices[0].prompt.contains(location.path));
+    QVERIFY2(notices[0].prompt.contains(reason.arg(QDir::toNativeSeparators(blocked))),
+             qPrintable(notices[0].prompt));
 }
 
 void FaultsTest::responseFieldBoundedUnderEndlessStream() {
