@@ -49,44 +49,114 @@ void printPorts() {
     }
 }
 
-} // namespace
+// The options QGuiApplication and QApplication take themselves in Qt 6.4 (with one dash or two;
+// those of the X11 platform too), and whether a value follows. They are left to Qt, and --help
+// does not list them.
+struct QtOption {
+    const char* name;
+    bool takesValue;
+};
+constexpr QtOption kQtOptions[] = {
+    {"platform", true},      {"platformpluginpath", true},
+    {"platformtheme", true}, {"plugin", true},
+    {"qmljsdebugger", true}, {"qwindowgeometry", true},
+    {"qwindowicon", true},   {"qwindowtitle", true},
+    {"session", true},       {"style", true},
+    {"stylesheet", true},    {"reverse", false},
+    {"widgetcount", false},  {"testability", false},
+    {"display", true},       {"geometry", true},
+    {"title", true},         {"icon", true},
+    {"name", true},          {"visual", true},
+    {"nograb", false},       {"dograb", false},
+};
 
-std::optional<int> runCommandLine(int argc, char* argv[], const ProgramAbout& about) {
-    if (argc <= 1) {
-        return std::nullopt;
-    }
-    // Only the console part of Qt: --help and --ports must work without a display.
-    const QCoreApplication console(argc, argv);
-    QCoreApplication::setApplicationName(about.name);
-    QCoreApplication::setApplicationVersion(about.version);
-
+struct Parser {
     QCommandLineParser parser;
+    QCommandLineOption help{{QStringLiteral("h"), QStringLiteral("help")},
+                            QStringLiteral("Displays help on commandline options.")};
+    QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
+                               QStringLiteral("Displays version information.")};
+    QCommandLineOption ports{QStringLiteral("ports"),
+                             QStringLiteral("Print the device each of Com 1 to Com 4 would "
+                                            "open now, and what the system says of it.")};
+
+    Parser() {
+        // As Qt reads its own: -reverse is one option, not the letters r, e, v ...
+        parser.setSingleDashWordOptionMode(QCommandLineParser::ParseAsLongOptions);
+        parser.addOptions({help, version, ports});
+        for (const QtOption& qt : kQtOptions) {
+            QCommandLineOption option(QString::fromLatin1(qt.name), QString(),
+                                      qt.takesValue ? QStringLiteral("value") : QString());
+            option.setFlags(QCommandLineOption::HiddenFromHelp);
+            parser.addOption(option);
+        }
+    }
+};
+
+QString helpText(const ProgramAbout& about) {
+    Parser p;
     QString description = about.summary + QStringLiteral("\n\n") + portsHelp();
     if (about.logs) {
         description +=
             QStringLiteral("\n\n") +
             logHelp(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
     }
-    parser.setApplicationDescription(description);
-    const QCommandLineOption help = parser.addHelpOption();
-    const QCommandLineOption version = parser.addVersionOption();
-    const QCommandLineOption ports(QStringLiteral("ports"),
-                                   QStringLiteral("Print the device each of Com 1 to Com 4 would "
-                                                  "open now, and what the system says of it."));
-    parser.addOption(ports);
-    (void)parser.parse(QCoreApplication::arguments()); // the window system's own are no error
+    p.parser.setApplicationDescription(description);
+    return p.parser.helpText();
+}
 
-    if (parser.isSet(help)) {
-        std::printf("%s", qPrintable(parser.helpText()));
-        return 0;
+} // namespace
+
+CommandLineChoice parseCommandLine(const QStringList& arguments) {
+    Parser p;
+    if (!p.parser.parse(arguments)) {
+        return {CommandLineAction::UsageError, p.parser.errorText()};
     }
-    if (parser.isSet(version)) {
+    if (const QStringList extra = p.parser.positionalArguments(); !extra.isEmpty()) {
+        return {CommandLineAction::UsageError,
+                QStringLiteral("Unexpected argument '%1'.").arg(extra.first())};
+    }
+    if (p.parser.isSet(p.help)) {
+        return {CommandLineAction::Help, {}};
+    }
+    if (p.parser.isSet(p.version)) {
+        return {CommandLineAction::Version, {}};
+    }
+    if (p.parser.isSet(p.ports)) {
+        return {CommandLineAction::Ports, {}};
+    }
+    return {};
+}
+
+std::optional<int> runCommandLine(int argc, char* argv[], const ProgramAbout& about) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    const CommandLineChoice choice = parseCommandLine(arguments);
+    if (choice.action == CommandLineAction::OpenWindow) {
+        return std::nullopt;
+    }
+    // Only the console part of Qt: --help and --ports must work without a display.
+    const QCoreApplication console(argc, argv);
+    QCoreApplication::setApplicationName(about.name);
+    QCoreApplication::setApplicationVersion(about.version);
+    switch (choice.action) {
+    case CommandLineAction::Help:
+        std::printf("%s", qPrintable(helpText(about)));
+        return 0;
+    case CommandLineAction::Version:
         std::printf("%s %s\n", qPrintable(about.name), qPrintable(about.version));
         return 0;
-    }
-    if (parser.isSet(ports)) {
+    case CommandLineAction::Ports:
         printPorts();
         return 0;
+    case CommandLineAction::UsageError:
+        std::fprintf(stderr, "%s: %s\n\n%s", qPrintable(about.name), qPrintable(choice.error),
+                     qPrintable(helpText(about)));
+        return 2;
+    case CommandLineAction::OpenWindow:
+        break;
     }
     return std::nullopt;
 }

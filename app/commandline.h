@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <optional>
 
@@ -12,8 +13,18 @@ struct ProgramAbout {
     bool logs = false; ///< it writes the sample log
 };
 
-/// The command line of both programs: --help, --version and --ports, which print and end the
-/// program without a window (they need no display). Returns the exit code when the program
-/// should end, nothing when its window should open; arguments meant for the window system
-/// (-platform, -style ...) are left to it.
+/// What a command line asks of the program.
+enum class CommandLineAction { OpenWindow, Help, Version, Ports, UsageError };
+
+struct CommandLineChoice {
+    CommandLineAction action = CommandLineAction::OpenWindow;
+    QString error; ///< why the command line was refused (UsageError)
+};
+
+/// Reads a command line, the program's name first. Needs no application object.
+CommandLineChoice parseCommandLine(const QStringList& arguments);
+
+/// The command line of both programs: --help, --version and --ports print and end the program
+/// without a window (they need no display); a usage error prints the usage to standard error.
+/// Returns the exit code when the program should end, nothing when its window should open.
 std::optional<int> runCommandLine(int argc, char* argv[], const ProgramAbout& about);

@@ -11,6 +11,7 @@
 #include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
@@ -149,6 +150,9 @@ void frmMain::connectHandlers() {
 }
 
 void frmMain::MsgBox(const MessageBoxRequest& request) {
+    if (m_closeRequested) {
+        return; // the program is ending: nobody is there to answer
+    }
     MSComm1.holdEvents();
     ++m_boxesOpen;
     m_presentMessage(this, request);
@@ -156,7 +160,34 @@ void frmMain::MsgBox(const MessageBoxRequest& request) {
     MSComm1.releaseEvents();
     if (m_boxesOpen == 0) {
         emit boxClosed();
+        closeWhenIdle();
     }
+}
+
+void frmMain::closeOnRequest() {
+    if (std::exchange(m_closeRequested, true)) {
+        return;
+    }
+    if (m_boxesOpen > 0) {
+        for (QMessageBox* box : findChildren<QMessageBox*>()) {
+            if (box->isModal() && box->isVisible()) {
+                box->reject();
+            }
+        }
+    }
+    closeWhenIdle();
+}
+
+void frmMain::closeWhenIdle() {
+    if (!m_closeRequested || m_boxesOpen > 0 || m_closingPort) {
+        return; // called again when the box or the port is done
+    }
+    // Once the handler that waited has returned, as a click on the window's close button.
+    QTimer::singleShot(0, this, [this] {
+        if (isVisible()) {
+            close();
+        }
+    });
 }
 
 void frmMain::Form_Load() {

@@ -68,6 +68,12 @@ public:
     /// True while a modal box waits for the user.
     bool isShowingBox() const { return m_boxesOpen > 0; }
 
+    /// The program is asked from outside to end (SIGTERM, SIGINT, SIGHUP): the window closes
+    /// as when the user closes it, once. A box still waiting for the user is closed first, since
+    /// nobody is there to answer it, and no other box opens; a port that is closing finishes
+    /// first.
+    void closeOnRequest();
+
     // Start-up, shutdown, Clear and Help.
     void Form_Load();
     void Form_Unload(qint16& cancel);
@@ -147,6 +153,8 @@ private:
     QWidget* sampleTextWidget(SampleText which) const;
     void holdSampleTexts();
     void showFrame();
+    /// Carries out closeOnRequest once no box waits and the port is not closing.
+    void closeWhenIdle();
 
     /// The sample's texts while a receive event runs.
     struct HeldTexts {
@@ -179,6 +187,7 @@ private:
     bool m_closingPort = false;    // queued bytes are going out before a close
     bool m_closeAfterPort = false; // the window was closed meanwhile
     bool m_unloading = false;      // the window is closing: notices would go with it
+    bool m_closeRequested = false; // by a signal: no box is waited for any more
     terminal::ResponseText m_responseText;
     terminal::CaptureMachine m_capture;
     std::optional<HeldTexts> m_held;

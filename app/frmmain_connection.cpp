@@ -69,6 +69,7 @@ void frmMain::closePort() {
         QMetaObject::invokeMethod(
             this, [this] { close(); }, Qt::QueuedConnection);
     }
+    closeWhenIdle();
 }
 
 void frmMain::UpdateStatus() {

@@ -24,12 +24,18 @@ SampleLog::Location SampleLog::chooseLocation(const QString& programFolder,
     const QString beside = QDir(programFolder).filePath(QStringLiteral("app.txt"));
     const QFileInfo file(beside);
     if (file.exists() ? file.isWritable() : QFileInfo(programFolder).isWritable()) {
-        return {beside, false};
+        return {beside, false, {}};
     }
     if (dataFolder.isEmpty() || !QDir().mkpath(dataFolder) || !QFileInfo(dataFolder).isWritable()) {
-        return {beside, false};
+        return {beside, false, {}};
     }
-    return {QDir(dataFolder).filePath(QStringLiteral("app.txt")), true};
+    // A read-only log in a folder the user may write is not the folder's fault.
+    const QString why = file.exists()
+                            ? QStringLiteral("the log beside the program, %1, is read-only")
+                                  .arg(QDir::toNativeSeparators(beside))
+                            : QStringLiteral("the program's folder %1 cannot be written")
+                                  .arg(QDir::toNativeSeparators(programFolder));
+    return {QDir(dataFolder).filePath(QStringLiteral("app.txt")), true, why};
 }
 
 SampleLog::Location SampleLog::defaultLocation() {

@@ -19,6 +19,7 @@ public:
     struct Location {
         QString path;
         bool inDataFolder = false;
+        QString whyNotBeside; ///< in the data folder: what beside the program cannot be written
     };
     static Location chooseLocation(const QString& programFolder, const QString& dataFolder);
     /// The same for this program and this user.

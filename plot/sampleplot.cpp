@@ -7,9 +7,18 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QSettings>
 #include <QSignalBlocker>
 
 namespace {
+
+// The log file the user has been told of, kept per user.
+constexpr char kAnnouncedLog[] = "log/announced";
+
+QSettings userSettings() {
+    return QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Zel_Connect"),
+                     QStringLiteral("Zel_Connect"));
+}
 
 plot::ScrollState scrollStateOf(const QScrollBar* bar) {
     plot::ScrollState state;
@@ -95,6 +104,13 @@ void SamplePlot::showScrollState() {
     }
 }
 
+void SamplePlot::useLocation(const SampleLog::Location& location) {
+    m_log.setPath(location.path);
+    if (location.inDataFolder && userSettings().value(kAnnouncedLog).toString() != location.path) {
+        m_announce = location.whyNotBeside;
+    }
+}
+
 void SamplePlot::LogSample(qint64 position) {
     using Text = frmMain::SampleText;
     const QString reason = m_log.append(SampleLog::line(position, m_window.sampleText(Text::Red),
@@ -107,6 +123,7 @@ void SamplePlot::LogSample(qint64 position) {
                                  .arg(m_log.path(), std::exchange(m_announce, {})),
                              m_window.variant().applicationTitle, MessageButtons::OkOnly,
                              MessageIcon::Information});
+            userSettings().setValue(kAnnouncedLog, m_log.path());
         }
         return;
     }

@@ -20,8 +20,10 @@ public:
     SamplePlot(frmMain& window, QString logPath);
 
     void setLogPath(QString path) { m_log.setPath(std::move(path)); }
-    /// The log is not where the user would look for it: the first line written tells where.
-    void announceLogLocation(QString why) { m_announce = std::move(why); }
+    /// Logs where SampleLog::chooseLocation says. In the user's data folder the log is not where
+    /// the user would look for it: the first line written there tells where, and why, once for
+    /// this user (remembered in the user's settings), not at every start.
+    void useLocation(const SampleLog::Location& location);
     const SampleLog& log() const { return m_log; }
     const plot::PlotModel& model() const { return m_model; }
 

@@ -1,6 +1,8 @@
 // The real programs, started as a user would (offscreen), against the simulated sensor: the
 // log fills with the sensor's samples, beside the program or, installed where the user may
-// not write, in the user's data folder; the command line works without a display.
+// not write, in the user's data folder; the command line works without a display; a signal
+// ends a program as closing its window does.
+#include "pseudoterminal.h"
 #include "readonlyfolder.h"
 
 #include <QDir>
@@ -11,6 +13,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+
 class EndToEndTest : public QObject {
     Q_OBJECT
 
@@ -18,6 +22,8 @@ private slots:
     void zelConnectLogsTheSensorsSamples_data();
     void zelConnectLogsTheSensorsSamples();
     void commandLineWithoutADisplay();
+    void signalEndsTheProgramAsClosingDoes_data();
+    void signalEndsTheProgramAsClosingDoes();
 };
 
 void EndToEndTest::zelConnectLogsTheSensorsSamples_data() {
@@ -49,6 +55,7 @@ void EndToEndTest::zelConnectLogsTheSensorsSamples() {
     QProcess zel;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("XDG_DATA_HOME", data.path());
+    environment.insert("XDG_CONFIG_HOME", data.path()); // what it remembers for the user
     environment.insert("QT_QPA_PLATFORM", "offscreen");
     environment.insert("ZEL_COM1", link);
     environment.insert("ZEL_CONNECT_AT_START", "1");
@@ -98,7 +105,8 @@ void EndToEndTest::commandLineWithoutADisplay() {
         const bool ended = process.waitForFinished(10000);
         return ended && process.exitCode() == 0
                    ? QString::fromLocal8Bit(process.readAllStandardOutput())
-                   : QStringLiteral("failed: ") + process.readAllStandardError();
+                   : QStringLiteral("exit %1: ").arg(process.exitCode()) +
+                         process.readAllStandardError();
     };
     QCOMPARE(run(ZEL_CONNECT, "--ports"),
              QStringLiteral("Com1  /nonexistent/sensor1: does not exist; named by ZEL_COM1\n"
@@ -113,6 +121,54 @@ void EndToEndTest::commandLineWithoutADisplay() {
                  help.contains("app.txt"),
              qPrintable(help));
     QVERIFY(!run(ZEL_TOLVEK, "--help").contains("app.txt")); // Tolvek keeps no log
+    const QString refused = run(ZEL_TOLVEK, "--frobnicate");
+    QVERIFY2(refused.startsWith("exit 2: Tolvek: Unknown option 'frobnicate'.\n\nUsage: "),
+             qPrintable(refused));
+}
+
+void EndToEndTest::signalEndsTheProgramAsClosingDoes_data() {
+    QTest::addColumn<QStringList>("command");
+    QTest::addColumn<QList<int>>("signalNumbers");
+    for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+        QTest::addRow("Zel_Connect, %s", strsignal(number))
+            << QStringList{ZEL_CONNECT} << QList{number};
+        QTest::addRow("Tolvek with Qt's options, %s", strsignal(number))
+            << QStringList{ZEL_TOLVEK, "-reverse", "-style", "Fusion"} << QList{number};
+        QTest::addRow("bytes queued, a box open, %s twice", strsignal(number))
+            << QStringList{ZEL_SENDING} << QList{number, number};
+    }
+}
+
+void EndToEndTest::signalEndsTheProgramAsClosingDoes() {
+    QFETCH(QStringList, command);
+    QFETCH(QList<int>, signalNumbers);
+    PseudoTerminal device;
+    qputenv("ZEL_COM1", QFile::encodeName(device.devicePath()));
+    qputenv("ZEL_CONNECT_AT_START", "1");
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Qt Serial Port's lock file (/var/lock is its first choice; on Debian it is /run/lock). One
+    // for a terminal just made can only be left by a program that was killed.
+    const QString lock = "/var/lock/LCK.." + device.devicePath().mid(5).replace('/', '_');
+    QFile::remove(lock);
+    QProcess process;
+    process.start(command.takeFirst(), command);
+    const qsizetype queued = process.program() == ZEL_SENDING ? 200000 : 0;
+    QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(lock) && (queued == 0 || process.canReadLine()),
+                             10000);
+    QVERIFY(queued == 0 || process.readLine() == "queued 200000\n");
+
+    for (const int number : signalNumbers) {
+        QCOMPARE(::kill(process.processId(), number), 0);
+    }
+    // The device reads only now: all that was queued comes.
+    QByteArray received;
+    for (QDeadlineTimer patience(20000); received.size() < queued && !patience.hasExpired();) {
+        received += device.read(100);
+    }
+    QVERIFY(process.waitForFinished(20000));
+    QCOMPARE(received.count('x'), queued);
+    QVERIFY(!QFileInfo::exists(lock));
+    QCOMPARE(process.exitCode(), 0); // not the signal's number: a normal exit
 }
 
 QTEST_GUILESS_MAIN(EndToEndTest)

@@ -8,6 +8,7 @@
 #include "zelconnectwindow.h"
 
 #include <QElapsedTimer>
+#include <QSettings>
 
 #include <algorithm>
 #include <termios.h>
@@ -36,6 +37,10 @@ class FaultsTest : public QObject {
     Q_OBJECT
 
 private slots:
+    void initTestCase() {
+        // What the program remembers for the user goes here, not to the user's own settings.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
+    }
     void init() { w = std::make_unique<DeviceWindow<ZelConnectWindow>>(); }
     void cleanup() { w.reset(); }
 
@@ -50,6 +55,7 @@ private slots:
     void responseFieldBoundedUnderEndlessStream();
 
 private:
+    QTemporaryDir m_settings;
     std::unique_ptr<DeviceWindow<ZelConnectWindow>> w;
 };
 
@@ -248,31 +254,41 @@ void FaultsTest::whileWaiting() {
 }
 
 void FaultsTest::installedProgramLogsInTheDataFolder() {
-    QTemporaryDir program;
-    QTemporaryDir data;
-    const QString dataFolder = data.filePath("Zel_Connect");
-    if (!makeReadOnly(program.path(), true)) {
-        QSKIP("cannot make a folder read-only here");
-    }
-    const SampleLog::Location location = SampleLog::chooseLocation(program.path(), dataFolder);
-    QCOMPARE(location.path, QDir(dataFolder).filePath("app.txt"));
-    QVERIFY(location.inDataFolder && QFileInfo(dataFolder).isDir());
-    // Neither can be written: beside the program, where the failure notice will name it.
-    QVERIFY(makeReadOnly(data.path(), true));
-    const QString nowhere = SampleLog::chooseLocation(program.path(), data.filePath("x")).path;
-    makeReadOnly(data.path(), false);
-    makeReadOnly(program.path(), false);
-    QCOMPARE(nowhere, program.filePath("app.txt"));
+    // What the notice gives as the reason: %1 is what cannot be written.
+    for (const auto& [fileReadOnly, why] :
+         {std::pair{false, "folder %1 cannot be written"}, {true, "%1, is read-only"}}) {
+        QTemporaryDir program;
+        QTemporaryDir data;
+        const QString dataFolder = data.filePath("Zel_Connect");
+        const QString blocked = fileReadOnly ? program.filePath("app.txt") : program.path();
+        if ((fileReadOnly && !QFile(blocked).open(QIODevice::WriteOnly)) ||
+            !makeReadOnly(blocked, true)) {
+            QSKIP("cannot make it read-only here");
+        }
+        const SampleLog::Location location = SampleLog::chooseLocation(program.path(), dataFolder);
+        // Neither can be written: beside the program, where the failure notice will name it.
+        QVERIFY(makeReadOnly(data.path(), true));
+        const QString nowhere = SampleLog::chooseLocation(program.path(), data.filePath("x")).path;
+        makeReadOnly(data.path(), false);
+        makeReadOnly(blocked, false);
+        QCOMPARE(nowhere, program.filePath("app.txt"));
+        QCOMPARE(location.path, QDir(dataFolder).filePath("app.txt"));
+        QVERIFY(location.inDataFolder && QFileInfo(dataFolder).isDir());
 
-    // The first line written there says where the log is, once.
-    w->window->samplePlot().setLogPath(location.path);
-    w->window->samplePlot().announceLogLocation("the program's folder cannot be written");
-    for (int i = 0; i < 4; ++i) {
-        w->window->receive("R=3000 G=2000 B=1000\r\n");
+        // The first line written there says where the log is and why, once for this user: the
+        // next start says nothing.
+        for (const qsizetype notices : {1, 0}) {
+            w = std::make_unique<DeviceWindow<ZelConnectWindow>>();
+            w->window->samplePlot().useLocation(location);
+            w->window->receive(QByteArray("R=3000 G=2000 B=1000\r\n").repeated(4));
+            QCOMPARE(w->window->samplePlot().model().strokeCount(), std::size_t(3));
+            QCOMPARE(w->notices.size(), notices);
+            const QString said = w->notices.value(0).prompt;
+            QVERIFY2(notices == 0 ||
+                         (said.contains(location.path) && said.contains(QString(why).arg(blocked))),
+                     qPrintable(said));
+        }
     }
-    QCOMPARE(w->notices.size(), 1);
-    QVERIFY(w->notices[0].prompt.contains(location.path));
-    QCOMPARE(w->window->samplePlot().model().strokeCount(), std::size_t(3));
 }
 
 void FaultsTest::responseFieldBoundedUnderEndlessStream() {

@@ -1,6 +1,8 @@
 // The windows of both programs without a port: their layout as properties (inside the
 // container, no overlaps, a tab order that visits every control once) with spot checks,
-// start-up, Clear, Help, the Settings menu, and the keys a Windows user reaches for.
+// start-up, Clear, Help, the Settings menu, the keys a Windows user reaches for, and the
+// command line.
+#include "commandline.h"
 #include "controlarray.h"
 #include "frmmain.h"
 #include "responseview.h"
@@ -30,6 +32,7 @@ private slots:
     void settingItemsApplyWhatTheySay();
     void enterClicksTheFocusedButton();
     void accessLetterAfterAltAlone();
+    void commandLine();
 
 private:
     void showActive();
@@ -315,6 +318,30 @@ void MainWindowTest::accessLetterAfterAltAlone() {
     QTRY_VERIFY(m_window->menus().mnuSettings->isVisible());
     m_window->menus().mnuSettings->close();
     QCOMPARE(m_boxes.size(), 1);
+}
+
+void MainWindowTest::commandLine() {
+    // The arguments, then what they ask for: the window (W), help, version, ports, or a usage
+    // error (E), which names what it refuses, here the last word. Qt's own options, with one
+    // dash or two and with their values, are left to Qt.
+    // clang-format off
+    const QStringList rows{
+        "|W", "-reverse|W", "--reverse|W", "-stylesheet dark.qss|W", "-style=fusion|W",
+        "-style Fusion|W", "-platform xcb -display :1 -geometry 600x500+0+0|W",
+        "-session 10ab -widgetcount|W", "-qwindowtitle Sensor -qwindowicon zel.png -name zel|W",
+        "-platformtheme gtk3 -nograb|W", "--help|H", "-h|H", "-help|H", "--ports -h|H",
+        "--version|V", "-v|V", "--ports|P", "-platform offscreen --ports|P", "--frobnicate|E",
+        "-vh|E", "--version --frobnicate|E", "sensor.txt|E", "-platform|E"};
+    // clang-format on
+    for (const QString& row : rows) {
+        const QStringList words = row.section('|', 0, 0).split(' ', Qt::SkipEmptyParts);
+        const CommandLineChoice choice = parseCommandLine(QStringList{"Zel_Connect"} + words);
+        const bool error = row.endsWith('E');
+        QVERIFY2(int(choice.action) == QStringLiteral("WHVPE").indexOf(row.back()) &&
+                     choice.error.isEmpty() != error &&
+                     (!error || choice.error.contains(QString(words.last()).remove(u'-'))),
+                 qPrintable(row + ": " + choice.error));
+    }
 }
 
 QTEST_MAIN(MainWindowTest)

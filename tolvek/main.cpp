@@ -1,8 +1,5 @@
-#include "commandline.h"
-#include "startenvironment.h"
+#include "runprogram.h"
 #include "tolvekwindow.h"
-
-#include <QApplication>
 
 int main(int argc, char* argv[]) {
     const ProgramAbout about{
@@ -12,15 +9,5 @@ int main(int argc, char* argv[]) {
             "send a text line or hex bytes, read its answers; the mean or the deviation\n"
             "sum of the readings R, G and B is shown after every received character."),
         false};
-    if (const std::optional<int> exitCode = runCommandLine(argc, argv, about)) {
-        return *exitCode;
-    }
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(about.name);
-    QApplication::setApplicationVersion(about.version);
-
-    TolvekWindow window;
-    window.show();
-    connectAtStartIfAsked(window);
-    return QApplication::exec();
+    return runProgram(argc, argv, about, [] { return std::make_unique<TolvekWindow>(); });
 }

@@ -1,8 +1,5 @@
-#include "commandline.h"
-#include "startenvironment.h"
+#include "runprogram.h"
 #include "zelconnectwindow.h"
-
-#include <QApplication>
 
 int main(int argc, char* argv[]) {
     const ProgramAbout about{
@@ -12,15 +9,5 @@ int main(int argc, char* argv[]) {
             "it, send a text line or hex bytes, read its answers; readings marked R, G\n"
             "and B are evaluated, named as a color, plotted and logged."),
         true};
-    if (const std::optional<int> exitCode = runCommandLine(argc, argv, about)) {
-        return *exitCode;
-    }
-    QApplication app(argc, argv);
-    QApplication::setApplicationName(about.name);
-    QApplication::setApplicationVersion(about.version);
-
-    ZelConnectWindow window;
-    window.show();
-    connectAtStartIfAsked(window);
-    return QApplication::exec();
+    return runProgram(argc, argv, about, [] { return std::make_unique<ZelConnectWindow>(); });
 }

@@ -5,22 +5,13 @@
 #include "numbertext.h"
 #include "sampleplot.h"
 
-#include <QCoreApplication>
-#include <QDir>
-
 ZelConnectWindow::ZelConnectWindow(const QString& logPath, QWidget* parent)
     : frmMain(
           zelConnectVariant(), [](QWidget* container) { return new DrawBox(container); }, parent),
       m_color(new ColorMeasurement(*this)), m_plot(new SamplePlot(*this, logPath)) {
     m_color->setPlotSample([this] { m_plot->PlotSample(); });
     if (logPath.isEmpty()) {
-        const SampleLog::Location location = SampleLog::defaultLocation();
-        m_plot->setLogPath(location.path);
-        if (location.inDataFolder) {
-            m_plot->announceLogLocation(
-                QStringLiteral("the program's folder %1 cannot be written")
-                    .arg(QDir::toNativeSeparators(QCoreApplication::applicationDirPath())));
-        }
+        m_plot->useLocation(SampleLog::defaultLocation());
     }
 }
 

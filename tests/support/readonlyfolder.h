@@ -2,24 +2,26 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QProcess>
 #include <QString>
 
 #include <sys/stat.h>
 
-/// Makes a directory refuse new files, also to root (whose permissions chmod does not stop:
-/// then the directory is made immutable). False when neither works here.
+/// Makes a directory refuse new files, or a file refuse writing, also to root (whose
+/// permissions chmod does not stop: then it is made immutable). False when neither works here.
 inline bool makeReadOnly(const QString& path, bool readOnly) {
+    const bool folder = QFileInfo(path).isDir();
     ::chmod(QFile::encodeName(path).constData(), readOnly ? 0555 : 0755);
     if (!readOnly) {
         QProcess::execute("chattr", {"-i", path});
         return true;
     }
-    QFile probe(QDir(path).filePath("probe"));
-    if (!probe.open(QIODevice::WriteOnly)) {
+    QFile probe(folder ? QDir(path).filePath("probe") : path);
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::Append)) {
         return true;
     }
     probe.close();
-    probe.remove();
+    QFile::remove(QDir(path).filePath("probe"));
     return QProcess::execute("chattr", {"+i", path}) == 0;
 }
