@@ -41,9 +41,10 @@ QString logHelp(const QString& dataFolder) {
 }
 
 void printPorts() {
+    const QList<serial::PortInfo> present = serial::machinePorts();
     for (int port = 1; port <= 4; ++port) {
         const serial::PortChoice choice =
-            serial::lookUpPort(port, serial::machinePorts, serial::defaultComNumbersFile());
+            serial::lookUpPort(port, present, serial::defaultComNumbersFile());
         std::printf("%s  %s\n", qPrintable(serial::comName(port)),
                     qPrintable(serial::portSummary(port, choice)));
     }

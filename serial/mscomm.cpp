@@ -190,7 +190,7 @@ CommError MSComm::setSettings(const QString& settings) {
 }
 
 serial::PortChoice MSComm::portChoice(int port) const {
-    return serial::lookUpPort(port, m_inventory, m_numbersFile);
+    return serial::lookUpPort(port, m_inventory(), m_numbersFile);
 }
 
 void MSComm::setPortInventory(serial::PortInventory inventory) {
@@ -255,7 +255,8 @@ CommError MSComm::openPort() {
                 .arg(serial::stopBitsText(m_settings.stopBits)));
     }
 
-    const serial::PortChoice choice = portChoice(m_commPort);
+    const QList<serial::PortInfo> present = m_inventory();
+    const serial::PortChoice choice = serial::lookUpPort(m_commPort, present, m_numbersFile);
     if (choice.device.isEmpty()) {
         return {comInvalidPortNumber, serial::portSummary(m_commPort, choice)};
     }
@@ -267,7 +268,6 @@ CommError MSComm::openPort() {
     }
     // What it is decides what may be opened for it if it goes away: a variable may name a
     // link, so the inventory is asked what is behind it.
-    const QList<serial::PortInfo> present = m_inventory();
     serial::PortInfo info;
     info.device = serial::canonicalPath(choice.device);
     for (const serial::PortInfo& port : present) {

@@ -64,8 +64,7 @@ PortChoice choosePort(int port, const EnvironmentLookup& environment,
 #endif
 }
 
-PortChoice lookUpPort(int port, const PortInventory& inventory, const QString& numbersFile) {
-    const QList<PortInfo> present = inventory();
+PortChoice lookUpPort(int port, const QList<PortInfo>& present, const QString& numbersFile) {
     PortChoice choice =
         choosePort(port, processEnvironment, present, rememberComNumbers(numbersFile, present));
     choice.missing =

@@ -43,9 +43,9 @@ struct PortChoice {
 PortChoice choosePort(int port, const EnvironmentLookup& environment,
                       const QList<PortInfo>& present, const ComAssignments& numbers);
 
-/// choosePort() for this process and this machine now: the inventory asked once, the Com
-/// numbers the devices hold brought up to date, and whether a named path exists.
-PortChoice lookUpPort(int port, const PortInventory& inventory, const QString& numbersFile);
+/// choosePort() for this process and the ports present now: the Com numbers the devices
+/// hold brought up to date, and whether a named path exists.
+PortChoice lookUpPort(int port, const QList<PortInfo>& present, const QString& numbersFile);
 
 /// "Com1", the way the menu and the boxes name a port.
 QString comName(int port);
