@@ -1,8 +1,6 @@
 #include "mscomm.h"
 
 #include "connectionstatus.h"
-#include "devicenode.h"
-#include "linecheck.h"
 #include "portmapping.h"
 
 #include <QDeadlineTimer>
@@ -11,147 +9,29 @@
 #include <QFileInfo>
 #include <QMetaObject>
 
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <poll.h>
-#include <sys/ioctl.h>
-#include <unistd.h>
-#endif
-
 #include <algorithm>
 #include <utility>
 
-using serial::LineSettings;
-using serial::StopBits;
-
-namespace {
-
-CommError settingNotAvailable(const QString& description) {
-    return {MSComm::comSetCommStateFailed, description};
-}
-
-QSerialPort::Parity qtParity(char parity) {
-    switch (parity) {
-    case 'E':
-        return QSerialPort::EvenParity;
-    case 'M':
-        return QSerialPort::MarkParity;
-    case 'O':
-        return QSerialPort::OddParity;
-    case 'S':
-        return QSerialPort::SpaceParity;
-    default:
-        return QSerialPort::NoParity;
-    }
-}
-
-// Qt knows no 4-bit words; the rest map one to one.
-std::optional<QSerialPort::DataBits> qtDataBits(int dataBits) {
-    switch (dataBits) {
-    case 5:
-        return QSerialPort::Data5;
-    case 6:
-        return QSerialPort::Data6;
-    case 7:
-        return QSerialPort::Data7;
-    case 8:
-        return QSerialPort::Data8;
-    default:
-        return std::nullopt;
-    }
-}
-
-// Qt's Unix backend takes OneAndHalfStop and quietly sets one stop bit, so it must not be
-// asked for it there: termios has no 1.5 stop bits.
-std::optional<QSerialPort::StopBits> qtStopBits(StopBits stopBits) {
-    switch (stopBits) {
-    case StopBits::One:
-        return QSerialPort::OneStop;
-    case StopBits::Two:
-        return QSerialPort::TwoStop;
-    case StopBits::OneAndHalf:
-#ifdef Q_OS_WIN
-        return QSerialPort::OneAndHalfStop;
-#else
-        return std::nullopt;
-#endif
-    }
-    return std::nullopt;
-}
-
-int openErrorNumber(QSerialPort::SerialPortError error) {
-    return error == QSerialPort::DeviceNotFoundError ? MSComm::comInvalidPortNumber
-                                                     : MSComm::comPortNotAvailable;
-}
-
-// Qt also reports a read that found nothing as a ReadError, with whatever errno was left
-// over: after this control's own read took the bytes that woke Qt's notifier, for instance.
-// Only the descriptor tells whether the device has really gone (hung up, unplugged).
-constexpr int kMostChunksPerDrain = 16; // 1 MiB
-
-// What the user reads when a device cannot be opened: for the common failures, what to do.
-QString openFailureDescription(const QString& device, QSerialPort::SerialPortError error,
-                               const QString& qtText) {
-    if (error != QSerialPort::PermissionError) {
-        return QStringLiteral("%1: %2").arg(device, qtText);
-    }
-#ifdef Q_OS_UNIX
-    // Qt says the same for a device the user may not open, one another program holds, and
-    // one that a lock file says is held.
-    if (::faccessat(AT_FDCWD, QFile::encodeName(device).constData(), R_OK | W_OK, AT_EACCESS) !=
-            0 &&
-        errno == EACCES) {
-        return serial::permissionDescription(device, serial::inspectNode(device));
-    }
-#endif
-    return serial::inUseDescription(device, serial::portLock(device));
-}
-
-bool deviceHungUp([[maybe_unused]] const QSerialPort& port) {
-#ifdef Q_OS_UNIX
-    pollfd state{static_cast<int>(port.handle()), POLLIN, 0};
-    int ready = 0;
-    do {
-        ready = ::poll(&state, 1, 0);
-    } while (ready < 0 && errno == EINTR);
-    return ready < 0 || (state.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-#else
-    return true;
-#endif
-}
-
-// What the driver still holds to send: a real UART's queue can take seconds to empty, and
-// closing the port would wait for it.
-qint64 driverOutputQueue([[maybe_unused]] const QSerialPort& port) {
-#ifdef Q_OS_UNIX
-    int queued = 0;
-    if (port.isOpen() && ::ioctl(static_cast<int>(port.handle()), TIOCOUTQ, &queued) == 0) {
-        return queued;
-    }
-#endif
-    return 0;
-}
-
-} // namespace
-
-MSComm::MSComm(QObject* parent) : QObject(parent) {
-    connect(&m_port, &QSerialPort::readyRead, this, &MSComm::readArrived);
-    connect(&m_port, &QSerialPort::errorOccurred, this, &MSComm::portErrorOccurred);
+MSComm::MSComm(QObject* parent) : QObject(parent), m_line(serial::makeSerialLine()) {
+    connect(m_line.get(), &serial::SerialLine::readyRead, this, &MSComm::readArrived);
+    connect(m_line.get(), &serial::SerialLine::writeFailed, this, [this](const QString& why) {
+        if (!m_flushing) { // errors during the flush are the flush's to report
+            emit SendFailed(why);
+        }
+    });
+    connect(m_line.get(), &serial::SerialLine::lost, this, [this](const QString& reason) {
+        if (!m_flushing) {
+            deviceGone(reason);
+        }
+    });
     m_readPace.setSingleShot(true);
     connect(&m_readPace, &QTimer::timeout, this, &MSComm::takeWaitingBytes);
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &MSComm::retryLostDevice);
-#ifdef Q_OS_UNIX
-    // Qt then takes one byte and leaves the rest in the driver until it is read; this control
-    // reads the rest itself, all at once, at its own pace (takeWaitingBytes).
-    m_port.setReadBufferSize(1);
-#endif
 }
 
 MSComm::~MSComm() {
-    m_port.close();
+    m_line->close();
 }
 
 CommError MSComm::setCommPort(int port) {
@@ -217,7 +97,7 @@ QString MSComm::WaitingText() const {
 }
 
 qint64 MSComm::OutputPending() const {
-    return m_port.isOpen() ? m_port.bytesToWrite() + driverOutputQueue(m_port) : 0;
+    return m_line->pendingOutput();
 }
 
 CommError MSComm::setPortOpen(bool open) {
@@ -228,7 +108,7 @@ CommError MSComm::setPortOpen(bool open) {
             reportUnsent(flushOutput());
         }
         m_readPace.stop();
-        m_port.close();
+        m_line->close();
         m_received.clear();
         m_streamEnds.clear();
         if (wasOpen) {
@@ -244,15 +124,8 @@ CommError MSComm::setPortOpen(bool open) {
 
 CommError MSComm::openPort() {
     // Settings this platform cannot do at all are refused before the device is touched.
-    if (!qtDataBits(m_settings.dataBits)) {
-        return settingNotAvailable(
-            QStringLiteral("%1 data bits are not supported; choose 5 to 8 data bits.")
-                .arg(m_settings.dataBits));
-    }
-    if (!qtStopBits(m_settings.stopBits)) {
-        return settingNotAvailable(
-            QStringLiteral("%1 stop bits are not supported on this system; choose 1 or 2.")
-                .arg(serial::stopBitsText(m_settings.stopBits)));
+    if (const auto refused = serial::settingsRefused(m_settings)) {
+        return *refused;
     }
 
     const QList<serial::PortInfo> present = m_inventory();
@@ -297,16 +170,7 @@ CommError MSComm::refuseBeforeOpening(const serial::PortChoice& choice) const {
 }
 
 CommError MSComm::openDevice(const QString& device) {
-    m_port.setPortName(device);
-    if (!m_port.open(QIODevice::ReadWrite)) {
-        const CommError error{openErrorNumber(m_port.error()),
-                              openFailureDescription(device, m_port.error(), m_port.errorString())};
-        m_port.clearError();
-        return error;
-    }
-    if (const CommError error = configureOpenPort(device)) {
-        m_port.close();
-        m_port.clearError();
+    if (const CommError error = m_line->open(device, m_settings)) {
         return error;
     }
     m_opened.device = device;
@@ -314,45 +178,12 @@ CommError MSComm::openDevice(const QString& device) {
     return {};
 }
 
-CommError MSComm::configureOpenPort(const QString& device) {
-    if (!m_port.setBaudRate(m_settings.speed)) {
-        return settingNotAvailable(QStringLiteral("%1 cannot run at %2 baud: %3")
-                                       .arg(device)
-                                       .arg(m_settings.speed)
-                                       .arg(m_port.errorString()));
-    }
-    if (!m_port.setDataBits(*qtDataBits(m_settings.dataBits))) {
-        return settingNotAvailable(QStringLiteral("%1 cannot use %2 data bits: %3")
-                                       .arg(device)
-                                       .arg(m_settings.dataBits)
-                                       .arg(m_port.errorString()));
-    }
-    if (!m_port.setParity(qtParity(m_settings.parity))) {
-        return settingNotAvailable(
-            QStringLiteral("%1 cannot use %2 parity: %3")
-                .arg(device, serial::parityName(m_settings.parity), m_port.errorString()));
-    }
-    if (!m_port.setStopBits(*qtStopBits(m_settings.stopBits))) {
-        return settingNotAvailable(
-            QStringLiteral("%1 cannot use %2 stop bits: %3")
-                .arg(device, serial::stopBitsText(m_settings.stopBits), m_port.errorString()));
-    }
-    if (!m_port.setFlowControl(QSerialPort::NoFlowControl)) {
-        return settingNotAvailable(QStringLiteral("%1 cannot turn flow control off: %2")
-                                       .arg(device, m_port.errorString()));
-    }
-    if (const auto mismatch = serial::lineSettingsMismatch(m_port.handle(), m_settings)) {
-        return settingNotAvailable(QStringLiteral("%1: %2").arg(device, *mismatch));
-    }
-    return {};
-}
-
 CommError MSComm::setOutput(const QByteArray& data) {
     if (!PortOpen()) {
         return {comPortNotOpen, QStringLiteral("Operation valid only when the port is open")};
     }
-    if (m_port.write(data) != data.size()) {
-        return {comWriteFailed, m_port.errorString()};
+    if (const QString why = m_line->write(data); !why.isEmpty()) {
+        return {comWriteFailed, why};
     }
     return {};
 }
@@ -363,7 +194,7 @@ qsizetype MSComm::beforeStreamEnd() const {
 
 QByteArray MSComm::Input() {
     if (PortOpen() && m_streamEnds.empty() && m_received.size() < kPortion) {
-        if (const QString lost = drainPort(); !lost.isEmpty()) {
+        if (const QString lost = m_line->read(m_received); !lost.isEmpty()) {
             deviceGone(lost);
         }
     }
@@ -407,7 +238,7 @@ void MSComm::raiseWaitingEvents() {
         emit StreamEnded();
         emit InputDropped(std::exchange(m_dropped, 0));
     }
-    const bool portHasMore = PortOpen() && m_streamEnds.empty() && m_port.bytesAvailable() > 0;
+    const bool portHasMore = PortOpen() && m_streamEnds.empty() && m_line->hasInput();
     if (beforeStreamEnd() > 0 || portHasMore) {
         if (raiseReceive()) {
             return; // a loss waits until everything before it was handed over
@@ -450,7 +281,7 @@ void MSComm::takeWaitingBytes() {
     const qsizetype before = m_received.size();
     // A backlog still being handed over goes first; meanwhile the driver holds what comes.
     if (m_holdDepth > 0 || before < kPortion) {
-        if (const QString lost = drainPort(); !lost.isEmpty()) {
+        if (const QString lost = m_line->read(m_received); !lost.isEmpty()) {
             deviceGone(lost);
         }
     }
@@ -473,38 +304,6 @@ void MSComm::keepNewestHeld() {
             end.at = std::max<qsizetype>(end.at - excess, 0);
         }
     }
-}
-
-QString MSComm::drainPort() {
-    // What Qt holds came first; reading it lets Qt watch the port again once this returns.
-    m_received += m_port.readAll();
-#ifdef Q_OS_UNIX
-    const int handle = static_cast<int>(m_port.handle());
-    char chunk[65536];
-    // A device that writes as fast as this reads would otherwise keep one drain going.
-    for (int chunks = 0; chunks < kMostChunksPerDrain; ++chunks) {
-        const ssize_t n = ::read(handle, chunk, sizeof chunk);
-        if (n > 0) {
-            m_received.append(chunk, n);
-            // A device still sending keeps a read busy with crumbs; what comes meanwhile is
-            // taken at the next pace, unless this read filled the whole chunk.
-            if (n < ssize_t(sizeof chunk)) {
-                break;
-            }
-            continue;
-        }
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        // 0: nothing more now (the line is set to return at once); EIO and the like: the
-        // device hung up or the adapter was unplugged.
-        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
-            return serial::readFailedText(QString::fromLocal8Bit(std::strerror(errno)));
-        }
-        break;
-    }
-#endif
-    return {};
 }
 
 qint64 MSComm::flushOutput() {
@@ -533,11 +332,8 @@ qint64 MSComm::flushOutput() {
     --m_holdDepth;
     m_flushing = false;
     const qint64 unsent = OutputPending();
-    if (driverOutputQueue(m_port) > 0) {
-        // Else closing would wait for the driver to send it, 30 s for a UART by default.
-        // (A pseudo-terminal says it holds nothing: what it holds is the device's to read.)
-        m_port.clear(QSerialPort::Output);
-    }
+    // Else closing would wait for the driver to send it, 30 s for a UART by default.
+    m_line->discardOutput();
     return unsent;
 }
 
@@ -546,26 +342,6 @@ void MSComm::reportUnsent(qint64 unsent) {
         emit SendFailed(
             QStringLiteral("%1 bytes could not be sent before the port closed.").arg(unsent));
     }
-}
-
-void MSComm::portErrorOccurred(QSerialPort::SerialPortError error) {
-    if (m_flushing) {
-        return;
-    }
-    if (error == QSerialPort::WriteError) {
-        emit SendFailed(m_port.errorString());
-    }
-    // An unplugged adapter shows as ResourceError; a pseudo-terminal whose other end closed
-    // raises ReadError again and again until the port is closed.
-    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError &&
-        error != QSerialPort::WriteError) {
-        return;
-    }
-    if (!PortOpen() || deviceHungUp(m_port)) {
-        deviceGone(serial::deviceHungUpText());
-        return;
-    }
-    m_port.clearError(); // nothing was lost: the port goes on
 }
 
 void MSComm::deviceGone(const QString& reason) {
@@ -585,11 +361,10 @@ void MSComm::closeLostPort() {
     }
     // What arrived before the device went away is still shown and captured; what was still
     // to be sent can no longer go.
-    (void)drainPort();
-    reportUnsent(m_port.bytesToWrite());
+    (void)m_line->read(m_received);
+    reportUnsent(m_line->pendingOutput());
     m_readPace.stop();
-    m_port.close();
-    m_port.clearError();
+    m_line->close();
     // Of what the program saw, the node being gone says most.
     QString reason = std::exchange(m_lostReason, {});
     if (!QFileInfo::exists(m_opened.device)) {

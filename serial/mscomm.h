@@ -1,25 +1,19 @@
 #pragma once
 
+#include "commerror.h"
 #include "deviceidentity.h"
 #include "linesettings.h"
 #include "portmapping.h"
+#include "serialline.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
-#include <QSerialPort>
 #include <QString>
 #include <QTimer>
 
 #include <deque>
-
-/// An error of the serial control: a non-zero number and a description for the user.
-struct CommError {
-    int number = 0;
-    QString description;
-
-    explicit operator bool() const { return number != 0; }
-};
+#include <memory>
 
 /// The window's serial communications control: one port, chosen by number, driven through
 /// CommPort, Settings, PortOpen, Output and Input, raising OnComm on the UI thread whenever
@@ -56,15 +50,7 @@ public:
     static constexpr int kLongestFlushMs = 10000;
     static constexpr int kFlushTickMs = 50;
 
-    enum ErrorNumber {
-        comInvalidPropertyValue = 380,
-        comInvalidPortNumber = 8002,
-        comPortAlreadyOpen = 8005,
-        comPortNotAvailable = 8010,
-        comSetCommStateFailed = 8015,
-        comPortNotOpen = 8018,
-        comWriteFailed = 8020,
-    };
+    using enum CommError::Number;
 
     explicit MSComm(QObject* parent = nullptr);
     ~MSComm() override;
@@ -80,7 +66,7 @@ public:
     /// those make opening fail. While the port waits for a device, they apply when it opens.
     CommError setSettings(const QString& settings);
 
-    bool PortOpen() const { return m_port.isOpen(); }
+    bool PortOpen() const { return m_line->isOpen(); }
     /// true opens the current port with the current settings (or fails, leaving it closed);
     /// false closes it and drops bytes not yet read. Bytes not yet sent go out first, waiting
     /// at most the time the line needs for them (kLongestFlushMs at most) while the event
@@ -160,10 +146,7 @@ private:
     void takeWaitingBytes();
     /// While held: the oldest bytes beyond kHeldLimit go.
     void keepNewestHeld();
-    /// Moves every byte the port holds into what Input returns; why not, if the device has gone.
-    QString drainPort();
     void deviceGone(const QString& reason);
-    void portErrorOccurred(QSerialPort::SerialPortError error);
     void closeLostPort();
     /// Waits, within a bound, for queued bytes to go out; returns how many did not.
     qint64 flushOutput();
@@ -178,12 +161,11 @@ private:
     /// Refuses a device that cannot be a free serial port, before it is touched.
     CommError refuseBeforeOpening(const serial::PortChoice& choice) const;
     CommError openDevice(const QString& device);
-    CommError configureOpenPort(const QString& device);
     void startWaiting();
     void retryLostDevice();
     void setNotYet(const QString& notYet);
 
-    QSerialPort m_port;
+    std::unique_ptr<serial::SerialLine> m_line;
     QTimer m_readPace;
     QElapsedTimer m_sinceRead;
     bool m_lastReadWasMuch = false;

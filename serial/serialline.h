@@ -1,0 +1,58 @@
+#pragma once
+
+#include "commerror.h"
+#include "linesettings.h"
+
+#include <QByteArray>
+#include <QObject>
+#include <QString>
+
+#include <memory>
+#include <optional>
+
+namespace serial {
+
+/// One serial line as the serial control drives it: opened with its settings, read as bytes
+/// come, written through a queue that goes out while the event loop runs. On Windows the
+/// Win32 communications API, elsewhere Qt Serial Port.
+class SerialLine : public QObject {
+    Q_OBJECT
+
+public:
+    using QObject::QObject;
+
+    /// Opens device with settings, and makes sure the driver runs with them; the error for
+    /// the user when it cannot (the line stays closed).
+    virtual CommError open(const QString& device, const LineSettings& settings) = 0;
+    virtual void close() = 0;
+    virtual bool isOpen() const = 0;
+
+    /// Queues bytes to be written; empty, or why they cannot be.
+    virtual QString write(const QByteArray& bytes) = 0;
+    /// Bytes written that have not yet gone out: queued here and, where the system tells, in
+    /// the driver.
+    virtual qint64 pendingOutput() const = 0;
+    /// Drops what the driver still holds to send, before a close that would otherwise wait
+    /// for it.
+    virtual void discardOutput() = 0;
+
+    /// Appends what has come, up to about a megabyte; what was seen when the device has gone.
+    virtual QString read(QByteArray& into) = 0;
+    /// True when bytes wait to be read.
+    virtual bool hasInput() const = 0;
+
+signals:
+    void readyRead();
+    /// A write failed: why, for the user.
+    void writeFailed(const QString& description);
+    /// The device went away while open: what was seen.
+    void lost(const QString& reason);
+};
+
+/// The line of this platform.
+std::unique_ptr<SerialLine> makeSerialLine();
+
+/// Settings this platform cannot do at all, refused before any device is touched.
+std::optional<CommError> settingsRefused(const LineSettings& settings);
+
+} // namespace serial

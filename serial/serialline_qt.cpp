@@ -1,0 +1,297 @@
+// The serial line through Qt Serial Port.
+#include "connectionstatus.h"
+#include "devicenode.h"
+#include "linecheck.h"
+#include "serialline.h"
+
+#include <QFile>
+#include <QSerialPort>
+
+#ifdef Q_OS_UNIX
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/ioctl.h>
+#include <unistd.h>
+#endif
+
+namespace serial {
+
+namespace {
+
+CommError settingNotAvailable(const QString& description) {
+    return {CommError::comSetCommStateFailed, description};
+}
+
+QSerialPort::Parity qtParity(char parity) {
+    switch (parity) {
+    case 'E':
+        return QSerialPort::EvenParity;
+    case 'M':
+        return QSerialPort::MarkParity;
+    case 'O':
+        return QSerialPort::OddParity;
+    case 'S':
+        return QSerialPort::SpaceParity;
+    default:
+        return QSerialPort::NoParity;
+    }
+}
+
+// Qt knows no 4-bit words; the rest map one to one.
+std::optional<QSerialPort::DataBits> qtDataBits(int dataBits) {
+    switch (dataBits) {
+    case 5:
+        return QSerialPort::Data5;
+    case 6:
+        return QSerialPort::Data6;
+    case 7:
+        return QSerialPort::Data7;
+    case 8:
+        return QSerialPort::Data8;
+    default:
+        return std::nullopt;
+    }
+}
+
+// Qt's Unix backend takes OneAndHalfStop and quietly sets one stop bit, so it must not be
+// asked for it there: termios has no 1.5 stop bits.
+std::optional<QSerialPort::StopBits> qtStopBits(StopBits stopBits) {
+    switch (stopBits) {
+    case StopBits::One:
+        return QSerialPort::OneStop;
+    case StopBits::Two:
+        return QSerialPort::TwoStop;
+    case StopBits::OneAndHalf:
+#ifdef Q_OS_WIN
+        return QSerialPort::OneAndHalfStop;
+#else
+        return std::nullopt;
+#endif
+    }
+    return std::nullopt;
+}
+
+int openErrorNumber(QSerialPort::SerialPortError error) {
+    return error == QSerialPort::DeviceNotFoundError ? CommError::comInvalidPortNumber
+                                                     : CommError::comPortNotAvailable;
+}
+
+// Qt also reports a read that found nothing as a ReadError, with whatever errno was left
+// over: after this control's own read took the bytes that woke Qt's notifier, for instance.
+// Only the descriptor tells whether the device has really gone (hung up, unplugged).
+constexpr int kMostChunksPerDrain = 16; // 1 MiB
+
+// What the user reads when a device cannot be opened: for the common failures, what to do.
+QString openFailureDescription(const QString& device, QSerialPort::SerialPortError error,
+                               const QString& qtText) {
+    if (error != QSerialPort::PermissionError) {
+        return QStringLiteral("%1: %2").arg(device, qtText);
+    }
+#ifdef Q_OS_UNIX
+    // Qt says the same for a device the user may not open, one another program holds, and
+    // one that a lock file says is held.
+    if (::faccessat(AT_FDCWD, QFile::encodeName(device).constData(), R_OK | W_OK, AT_EACCESS) !=
+            0 &&
+        errno == EACCES) {
+        return permissionDescription(device, inspectNode(device));
+    }
+#endif
+    return inUseDescription(device, portLock(device));
+}
+
+bool deviceHungUp([[maybe_unused]] const QSerialPort& port) {
+#ifdef Q_OS_UNIX
+    pollfd state{static_cast<int>(port.handle()), POLLIN, 0};
+    int ready = 0;
+    do {
+        ready = ::poll(&state, 1, 0);
+    } while (ready < 0 && errno == EINTR);
+    return ready < 0 || (state.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
+#else
+    return true;
+#endif
+}
+
+// What the driver still holds to send: a real UART's queue can take seconds to empty, and
+// closing the port would wait for it.
+qint64 driverOutputQueue([[maybe_unused]] const QSerialPort& port) {
+#ifdef Q_OS_UNIX
+    int queued = 0;
+    if (port.isOpen() && ::ioctl(static_cast<int>(port.handle()), TIOCOUTQ, &queued) == 0) {
+        return queued;
+    }
+#endif
+    return 0;
+}
+
+class QtSerialLine : public SerialLine {
+public:
+    QtSerialLine() {
+        connect(&m_port, &QSerialPort::readyRead, this, &SerialLine::readyRead);
+        connect(&m_port, &QSerialPort::errorOccurred, this, &QtSerialLine::portErrorOccurred);
+#ifdef Q_OS_UNIX
+        // Qt then takes one byte and leaves the rest in the driver until it is read; the
+        // control reads the rest itself, all at once, at its own pace (read()).
+        m_port.setReadBufferSize(1);
+#endif
+    }
+
+    CommError open(const QString& device, const LineSettings& settings) override {
+        m_port.setPortName(device);
+        if (!m_port.open(QIODevice::ReadWrite)) {
+            const CommError error{
+                openErrorNumber(m_port.error()),
+                openFailureDescription(device, m_port.error(), m_port.errorString())};
+            m_port.clearError();
+            return error;
+        }
+        if (const CommError error = configure(device, settings)) {
+            m_port.close();
+            m_port.clearError();
+            return error;
+        }
+        return {};
+    }
+
+    void close() override {
+        m_port.close();
+        m_port.clearError();
+    }
+
+    bool isOpen() const override {
+        return m_port.isOpen();
+    }
+
+    QString write(const QByteArray& bytes) override {
+        return m_port.write(bytes) == bytes.size() ? QString() : m_port.errorString();
+    }
+
+    qint64 pendingOutput() const override {
+        return m_port.isOpen() ? m_port.bytesToWrite() + driverOutputQueue(m_port) : 0;
+    }
+
+    void discardOutput() override {
+        // A pseudo-terminal says it holds nothing: what it holds is the device's to read.
+        if (driverOutputQueue(m_port) > 0) {
+            m_port.clear(QSerialPort::Output);
+        }
+    }
+
+    QString read(QByteArray& into) override;
+
+    bool hasInput() const override {
+        return m_port.isOpen() && m_port.bytesAvailable() > 0;
+    }
+
+private:
+    CommError configure(const QString& device, const LineSettings& settings);
+    void portErrorOccurred(QSerialPort::SerialPortError error);
+
+    QSerialPort m_port;
+};
+
+CommError QtSerialLine::configure(const QString& device, const LineSettings& settings) {
+    if (!m_port.setBaudRate(settings.speed)) {
+        return settingNotAvailable(QStringLiteral("%1 cannot run at %2 baud: %3")
+                                       .arg(device)
+                                       .arg(settings.speed)
+                                       .arg(m_port.errorString()));
+    }
+    if (!m_port.setDataBits(*qtDataBits(settings.dataBits))) {
+        return settingNotAvailable(QStringLiteral("%1 cannot use %2 data bits: %3")
+                                       .arg(device)
+                                       .arg(settings.dataBits)
+                                       .arg(m_port.errorString()));
+    }
+    if (!m_port.setParity(qtParity(settings.parity))) {
+        return settingNotAvailable(
+            QStringLiteral("%1 cannot use %2 parity: %3")
+                .arg(device, parityName(settings.parity), m_port.errorString()));
+    }
+    if (!m_port.setStopBits(*qtStopBits(settings.stopBits))) {
+        return settingNotAvailable(
+            QStringLiteral("%1 cannot use %2 stop bits: %3")
+                .arg(device, stopBitsText(settings.stopBits), m_port.errorString()));
+    }
+    if (!m_port.setFlowControl(QSerialPort::NoFlowControl)) {
+        return settingNotAvailable(QStringLiteral("%1 cannot turn flow control off: %2")
+                                       .arg(device, m_port.errorString()));
+    }
+    if (const auto mismatch = lineSettingsMismatch(m_port.handle(), settings)) {
+        return settingNotAvailable(QStringLiteral("%1: %2").arg(device, *mismatch));
+    }
+    return {};
+}
+
+QString QtSerialLine::read(QByteArray& into) {
+    // What Qt holds came first; reading it lets Qt watch the port again once this returns.
+    into += m_port.readAll();
+#ifdef Q_OS_UNIX
+    const int handle = static_cast<int>(m_port.handle());
+    char chunk[65536];
+    // A device that writes as fast as this reads would otherwise keep one drain going.
+    for (int chunks = 0; chunks < kMostChunksPerDrain; ++chunks) {
+        const ssize_t n = ::read(handle, chunk, sizeof chunk);
+        if (n > 0) {
+            into.append(chunk, n);
+            // A device still sending keeps a read busy with crumbs; what comes meanwhile is
+            // taken at the next pace, unless this read filled the whole chunk.
+            if (n < ssize_t(sizeof chunk)) {
+                break;
+            }
+            continue;
+        }
+        if (n < 0 && errno == EINTR) {
+            continue;
+        }
+        // 0: nothing more now (the line is set to return at once); EIO and the like: the
+        // device hung up or the adapter was unplugged.
+        if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) {
+            return readFailedText(QString::fromLocal8Bit(std::strerror(errno)));
+        }
+        break;
+    }
+#endif
+    return {};
+}
+
+void QtSerialLine::portErrorOccurred(QSerialPort::SerialPortError error) {
+    if (error == QSerialPort::WriteError) {
+        emit writeFailed(m_port.errorString());
+    }
+    // An unplugged adapter shows as ResourceError; a pseudo-terminal whose other end closed
+    // raises ReadError again and again until the port is closed.
+    if (error != QSerialPort::ResourceError && error != QSerialPort::ReadError &&
+        error != QSerialPort::WriteError) {
+        return;
+    }
+    if (!m_port.isOpen() || deviceHungUp(m_port)) {
+        emit lost(deviceHungUpText());
+        return;
+    }
+    m_port.clearError(); // nothing was lost: the port goes on
+}
+
+} // namespace
+
+std::unique_ptr<SerialLine> makeSerialLine() {
+    return std::make_unique<QtSerialLine>();
+}
+
+std::optional<CommError> settingsRefused(const LineSettings& settings) {
+    if (!qtDataBits(settings.dataBits)) {
+        return settingNotAvailable(
+            QStringLiteral("%1 data bits are not supported; choose 5 to 8 data bits.")
+                .arg(settings.dataBits));
+    }
+    if (!qtStopBits(settings.stopBits)) {
+        return settingNotAvailable(
+            QStringLiteral("%1 stop bits are not supported on this system; choose 1 or 2.")
+                .arg(stopBitsText(settings.stopBits)));
+    }
+    return std::nullopt;
+}
+
+} // namespace serial
