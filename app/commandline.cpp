@@ -10,6 +10,10 @@
 
 #include <cstdio>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 namespace {
 
 QString portsHelp() {
@@ -38,6 +42,18 @@ QString logHelp(const QString& dataFolder) {
                "where that folder cannot be written, to %2.")
         .arg(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()),
              QDir::toNativeSeparators(QDir(dataFolder).filePath(QStringLiteral("app.txt"))));
+}
+
+// A window program on Windows has no console of its own: what it prints goes to the one of
+// the command prompt that started it, if any.
+void printToStartingConsole() {
+#ifdef Q_OS_WIN
+    if (::AttachConsole(ATTACH_PARENT_PROCESS)) {
+        std::FILE* reopened = nullptr;
+        (void)::freopen_s(&reopened, "CONOUT$", "w", stdout);
+        (void)::freopen_s(&reopened, "CONOUT$", "w", stderr);
+    }
+#endif
 }
 
 void printPorts() {
@@ -140,6 +156,7 @@ std::optional<int> runCommandLine(int argc, char* argv[], const ProgramAbout& ab
     }
     // Only the console part of Qt: --help and --ports must work without a display.
     const QCoreApplication console(argc, argv);
+    printToStartingConsole();
     QCoreApplication::setApplicationName(about.name);
     QCoreApplication::setApplicationVersion(about.version);
     switch (choice.action) {

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QStandardPaths>
+#include <QTemporaryFile>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -19,14 +20,38 @@ QString SampleLog::besideProgram() {
     return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("app.txt"));
 }
 
+namespace {
+
+// On Windows what a folder or file says of itself does not tell: Program Files is not
+// read-only, yet only administrators may write there. Trying does.
+bool canWriteIn(const QString& folder) {
+#ifdef Q_OS_WIN
+    QTemporaryFile probe(QDir(folder).filePath(QStringLiteral("zel-XXXXXX.tmp")));
+    return probe.open();
+#else
+    return QFileInfo(folder).isWritable();
+#endif
+}
+
+bool canAppendTo(const QString& path) {
+#ifdef Q_OS_WIN
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly | QIODevice::Append);
+#else
+    return QFileInfo(path).isWritable();
+#endif
+}
+
+} // namespace
+
 SampleLog::Location SampleLog::chooseLocation(const QString& programFolder,
                                               const QString& dataFolder) {
     const QString beside = QDir(programFolder).filePath(QStringLiteral("app.txt"));
     const QFileInfo file(beside);
-    if (file.exists() ? file.isWritable() : QFileInfo(programFolder).isWritable()) {
+    if (file.exists() ? canAppendTo(beside) : canWriteIn(programFolder)) {
         return {beside, false, {}};
     }
-    if (dataFolder.isEmpty() || !QDir().mkpath(dataFolder) || !QFileInfo(dataFolder).isWritable()) {
+    if (dataFolder.isEmpty() || !QDir().mkpath(dataFolder) || !canWriteIn(dataFolder)) {
         return {beside, false, {}};
     }
     // A read-only log in a folder the user may write is not the folder's fault.

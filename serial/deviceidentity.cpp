@@ -31,7 +31,12 @@ bool serialIsUnique(const PortInfo& device, const QList<PortInfo>& present) {
 } // namespace
 
 QString canonicalPath(const QString& path) {
+#ifdef Q_OS_WIN
+    // COM names are no files; whether one is there is for its open to find out.
+    return path;
+#else
     return QFileInfo(path).canonicalFilePath();
+#endif
 }
 
 bool isPseudoTerminal(const QString& device) {

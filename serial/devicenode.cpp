@@ -5,6 +5,10 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
+
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <grp.h>
@@ -87,7 +91,21 @@ std::optional<PortLock> portLock(const QString& device) {
     return std::nullopt;
 }
 
+bool deviceExists(const QString& device) {
+    return QFileInfo::exists(device);
+}
+
 #else
+
+bool deviceExists(const QString& device) {
+#ifdef Q_OS_WIN
+    // An unplugged adapter's COM name goes with it.
+    wchar_t target[512];
+    return ::QueryDosDeviceW(reinterpret_cast<const wchar_t*>(device.utf16()), target, 512) != 0;
+#else
+    return QFileInfo::exists(device);
+#endif
+}
 
 DeviceNode inspectNode(const QString&) {
     return {DeviceNode::Kind::CharacterDevice, {}, {}, false, 0};

@@ -19,6 +19,9 @@ struct DeviceNode {
 /// The node at path (following links). On systems without device nodes, a character device.
 DeviceNode inspectNode(const QString& path);
 
+/// Whether the device is there: its node, or on Windows its COM name.
+bool deviceExists(const QString& device);
+
 /// A lock file that keeps programs, Qt Serial Port's among them, from opening the device: the
 /// UUCP convention of LCK..<name> in the lock folder, with the process that holds it.
 struct PortLock {

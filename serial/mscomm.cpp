@@ -1,6 +1,7 @@
 #include "mscomm.h"
 
 #include "connectionstatus.h"
+#include "devicenode.h"
 #include "portmapping.h"
 
 #include <QDeadlineTimer>
@@ -367,7 +368,7 @@ void MSComm::closeLostPort() {
     m_line->close();
     // Of what the program saw, the node being gone says most.
     QString reason = std::exchange(m_lostReason, {});
-    if (!QFileInfo::exists(m_opened.device)) {
+    if (!serial::deviceExists(m_opened.device)) {
         reason = serial::deviceNodeGoneText(m_opened.device);
     }
     m_streamEnds.push_back({m_received.size(), reason, false});

@@ -5,7 +5,12 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#else
 #include <QSerialPortInfo>
+#endif
 
 namespace serial {
 
@@ -72,9 +77,11 @@ QList<PortInfo> builtInUarts() {
 }
 #endif
 
+#ifndef Q_OS_WIN
 QString hex4(quint16 value) {
     return QStringLiteral("%1").arg(value, 4, 16, QLatin1Char('0'));
 }
+#endif
 
 } // namespace
 
@@ -101,6 +108,41 @@ std::optional<PortInfo> builtInUartAt(const QString& device) {
 #endif
     return std::nullopt;
 }
+
+#ifdef Q_OS_WIN
+
+QList<PortInfo> machinePorts() {
+    // The system's own list of COM ports: the driver's device name and the port name.
+    QList<PortInfo> ports;
+    HKEY key = nullptr;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ,
+                        &key) != ERROR_SUCCESS) {
+        return ports;
+    }
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[256];
+        DWORD nameLength = 256;
+        wchar_t data[64];
+        DWORD dataBytes = sizeof data;
+        DWORD type = 0;
+        if (::RegEnumValueW(key, index, name, &nameLength, nullptr, &type,
+                            reinterpret_cast<BYTE*>(data), &dataBytes) != ERROR_SUCCESS) {
+            break;
+        }
+        if (type != REG_SZ) {
+            continue;
+        }
+        PortInfo port;
+        port.device = QString::fromWCharArray(data, int(dataBytes / sizeof(wchar_t))).trimmed();
+        port.device.remove(QChar(0));
+        port.description = QString::fromWCharArray(name, int(nameLength));
+        ports << port;
+    }
+    ::RegCloseKey(key);
+    return ports;
+}
+
+#else
 
 QList<PortInfo> machinePorts() {
     QList<PortInfo> ports;
@@ -137,5 +179,7 @@ QList<PortInfo> machinePorts() {
 #endif
     return ports;
 }
+
+#endif
 
 } // namespace serial

@@ -24,7 +24,10 @@ PortChoice choosePort(int port, const EnvironmentLookup& environment,
     Q_UNUSED(environment);
     Q_UNUSED(numbers);
     const QString device = QStringLiteral("COM%1").arg(port);
-    return {device, PortChoice::Source::Numbered, listed(device), {}, {}, false};
+    const std::optional<PortInfo> info = listed(device);
+    return {device, info ? PortChoice::Source::Numbered : PortChoice::Source::Fallback,
+            info,   {},
+            {},     false};
 #else
     const QByteArray variable = "ZEL_COM" + QByteArray::number(port);
     if (const QString named = environment ? environment(variable.constData()) : QString();
