@@ -1,0 +1,114 @@
+// A window of one of the programs driven from standard input, through the controls a user
+// works, printing what the user would see: for the suite that runs the Windows build under
+// Wine, where no display is there to click in. One command a line:
+//   connect                       Connect (or Disconnect) from the menu bar
+//   text <line>                   the line typed into TEXT, then Enter
+//   hex <byte> ...                the hex fields filled, then their Send
+//   speed|data|parity|stop <n>    item n of that Settings menu
+//   value                         prints "value <what the result field holds>"
+//   quit                          closes the window, as its close button does
+// After each command it prints "done <panel 1>|<panel 2>|<panel 3>"; as they happen, "lost
+// <reason>", "reconnected", "box <prompt>" and "notice <prompt>".
+// Usage: zel-driver [zelconnect|tolvek]
+#include "frmmain.h"
+#include "tolvekwindow.h"
+#include "zelconnectwindow.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPointer>
+
+#include <cstdio>
+#include <iostream>
+#include <string>
+#include <thread>
+
+namespace {
+
+void say(const QString& line) {
+    QString text = line;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral(" | "))
+        .replace(u'\n', QStringLiteral(" | "));
+    std::printf("%s\n", text.toLocal8Bit().constData());
+    std::fflush(stdout);
+}
+
+void run(frmMain& window, const QString& line) {
+    const QString verb = line.section(u' ', 0, 0);
+    const QString rest = line.section(u' ', 1);
+    const auto index = static_cast<qint16>(rest.toInt());
+    if (verb == QLatin1String("connect")) {
+        window.mnuConnect_Click();
+    } else if (verb == QLatin1String("text")) {
+        window.controls().txtTextOut->setText(rest);
+        qint16 enter = 13;
+        window.txtTextOut_KeyPress(enter);
+    } else if (verb == QLatin1String("hex")) {
+        const QStringList bytes = rest.split(u' ', Qt::SkipEmptyParts);
+        for (int i = 0; i < 12; ++i) {
+            window.controls().txtHEX[i]->setText(bytes.value(i));
+        }
+        window.btnSend_Click(0);
+    } else if (verb == QLatin1String("speed")) {
+        window.mnuSpeedSel_Click(index);
+    } else if (verb == QLatin1String("data")) {
+        window.mnuDataBSel_Click(index);
+    } else if (verb == QLatin1String("parity")) {
+        window.mnuParitySel_Click(index);
+    } else if (verb == QLatin1String("stop")) {
+        window.mnuStopSel_Click(index);
+    } else if (verb == QLatin1String("value")) {
+        say(QStringLiteral("value ") + window.sampleText(frmMain::SampleText::Result));
+    } else if (verb == QLatin1String("quit")) {
+        window.close();
+        return;
+    }
+    const auto panel = [&window](int n) {
+        return window.controls().StatusBar1Panels[n]->text();
+    };
+    say(QStringLiteral("done %1|%2|%3").arg(panel(1), panel(2), panel(3)));
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    const bool tolvek = argc > 1 && QByteArray(argv[1]) == "tolvek";
+    std::unique_ptr<frmMain> window;
+    if (tolvek) {
+        window = std::make_unique<TolvekWindow>();
+    } else {
+        window = std::make_unique<ZelConnectWindow>();
+    }
+    window->setMessagePresenter(
+        [](QWidget*, const MessageBoxRequest& box) { say(QStringLiteral("box ") + box.prompt); });
+    window->setNoticePresenter([](QWidget*, const MessageBoxRequest& notice) {
+        say(QStringLiteral("notice ") + notice.prompt);
+    });
+    QObject::connect(&window->serialControl(), &MSComm::PortLost,
+                     [](const QString& reason) { say(QStringLiteral("lost ") + reason); });
+    QObject::connect(&window->serialControl(), &MSComm::Reconnected,
+                     [] { say(QStringLiteral("reconnected")); });
+    window->show();
+
+    // Commands are read apart from the event loop and carried out in it, one at a time.
+    QPointer<frmMain> target = window.get();
+    std::thread reader([target] {
+        std::string line;
+        while (std::getline(std::cin, line)) {
+            const QString command = QString::fromLocal8Bit(line).trimmed();
+            QMetaObject::invokeMethod(
+                qApp,
+                [target, command] {
+                    if (target) {
+                        run(*target, command);
+                    }
+                },
+                Qt::QueuedConnection);
+        }
+    });
+    reader.detach();
+    say(QStringLiteral("ready"));
+    return QApplication::exec();
+}
