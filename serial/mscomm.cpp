@@ -6,8 +6,6 @@
 
 #include <QDeadlineTimer>
 #include <QEventLoop>
-#include <QFile>
-#include <QFileInfo>
 #include <QMetaObject>
 
 #include <algorithm>
