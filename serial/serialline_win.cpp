@@ -1,10 +1,14 @@
-// The serial line through the Win32 communications API: a COM port opened for overlapped
-// I/O, a read always waiting on it and a write queue, both completed through the event loop.
+// The serial line through the Win32 communications API: a COM port opened for overlapped I/O,
+// served by a thread of its own that keeps a read waiting on it and writes what is queued, and
+// hands what it read, and what it saw, to the event loop.
 #include "connectionstatus.h"
 #include "serialline.h"
 
-#include <QWinEventNotifier>
+#include <QMetaObject>
 
+#include <atomic>
+#include <mutex>
+#include <thread>
 #include <windows.h>
 
 namespace serial {
@@ -12,8 +16,12 @@ namespace serial {
 namespace {
 
 constexpr DWORD kReadChunk = 64 * 1024;
-// A waiting read comes back empty after this long; it is then simply asked again.
-constexpr DWORD kReadWaitMs = 1000;
+// A read waits for the first byte, then ends at a pause of kReadPauseMs in what comes, or
+// after kReadWaitMs in all (a stream without pauses); an empty one is simply asked again.
+// (The timeouts that end a read at the first byte, MAXDWORD and MAXDWORD, never end under
+// Wine, and a read that lasts until a pause alone would hold a steady stream back.)
+constexpr DWORD kReadPauseMs = 20;
+constexpr DWORD kReadWaitMs = 200;
 
 QString systemMessage(DWORD error) {
     wchar_t* text = nullptr;
@@ -53,42 +61,13 @@ BYTE stopBitsCode(StopBits stopBits) {
     return ONESTOPBIT;
 }
 
-// Where the driver quietly runs with something other than what was asked.
-std::optional<QString> mismatch(const DCB& actual, const LineSettings& wanted) {
-    if (actual.BaudRate != DWORD(wanted.speed)) {
-        return QStringLiteral("The port cannot run at %1 baud (the driver set %2 baud).")
-            .arg(wanted.speed)
-            .arg(actual.BaudRate);
-    }
-    if (actual.ByteSize != wanted.dataBits) {
-        return QStringLiteral("The port cannot use %1 data bits.").arg(wanted.dataBits);
-    }
-    if (actual.Parity != parityCode(wanted.parity)) {
-        return QStringLiteral("The port cannot use %1 parity.").arg(parityName(wanted.parity));
-    }
-    if (actual.StopBits != stopBitsCode(wanted.stopBits)) {
-        return QStringLiteral("The port cannot use %1 stop bits.")
-            .arg(stopBitsText(wanted.stopBits));
-    }
-    return std::nullopt;
-}
-
 class WinSerialLine : public SerialLine {
 public:
-    WinSerialLine() {
-        m_read.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        m_write.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        m_readDone.setHandle(m_read.hEvent);
-        m_writeDone.setHandle(m_write.hEvent);
-        connect(&m_readDone, &QWinEventNotifier::activated, this, &WinSerialLine::readDone);
-        connect(&m_writeDone, &QWinEventNotifier::activated, this, &WinSerialLine::writeDone);
-        m_chunk.resize(kReadChunk);
-    }
+    WinSerialLine() : m_wake(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
 
     ~WinSerialLine() override {
         close();
-        ::CloseHandle(m_read.hEvent);
-        ::CloseHandle(m_write.hEvent);
+        ::CloseHandle(m_wake);
     }
 
     CommError open(const QString& device, const LineSettings& settings) override;
@@ -99,10 +78,11 @@ public:
         if (!isOpen()) {
             return QStringLiteral("The port is not open.");
         }
-        m_queue += bytes;
-        if (!m_writing) {
-            startWrite();
+        {
+            const std::lock_guard lock(m_mutex);
+            m_queue += bytes;
         }
+        ::SetEvent(m_wake);
         return {};
     }
 
@@ -110,47 +90,52 @@ public:
         if (!isOpen()) {
             return 0;
         }
+        const std::lock_guard lock(m_mutex);
         // While a write is on its way its bytes count as queued here, not in the driver too.
         DWORD errors = 0;
         COMSTAT state{};
         const qint64 driver =
-            !m_writing && ::ClearCommError(m_handle, &errors, &state) ? state.cbOutQue : 0;
-        return m_sending.size() + m_queue.size() + driver;
+            m_sending == 0 && ::ClearCommError(m_handle, &errors, &state) ? state.cbOutQue : 0;
+        return m_queue.size() + m_sending + driver;
     }
 
     void discardOutput() override {
         if (isOpen()) {
+            {
+                const std::lock_guard lock(m_mutex);
+                m_queue.clear();
+            }
             ::PurgeComm(m_handle, PURGE_TXABORT | PURGE_TXCLEAR);
         }
     }
 
     QString read(QByteArray& into) override {
+        const std::lock_guard lock(m_mutex);
         into += std::exchange(m_received, {});
-        return std::exchange(m_lostReason, {});
+        return {};
     }
 
-    bool hasInput() const override { return !m_received.isEmpty(); }
+    bool hasInput() const override {
+        const std::lock_guard lock(m_mutex);
+        return !m_received.isEmpty();
+    }
 
 private:
     CommError configure(const QString& device, const LineSettings& settings);
-    void startRead();
-    void readDone();
-    void startWrite();
-    void writeDone();
-    void deviceFailed(DWORD error);
+    /// The line's own thread: reads, writes, until close() wakes it to stop.
+    void serve();
+    /// Appends what a read brought; false when the device has gone.
+    bool readDone(OVERLAPPED& read, const QByteArray& chunk);
+    void tellLost(DWORD error);
 
     HANDLE m_handle = INVALID_HANDLE_VALUE;
-    OVERLAPPED m_read{};
-    OVERLAPPED m_write{};
-    QWinEventNotifier m_readDone;
-    QWinEventNotifier m_writeDone;
-    QByteArray m_chunk;    // what the waiting read fills
-    QByteArray m_received; // what came, not yet taken
-    QByteArray m_sending;  // on its way: left alone until the write has ended
-    QByteArray m_queue;    // to follow it
-    bool m_reading = false;
-    bool m_writing = false;
-    QString m_lostReason;
+    HANDLE m_wake; // bytes to write, or the close
+    std::thread m_thread;
+    std::atomic<bool> m_stopping = false;
+    mutable std::mutex m_mutex; // guards what follows
+    QByteArray m_received;      // what came, not yet taken
+    QByteArray m_queue;         // what is to be written
+    qint64 m_sending = 0;       // how much of it is on its way
 };
 
 CommError WinSerialLine::open(const QString& device, const LineSettings& settings) {
@@ -172,23 +157,18 @@ CommError WinSerialLine::open(const QString& device, const LineSettings& setting
         m_handle = INVALID_HANDLE_VALUE;
         return error;
     }
-    m_lostReason.clear();
-    m_readDone.setEnabled(true);
-    m_writeDone.setEnabled(true);
-    startRead();
+    m_stopping = false;
+    ::ResetEvent(m_wake);
+    m_thread = std::thread(&WinSerialLine::serve, this);
     return {};
 }
 
 CommError WinSerialLine::configure(const QString& device, const LineSettings& settings) {
-    const auto refused = [&device](const QString& what) {
-        return CommError{
-            CommError::comSetCommStateFailed,
-            QStringLiteral("%1 cannot %2: %3").arg(device, what, systemMessage(::GetLastError()))};
-    };
     DCB line{};
     line.DCBlength = sizeof line;
     if (!::GetCommState(m_handle, &line)) {
-        return refused(QStringLiteral("tell its settings"));
+        return {CommError::comSetCommStateFailed,
+                QStringLiteral("%1: %2").arg(device, systemMessage(::GetLastError()))};
     }
     // Raw bytes, no flow control, the modem lines up as a terminal keeps them.
     line.fBinary = TRUE;
@@ -202,40 +182,66 @@ CommError WinSerialLine::configure(const QString& device, const LineSettings& se
     line.fNull = FALSE;
     line.fRtsControl = RTS_CONTROL_ENABLE;
     line.fAbortOnError = FALSE;
-    // One setting at a time, so that what the driver refuses is named.
-    line.BaudRate = DWORD(settings.speed);
-    if (!::SetCommState(m_handle, &line)) {
-        return refused(QStringLiteral("run at %1 baud").arg(settings.speed));
-    }
-    line.ByteSize = BYTE(settings.dataBits);
-    if (!::SetCommState(m_handle, &line)) {
-        return refused(QStringLiteral("use %1 data bits").arg(settings.dataBits));
-    }
-    line.Parity = parityCode(settings.parity);
-    line.fParity = settings.parity != 'N';
-    if (!::SetCommState(m_handle, &line)) {
-        return refused(QStringLiteral("use %1 parity").arg(parityName(settings.parity)));
-    }
-    line.StopBits = stopBitsCode(settings.stopBits);
-    if (!::SetCommState(m_handle, &line)) {
-        return refused(QStringLiteral("use %1 stop bits").arg(stopBitsText(settings.stopBits)));
-    }
-    DCB actual{};
-    actual.DCBlength = sizeof actual;
-    if (::GetCommState(m_handle, &actual)) {
-        if (const auto different = mismatch(actual, settings)) {
+    // One setting at a time, each read back at once: the setting a driver refuses, or takes
+    // and quietly runs otherwise, is the one named.
+    struct Step {
+        QString what;
+        void (*set)(DCB&, const LineSettings&);
+        bool (*took)(const DCB&, const LineSettings&);
+    };
+    const Step steps[] = {
+        {QStringLiteral("run at %1 baud").arg(settings.speed),
+         [](DCB& d, const LineSettings& s) { d.BaudRate = DWORD(s.speed); },
+         [](const DCB& d, const LineSettings& s) {
+             return d.BaudRate == DWORD(s.speed);
+         }},
+        {QStringLiteral("use %1 data bits").arg(settings.dataBits),
+         [](DCB& d, const LineSettings& s) { d.ByteSize = BYTE(s.dataBits); },
+         [](const DCB& d, const LineSettings& s) {
+             return d.ByteSize == s.dataBits;
+         }},
+        {QStringLiteral("use %1 parity").arg(parityName(settings.parity)),
+         [](DCB& d, const LineSettings& s) {
+             d.Parity = parityCode(s.parity);
+             d.fParity = s.parity != 'N';
+         },
+         [](const DCB& d, const LineSettings& s) {
+             return d.Parity == parityCode(s.parity);
+         }},
+        {QStringLiteral("use %1 stop bits").arg(stopBitsText(settings.stopBits)),
+         [](DCB& d, const LineSettings& s) { d.StopBits = stopBitsCode(s.stopBits); },
+         [](const DCB& d, const LineSettings& s) {
+             return d.StopBits == stopBitsCode(s.stopBits);
+         }},
+    };
+    for (const Step& step : steps) {
+        step.set(line, settings);
+        if (!::SetCommState(m_handle, &line)) {
+            // Some drivers refuse without saying why.
+            const DWORD error = ::GetLastError();
             return {CommError::comSetCommStateFailed,
-                    QStringLiteral("%1: %2").arg(device, *different)};
+                    QStringLiteral("%1 cannot %2").arg(device, step.what) +
+                        (error != ERROR_SUCCESS ? ": " + systemMessage(error) : ".")};
+        }
+        DCB actual{};
+        actual.DCBlength = sizeof actual;
+        if (::GetCommState(m_handle, &actual) && !step.took(actual, settings)) {
+            const QString driverSpeed =
+                actual.BaudRate != line.BaudRate
+                    ? QStringLiteral(" (the driver set %1 baud)").arg(actual.BaudRate)
+                    : QString();
+            return {
+                CommError::comSetCommStateFailed,
+                QStringLiteral("%1: The port cannot %2%3.").arg(device, step.what, driverSpeed)};
         }
     }
-    // A read comes back as soon as anything has come, or empty after kReadWaitMs; writes
-    // take as long as the line needs.
+    // A read waits for the first byte, then ends at a pause or after a while in all.
     COMMTIMEOUTS timeouts{};
-    timeouts.ReadIntervalTimeout = MAXDWORD;
-    timeouts.ReadTotalTimeoutMultiplier = MAXDWORD;
+    timeouts.ReadIntervalTimeout = kReadPauseMs;
     timeouts.ReadTotalTimeoutConstant = kReadWaitMs;
     if (!::SetCommTimeouts(m_handle, &timeouts)) {
-        return refused(QStringLiteral("set its timeouts"));
+        return {CommError::comPortNotAvailable,
+                QStringLiteral("%1: %2").arg(device, systemMessage(::GetLastError()))};
     }
     return {};
 }
@@ -244,104 +250,134 @@ void WinSerialLine::close() {
     if (!isOpen()) {
         return;
     }
-    m_readDone.setEnabled(false);
-    m_writeDone.setEnabled(false);
-    ::PurgeComm(m_handle, PURGE_RXABORT | PURGE_TXABORT | PURGE_RXCLEAR | PURGE_TXCLEAR);
-    ::CancelIo(m_handle);
-    // The buffers of the operations stay in use until they have ended.
-    DWORD done = 0;
-    if (m_reading) {
-        ::GetOverlappedResult(m_handle, &m_read, &done, TRUE);
-    }
-    if (m_writing) {
-        ::GetOverlappedResult(m_handle, &m_write, &done, TRUE);
-    }
+    m_stopping = true;
+    ::SetEvent(m_wake);
+    m_thread.join();
+    ::PurgeComm(m_handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
     ::CloseHandle(m_handle);
     m_handle = INVALID_HANDLE_VALUE;
-    m_reading = m_writing = false;
-    ::ResetEvent(m_read.hEvent);
-    ::ResetEvent(m_write.hEvent);
-    m_sending.clear();
-    m_queue.clear();
+    const std::lock_guard lock(m_mutex);
     m_received.clear();
+    m_queue.clear();
+    m_sending = 0;
 }
 
-void WinSerialLine::startRead() {
-    // Whether it ends at once or later, the event says so and readDone() takes the bytes.
-    m_reading = true;
-    if (!::ReadFile(m_handle, m_chunk.data(), kReadChunk, nullptr, &m_read) &&
-        ::GetLastError() != ERROR_IO_PENDING) {
-        m_reading = false;
-        deviceFailed(::GetLastError());
-    }
-}
-
-void WinSerialLine::readDone() {
-    if (!isOpen() || !m_reading) {
-        ::ResetEvent(m_read.hEvent);
-        return;
-    }
-    DWORD count = 0;
-    m_reading = false;
-    if (!::GetOverlappedResult(m_handle, &m_read, &count, FALSE)) {
-        deviceFailed(::GetLastError());
-        return;
-    }
-    if (count > 0) {
-        m_received.append(m_chunk.constData(), qsizetype(count));
-    }
-    startRead();
-    if (count > 0) {
-        emit readyRead();
-    }
-}
-
-void WinSerialLine::startWrite() {
-    m_sending = std::exchange(m_queue, {});
-    m_writing = true;
-    if (!::WriteFile(m_handle, m_sending.constData(), DWORD(m_sending.size()), nullptr, &m_write) &&
-        ::GetLastError() != ERROR_IO_PENDING) {
-        const DWORD error = ::GetLastError();
-        m_writing = false;
-        m_sending.clear();
-        emit writeFailed(systemMessage(error));
-    }
-}
-
-void WinSerialLine::writeDone() {
-    if (!isOpen() || !m_writing) {
-        ::ResetEvent(m_write.hEvent);
-        return;
-    }
-    DWORD count = 0;
-    m_writing = false;
-    const bool written = ::GetOverlappedResult(m_handle, &m_write, &count, FALSE);
-    const DWORD error = written ? DWORD(ERROR_SUCCESS) : ::GetLastError();
-    ::ResetEvent(m_write.hEvent);
-    if (!written) {
-        m_sending.clear();
-        if (error != ERROR_OPERATION_ABORTED) {
-            emit writeFailed(systemMessage(error));
+void WinSerialLine::serve() {
+    OVERLAPPED read{};
+    OVERLAPPED write{};
+    read.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    write.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    QByteArray chunk(kReadChunk, Qt::Uninitialized);
+    QByteArray sending; // left alone while the write is on its way
+    bool reading = false;
+    bool writing = false;
+    bool alive = true;
+    const auto startRead = [&] {
+        reading = ::ReadFile(m_handle, chunk.data(), kReadChunk, nullptr, &read) ||
+                  ::GetLastError() == ERROR_IO_PENDING;
+        if (!reading) {
+            tellLost(::GetLastError());
+            alive = false;
         }
-        return;
+    };
+    startRead();
+    while (!m_stopping) {
+        if (!writing && alive) {
+            const std::lock_guard lock(m_mutex);
+            if (!m_queue.isEmpty()) {
+                sending = std::exchange(m_queue, {});
+                m_sending = sending.size();
+                writing = ::WriteFile(m_handle, sending.constData(), DWORD(sending.size()), nullptr,
+                                      &write) ||
+                          ::GetLastError() == ERROR_IO_PENDING;
+                if (!writing) {
+                    m_sending = 0;
+                    const QString why = systemMessage(::GetLastError());
+                    QMetaObject::invokeMethod(
+                        this, [this, why] { emit writeFailed(why); }, Qt::QueuedConnection);
+                }
+            }
+        }
+        // Only what is on its way is waited for: an idle event would wake the loop for nothing.
+        HANDLE waitFor[3] = {m_wake};
+        DWORD count = 1;
+        if (reading) {
+            waitFor[count++] = read.hEvent;
+        }
+        if (writing) {
+            waitFor[count++] = write.hEvent;
+        }
+        ::WaitForMultipleObjects(count, waitFor, FALSE, INFINITE);
+        if (reading && ::WaitForSingleObject(read.hEvent, 0) == WAIT_OBJECT_0) {
+            reading = false;
+            if (readDone(read, chunk)) {
+                startRead();
+            } else {
+                alive = false;
+            }
+        }
+        if (writing && ::WaitForSingleObject(write.hEvent, 0) == WAIT_OBJECT_0) {
+            writing = false;
+            DWORD written = 0;
+            const bool ok = ::GetOverlappedResult(m_handle, &write, &written, FALSE);
+            const DWORD error = ok ? DWORD(ERROR_SUCCESS) : ::GetLastError();
+            const std::lock_guard lock(m_mutex);
+            m_sending = 0;
+            if (ok) {
+                m_queue.prepend(sending.mid(qsizetype(written)));
+            } else if (error != ERROR_OPERATION_ABORTED) {
+                const QString why = systemMessage(error);
+                QMetaObject::invokeMethod(
+                    this, [this, why] { emit writeFailed(why); }, Qt::QueuedConnection);
+            }
+            sending.clear();
+        }
     }
-    m_queue.prepend(m_sending.mid(qsizetype(count)));
-    m_sending.clear();
-    if (!m_queue.isEmpty()) {
-        startWrite();
+    // The operations of this thread end with it; their buffers live until then.
+    ::CancelIo(m_handle);
+    DWORD done = 0;
+    if (reading) {
+        ::GetOverlappedResult(m_handle, &read, &done, TRUE);
     }
+    if (writing) {
+        ::GetOverlappedResult(m_handle, &write, &done, TRUE);
+    }
+    ::CloseHandle(read.hEvent);
+    ::CloseHandle(write.hEvent);
 }
 
-void WinSerialLine::deviceFailed(DWORD error) {
-    ::ResetEvent(m_read.hEvent);
-    if (error == ERROR_OPERATION_ABORTED && !isOpen()) {
-        return;
+bool WinSerialLine::readDone(OVERLAPPED& read, const QByteArray& chunk) {
+    DWORD count = 0;
+    // A read that timed out is no failure (Wine says ERROR_TIMEOUT where Windows says
+    // nothing); what it read is kept.
+    if (!::GetOverlappedResult(m_handle, &read, &count, FALSE) &&
+        ::GetLastError() != ERROR_TIMEOUT) {
+        if (!m_stopping) {
+            tellLost(::GetLastError());
+        }
+        return false;
     }
+    if (count == 0) {
+        return true;
+    }
+    bool first = false;
+    {
+        const std::lock_guard lock(m_mutex);
+        first = m_received.isEmpty();
+        m_received.append(chunk.constData(), qsizetype(count));
+    }
+    if (first) {
+        QMetaObject::invokeMethod(
+            this, [this] { emit readyRead(); }, Qt::QueuedConnection);
+    }
+    return true;
+}
+
+void WinSerialLine::tellLost(DWORD error) {
     // An unplugged adapter takes its port with it: every read fails from then on.
-    if (m_lostReason.isEmpty()) {
-        m_lostReason = readFailedText(systemMessage(error));
-        emit lost(m_lostReason);
-    }
+    const QString reason = readFailedText(systemMessage(error));
+    QMetaObject::invokeMethod(
+        this, [this, reason] { emit lost(reason); }, Qt::QueuedConnection);
 }
 
 } // namespace

@@ -22,6 +22,9 @@ PseudoTerminal::PseudoTerminal() {
     ::cfmakeraw(&raw);
     ::tcsetattr(m_programEnd, TCSANOW, &raw);
     ::fcntl(m_device, F_SETFL, ::fcntl(m_device, F_GETFL) | O_NONBLOCK);
+    // Programs the test starts must not hold the device end: its close is the unplug.
+    ::fcntl(m_device, F_SETFD, FD_CLOEXEC);
+    ::fcntl(m_programEnd, F_SETFD, FD_CLOEXEC);
     m_path = QString::fromLocal8Bit(name);
 }
 
