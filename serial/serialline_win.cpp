@@ -1,14 +1,11 @@
-// The serial line through the Win32 communications API: a COM port opened for overlapped I/O,
-// served by a thread of its own that keeps a read waiting on it and writes what is queued, and
-// hands what it read, and what it saw, to the event loop.
+// The serial line through the Win32 communications API: a COM port opened for overlapped
+// I/O, a read always waiting on it and a write queue, both completed through the event loop
+// (QWinEventNotifier on their events).
 #include "connectionstatus.h"
 #include "serialline.h"
 
-#include <QMetaObject>
+#include <QWinEventNotifier>
 
-#include <atomic>
-#include <mutex>
-#include <thread>
 #include <windows.h>
 
 namespace serial {
@@ -63,11 +60,20 @@ BYTE stopBitsCode(StopBits stopBits) {
 
 class WinSerialLine : public SerialLine {
 public:
-    WinSerialLine() : m_wake(::CreateEventW(nullptr, FALSE, FALSE, nullptr)) {}
+    WinSerialLine() {
+        m_read.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        m_write.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        m_readDone.setHandle(m_read.hEvent);
+        m_writeDone.setHandle(m_write.hEvent);
+        connect(&m_readDone, &QWinEventNotifier::activated, this, &WinSerialLine::readDone);
+        connect(&m_writeDone, &QWinEventNotifier::activated, this, &WinSerialLine::writeDone);
+        m_chunk.resize(kReadChunk);
+    }
 
     ~WinSerialLine() override {
         close();
-        ::CloseHandle(m_wake);
+        ::CloseHandle(m_read.hEvent);
+        ::CloseHandle(m_write.hEvent);
     }
 
     CommError open(const QString& device, const LineSettings& settings) override;
@@ -78,11 +84,10 @@ public:
         if (!isOpen()) {
             return QStringLiteral("The port is not open.");
         }
-        {
-            const std::lock_guard lock(m_mutex);
-            m_queue += bytes;
+        m_queue += bytes;
+        if (!m_writing) {
+            startWrite();
         }
-        ::SetEvent(m_wake);
         return {};
     }
 
@@ -90,52 +95,47 @@ public:
         if (!isOpen()) {
             return 0;
         }
-        const std::lock_guard lock(m_mutex);
         // While a write is on its way its bytes count as queued here, not in the driver too.
         DWORD errors = 0;
         COMSTAT state{};
         const qint64 driver =
-            m_sending == 0 && ::ClearCommError(m_handle, &errors, &state) ? state.cbOutQue : 0;
-        return m_queue.size() + m_sending + driver;
+            !m_writing && ::ClearCommError(m_handle, &errors, &state) ? state.cbOutQue : 0;
+        return m_sending.size() + m_queue.size() + driver;
     }
 
     void discardOutput() override {
         if (isOpen()) {
-            {
-                const std::lock_guard lock(m_mutex);
-                m_queue.clear();
-            }
             ::PurgeComm(m_handle, PURGE_TXABORT | PURGE_TXCLEAR);
         }
     }
 
     QString read(QByteArray& into) override {
-        const std::lock_guard lock(m_mutex);
         into += std::exchange(m_received, {});
-        return {};
+        return std::exchange(m_lostReason, {});
     }
 
-    bool hasInput() const override {
-        const std::lock_guard lock(m_mutex);
-        return !m_received.isEmpty();
-    }
+    bool hasInput() const override { return !m_received.isEmpty(); }
 
 private:
     CommError configure(const QString& device, const LineSettings& settings);
-    /// The line's own thread: reads, writes, until close() wakes it to stop.
-    void serve();
-    /// Appends what a read brought; false when the device has gone.
-    bool readDone(OVERLAPPED& read, const QByteArray& chunk);
-    void tellLost(DWORD error);
+    void startRead();
+    void readDone();
+    void startWrite();
+    void writeDone();
+    void deviceFailed(DWORD error);
 
     HANDLE m_handle = INVALID_HANDLE_VALUE;
-    HANDLE m_wake; // bytes to write, or the close
-    std::thread m_thread;
-    std::atomic<bool> m_stopping = false;
-    mutable std::mutex m_mutex; // guards what follows
-    QByteArray m_received;      // what came, not yet taken
-    QByteArray m_queue;         // what is to be written
-    qint64 m_sending = 0;       // how much of it is on its way
+    OVERLAPPED m_read{};
+    OVERLAPPED m_write{};
+    QWinEventNotifier m_readDone;
+    QWinEventNotifier m_writeDone;
+    QByteArray m_chunk;    // what the waiting read fills
+    QByteArray m_received; // what came, not yet taken
+    QByteArray m_sending;  // on its way: left alone until the write has ended
+    QByteArray m_queue;    // to follow it
+    bool m_reading = false;
+    bool m_writing = false;
+    QString m_lostReason;
 };
 
 CommError WinSerialLine::open(const QString& device, const LineSettings& settings) {
@@ -157,9 +157,10 @@ CommError WinSerialLine::open(const QString& device, const LineSettings& setting
         m_handle = INVALID_HANDLE_VALUE;
         return error;
     }
-    m_stopping = false;
-    ::ResetEvent(m_wake);
-    m_thread = std::thread(&WinSerialLine::serve, this);
+    m_lostReason.clear();
+    m_readDone.setEnabled(true);
+    m_writeDone.setEnabled(true);
+    startRead();
     return {};
 }
 
@@ -250,134 +251,107 @@ void WinSerialLine::close() {
     if (!isOpen()) {
         return;
     }
-    m_stopping = true;
-    ::SetEvent(m_wake);
-    m_thread.join();
-    ::PurgeComm(m_handle, PURGE_RXCLEAR | PURGE_TXCLEAR);
+    m_readDone.setEnabled(false);
+    m_writeDone.setEnabled(false);
+    ::PurgeComm(m_handle, PURGE_RXABORT | PURGE_TXABORT | PURGE_RXCLEAR | PURGE_TXCLEAR);
+    ::CancelIo(m_handle);
+    // The buffers of the operations stay in use until they have ended.
+    DWORD done = 0;
+    if (m_reading) {
+        ::GetOverlappedResult(m_handle, &m_read, &done, TRUE);
+    }
+    if (m_writing) {
+        ::GetOverlappedResult(m_handle, &m_write, &done, TRUE);
+    }
     ::CloseHandle(m_handle);
     m_handle = INVALID_HANDLE_VALUE;
-    const std::lock_guard lock(m_mutex);
-    m_received.clear();
+    m_reading = m_writing = false;
+    ::ResetEvent(m_read.hEvent);
+    ::ResetEvent(m_write.hEvent);
+    m_sending.clear();
     m_queue.clear();
-    m_sending = 0;
+    m_received.clear();
 }
 
-void WinSerialLine::serve() {
-    OVERLAPPED read{};
-    OVERLAPPED write{};
-    read.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    write.hEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    QByteArray chunk(kReadChunk, Qt::Uninitialized);
-    QByteArray sending; // left alone while the write is on its way
-    bool reading = false;
-    bool writing = false;
-    bool alive = true;
-    const auto startRead = [&] {
-        reading = ::ReadFile(m_handle, chunk.data(), kReadChunk, nullptr, &read) ||
-                  ::GetLastError() == ERROR_IO_PENDING;
-        if (!reading) {
-            tellLost(::GetLastError());
-            alive = false;
-        }
-    };
-    startRead();
-    while (!m_stopping) {
-        if (!writing && alive) {
-            const std::lock_guard lock(m_mutex);
-            if (!m_queue.isEmpty()) {
-                sending = std::exchange(m_queue, {});
-                m_sending = sending.size();
-                writing = ::WriteFile(m_handle, sending.constData(), DWORD(sending.size()), nullptr,
-                                      &write) ||
-                          ::GetLastError() == ERROR_IO_PENDING;
-                if (!writing) {
-                    m_sending = 0;
-                    const QString why = systemMessage(::GetLastError());
-                    QMetaObject::invokeMethod(
-                        this, [this, why] { emit writeFailed(why); }, Qt::QueuedConnection);
-                }
-            }
-        }
-        // Only what is on its way is waited for: an idle event would wake the loop for nothing.
-        HANDLE waitFor[3] = {m_wake};
-        DWORD count = 1;
-        if (reading) {
-            waitFor[count++] = read.hEvent;
-        }
-        if (writing) {
-            waitFor[count++] = write.hEvent;
-        }
-        ::WaitForMultipleObjects(count, waitFor, FALSE, INFINITE);
-        if (reading && ::WaitForSingleObject(read.hEvent, 0) == WAIT_OBJECT_0) {
-            reading = false;
-            if (readDone(read, chunk)) {
-                startRead();
-            } else {
-                alive = false;
-            }
-        }
-        if (writing && ::WaitForSingleObject(write.hEvent, 0) == WAIT_OBJECT_0) {
-            writing = false;
-            DWORD written = 0;
-            const bool ok = ::GetOverlappedResult(m_handle, &write, &written, FALSE);
-            const DWORD error = ok ? DWORD(ERROR_SUCCESS) : ::GetLastError();
-            const std::lock_guard lock(m_mutex);
-            m_sending = 0;
-            if (ok) {
-                m_queue.prepend(sending.mid(qsizetype(written)));
-            } else if (error != ERROR_OPERATION_ABORTED) {
-                const QString why = systemMessage(error);
-                QMetaObject::invokeMethod(
-                    this, [this, why] { emit writeFailed(why); }, Qt::QueuedConnection);
-            }
-            sending.clear();
-        }
+void WinSerialLine::startRead() {
+    // Whether it ends at once or later, the event says so and readDone() takes the bytes.
+    m_reading = true;
+    if (!::ReadFile(m_handle, m_chunk.data(), kReadChunk, nullptr, &m_read) &&
+        ::GetLastError() != ERROR_IO_PENDING) {
+        m_reading = false;
+        deviceFailed(::GetLastError());
     }
-    // The operations of this thread end with it; their buffers live until then.
-    ::CancelIo(m_handle);
-    DWORD done = 0;
-    if (reading) {
-        ::GetOverlappedResult(m_handle, &read, &done, TRUE);
-    }
-    if (writing) {
-        ::GetOverlappedResult(m_handle, &write, &done, TRUE);
-    }
-    ::CloseHandle(read.hEvent);
-    ::CloseHandle(write.hEvent);
 }
 
-bool WinSerialLine::readDone(OVERLAPPED& read, const QByteArray& chunk) {
+void WinSerialLine::readDone() {
+    if (!isOpen() || !m_reading) {
+        ::ResetEvent(m_read.hEvent);
+        return;
+    }
     DWORD count = 0;
+    m_reading = false;
     // A read that timed out is no failure (Wine says ERROR_TIMEOUT where Windows says
     // nothing); what it read is kept.
-    if (!::GetOverlappedResult(m_handle, &read, &count, FALSE) &&
+    if (!::GetOverlappedResult(m_handle, &m_read, &count, FALSE) &&
         ::GetLastError() != ERROR_TIMEOUT) {
-        if (!m_stopping) {
-            tellLost(::GetLastError());
-        }
-        return false;
+        deviceFailed(::GetLastError());
+        return;
     }
-    if (count == 0) {
-        return true;
+    if (count > 0) {
+        m_received.append(m_chunk.constData(), qsizetype(count));
     }
-    bool first = false;
-    {
-        const std::lock_guard lock(m_mutex);
-        first = m_received.isEmpty();
-        m_received.append(chunk.constData(), qsizetype(count));
+    startRead();
+    if (count > 0) {
+        emit readyRead();
     }
-    if (first) {
-        QMetaObject::invokeMethod(
-            this, [this] { emit readyRead(); }, Qt::QueuedConnection);
-    }
-    return true;
 }
 
-void WinSerialLine::tellLost(DWORD error) {
+void WinSerialLine::startWrite() {
+    m_sending = std::exchange(m_queue, {});
+    m_writing = true;
+    if (!::WriteFile(m_handle, m_sending.constData(), DWORD(m_sending.size()), nullptr, &m_write) &&
+        ::GetLastError() != ERROR_IO_PENDING) {
+        const DWORD error = ::GetLastError();
+        m_writing = false;
+        m_sending.clear();
+        emit writeFailed(systemMessage(error));
+    }
+}
+
+void WinSerialLine::writeDone() {
+    if (!isOpen() || !m_writing) {
+        ::ResetEvent(m_write.hEvent);
+        return;
+    }
+    DWORD count = 0;
+    m_writing = false;
+    const bool written = ::GetOverlappedResult(m_handle, &m_write, &count, FALSE);
+    const DWORD error = written ? DWORD(ERROR_SUCCESS) : ::GetLastError();
+    ::ResetEvent(m_write.hEvent);
+    if (!written) {
+        m_sending.clear();
+        if (error != ERROR_OPERATION_ABORTED) {
+            emit writeFailed(systemMessage(error));
+        }
+        return;
+    }
+    m_queue.prepend(m_sending.mid(qsizetype(count)));
+    m_sending.clear();
+    if (!m_queue.isEmpty()) {
+        startWrite();
+    }
+}
+
+void WinSerialLine::deviceFailed(DWORD error) {
+    ::ResetEvent(m_read.hEvent);
+    if (error == ERROR_OPERATION_ABORTED && !isOpen()) {
+        return;
+    }
     // An unplugged adapter takes its port with it: every read fails from then on.
-    const QString reason = readFailedText(systemMessage(error));
-    QMetaObject::invokeMethod(
-        this, [this, reason] { emit lost(reason); }, Qt::QueuedConnection);
+    if (m_lostReason.isEmpty()) {
+        m_lostReason = readFailedText(systemMessage(error));
+        emit lost(m_lostReason);
+    }
 }
 
 } // namespace
