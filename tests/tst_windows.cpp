@@ -1,9 +1,11 @@
 // The Windows build, run under Wine against a device played on a pseudo-terminal that Wine
-// maps to COM1: connected at start, every sample logged once beside the .exe, what the
+// maps to COM1: connected at start, every sample logged once beside the .exe (or, where that
+// folder cannot be written, in the user's local data folder), what the
 // window sends and the line settings it sets arriving at the device, Tolvek's value and a
 // device that goes away and comes back, and the command line. Skipped, saying why, where
 // Wine or the Windows build is missing (scripts/windows-test provides both).
 #include "pseudoterminal.h"
+#include "readonlyfolder.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -45,7 +47,8 @@ private slots:
     void cleanup();
     void programsConnectAtStart_data();
     void programsConnectAtStart();
-    void everySampleLoggedOnceBesideTheProgram();
+    void everySampleLoggedOnce_data();
+    void everySampleLoggedOnce();
     void textAndHexArriveAtTheDevice();
     void lineSettingsArriveAtTheDevice_data();
     void lineSettingsArriveAtTheDevice();
@@ -249,13 +252,34 @@ void WindowsTest::programsConnectAtStart() {
     windows.waitForFinished();
 }
 
-void WindowsTest::everySampleLoggedOnceBesideTheProgram() {
-    const int count = 3000;
+void WindowsTest::everySampleLoggedOnce_data() {
+    QTest::addColumn<bool>("folderWritable");
+    QTest::addColumn<int>("count");
+    QTest::newRow("beside the program") << true << 3000;
+    QTest::newRow("program folder read-only: the user's local data folder") << false << 300;
+}
+
+void WindowsTest::everySampleLoggedOnce() {
+    QFETCH(bool, folderWritable);
+    QFETCH(int, count);
     QProcess windows;
     QProcessEnvironment environment = this->environment();
     environment.insert("ZEL_CONNECT_AT_START", "1");
     windows.setProcessEnvironment(environment);
     const QString program = installed("Zel_Connect.exe");
+    // As in Program Files, which only administrators may write.
+    const QString folder = QFileInfo(program).absolutePath();
+    const QString userData = m_prefix + "/drive_c/users/" + qEnvironmentVariable("USER", "root") +
+                             "/AppData/Local/Zel_Connect";
+    QDir(userData).removeRecursively();
+    QFile::remove(folder + "/app.txt");
+    if (!folderWritable && !makeReadOnly(folder, true)) {
+        QSKIP("cannot make a folder read-only here");
+    }
+    struct Writable {
+        QString path;
+        ~Writable() { makeReadOnly(path, false); }
+    } restore{folder};
     start(windows, program);
     QTRY_VERIFY_WITH_TIMEOUT(
         [this] {
@@ -274,7 +298,7 @@ void WindowsTest::everySampleLoggedOnceBesideTheProgram() {
             QTest::qWait(5);
         }
     }
-    const QString logPath = QFileInfo(program).absolutePath() + "/app.txt";
+    const QString logPath = (folderWritable ? folder : userData) + "/app.txt";
     const auto logged = [&logPath] {
         QFile log(logPath);
         return log.open(QIODevice::ReadOnly) ? log.readAll().split('\n') : QList<QByteArray>{};
@@ -288,8 +312,8 @@ void WindowsTest::everySampleLoggedOnceBesideTheProgram() {
     for (int i = 0; i < count; ++i) {
         QCOMPARE(lines[i].mid(lines[i].indexOf(',') + 2), sent[i]);
     }
-    qInfo("%d samples sent in %.1f s at 115200 baud, %lld logged, each once, in order", count,
-          sending.elapsed() / 1000.0, qlonglong(lines.size() - 1));
+    qInfo("%d samples sent in %.1f s at 115200 baud, %lld logged in %s, each once, in order", count,
+          sending.elapsed() / 1000.0, qlonglong(lines.size() - 1), qPrintable(logPath));
 }
 
 void WindowsTest::textAndHexArriveAtTheDevice() {
