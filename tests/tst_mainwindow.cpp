@@ -97,6 +97,7 @@ void MainWindowTest::layout() {
     QVERIFY(QTest::qWaitForWindowExposed(&window));
     QCOMPARE(window.findChild<QWidget*>("frmMain.client")->size(), client);
     QCOMPARE(window.minimumSize(), window.maximumSize());
+    QCOMPARE(window.windowIcon().isNull(), variant.iconResource.isEmpty());
 
     // Every control of the design is there, inside its container, and overlaps no other
     // control of that container unless one holds the other.
