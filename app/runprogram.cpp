@@ -12,7 +12,6 @@ int runProgram(int argc, char* argv[], const ProgramAbout& about, const WindowFa
     }
     QApplication app(argc, argv);
     QApplication::setApplicationName(about.name);
-    QApplication::setApplicationVersion(about.version);
 
     // A signal takes the path of closing the window: the port closes as the user's close
     // does it, queued bytes go out first, and the program ends with 0.
