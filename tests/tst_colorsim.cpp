@@ -108,10 +108,12 @@ void ColorSimTest::whatTheSensorSays() {
 }
 
 void ColorSimTest::runsOnAPseudoTerminal() {
-    QProcess help;
-    help.start(QStringLiteral(ZEL_COLORSIM), {"--help"});
-    QVERIFY(help.waitForFinished(5000) && help.exitCode() == 2);
-    QVERIFY(help.readAllStandardError().contains("--markers"));
+    for (const char* asked : {"--help", "--rate"}) { // the usage, also for a missing value
+        QProcess help;
+        help.start(QStringLiteral(ZEL_COLORSIM), {QString::fromLatin1(asked)});
+        QVERIFY(help.waitForFinished(5000) && help.exitCode() == 2);
+        QVERIFY(help.readAllStandardError().contains("--markers"));
+    }
     QProcess sim;
     const int port = startSim(sim, {"--rate", "50", "--count", "20"});
     QVERIFY(::write(port, "ABC", 3) == 3);
