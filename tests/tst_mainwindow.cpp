@@ -79,7 +79,7 @@ void MainWindowTest::layout_data() {
     QTest::newRow("Zel_Connect") << zelConnectVariant() << QSize(549, 491)
         << QStringList{"txtHEX(11) 416 8 25 19", "txtResponse 64 56 377 163", "TextCal 320 240 105 19",
                        "DrawBox 0 8 305 185", "functOption(2) 8 64 81 33", "StatusBar1 0 474 549 17",
-                       "btnClear(2) 496 56 41 19"}
+                       "Label3 8 56 57 17"}
         << QStringList{"Avgerage", "TotalDiff", "Recognize"};
     QTest::newRow("Tolvek") << tolvekVariant() << QSize(549, 571)
         << QStringList{"txtHEX(11) 416 8 25 19", "txtResponse 64 56 377 251", "TextCal 360 328 137 19",
