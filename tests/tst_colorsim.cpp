@@ -108,9 +108,10 @@ void ColorSimTest::whatTheSensorSays() {
 }
 
 void ColorSimTest::runsOnAPseudoTerminal() {
-    for (const char* asked : {"--help", "--rate"}) { // the usage, also for a missing value
+    // The usage, also for a missing value or an unknown option.
+    for (const char* asked : {"--help", "-h", "--rate", "--nonsense 1"}) {
         QProcess help;
-        help.start(QStringLiteral(ZEL_COLORSIM), {QString::fromLatin1(asked)});
+        help.start(QStringLiteral(ZEL_COLORSIM), QString::fromLatin1(asked).split(u' '));
         QVERIFY(help.waitForFinished(5000) && help.exitCode() == 2);
         QVERIFY(help.readAllStandardError().contains("--markers"));
     }

@@ -189,6 +189,7 @@ void PlotTest::logFile() {
     QCOMPARE(log.append(first), QString());
     QCOMPARE(log.append(second), QString());
     QCOMPARE(readAll(path), first + second);
+    QCOMPARE(QFile::permissions(path) & 0x1111, 0); // a text file: nobody may execute it
     // Closed between lines: another program may move the file away.
     QVERIFY(QFile::rename(path, dir.filePath("old.txt")));
     QCOMPARE(log.append(first), QString());
