@@ -174,6 +174,7 @@ void FaultsTest::reopensOnlyTheDeviceThatWentAway() {
                                            ? "It is not opened again by itself"
                                            : "its device node " + w->link() + " is gone"),
              qPrintable(panel->toolTip()));
+    QVERIFY(panel->toolTip().endsWith('.')); // no device tried yet: nothing after the advice
     std::vector<std::unique_ptr<PseudoTerminal>> others;
     if (comesBack == "number") {
         // Other programs' terminals: sooner or later one gets the lost one's number.
