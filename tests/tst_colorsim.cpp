@@ -11,6 +11,7 @@
 #include <array>
 #include <fcntl.h>
 #include <functional>
+#include <numeric>
 #include <poll.h>
 #include <termios.h>
 #include <unistd.h>
@@ -86,10 +87,8 @@ void ColorSimTest::whatTheSensorSays() {
     }
     QVERIFY(seen.size() >= 9);
     // Its answers and its garbage hold no marker, unless garbage is asked to.
-    QByteArray everyByte;
-    for (int value = 0; value < 256; ++value) {
-        everyByte.append(char(value));
-    }
+    QByteArray everyByte(256, '\0');
+    std::iota(everyByte.begin(), everyByte.end(), '\0');
     const QByteArray echo = colorsim::echoLine(everyByte);
     QVERIFY(echo.startsWith("echo 00 01 02") && echo.endsWith("fe ff\r\n"));
     QVERIFY(!echo.contains('R') && !echo.contains('G') && !echo.contains('B'));
@@ -115,6 +114,11 @@ void ColorSimTest::runsOnAPseudoTerminal() {
         QVERIFY(help.waitForFinished(5000) && help.exitCode() == 2);
         QVERIFY(help.readAllStandardError().contains("--markers"));
     }
+    // At rate 0 not even a first line.
+    QProcess quiet;
+    ::close(startSim(quiet, {"--rate", "0", "--duration", "0.3"}));
+    QVERIFY(quiet.waitForFinished(5000));
+    QCOMPARE(endReport(quiet), (std::array<qint64, 3>{0, 0, 0}));
     QProcess sim;
     const int port = startSim(sim, {"--rate", "50", "--count", "20"});
     QVERIFY(::write(port, "ABC", 3) == 3);

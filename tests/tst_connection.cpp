@@ -13,6 +13,7 @@
 #include <QThread>
 
 #include <algorithm>
+#include <numeric>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -60,10 +61,8 @@ void ConnectionTest::connectAndDisconnect() {
     QCOMPARE(lineSettingsMismatch(w->device->deviceHandle(), LineSettings{}), std::nullopt);
 
     // Every byte value arrives unchanged, both ways.
-    QByteArray everyByte;
-    for (int value = 0; value < 256; ++value) {
-        everyByte.append(char(value));
-    }
+    QByteArray everyByte(256, '\0');
+    std::iota(everyByte.begin(), everyByte.end(), '\0');
     QVERIFY(w->device->write(everyByte));
     QTRY_COMPARE(w->response(), terminal::ResponseText().render(QString::fromLatin1(everyByte)));
     QVERIFY(!w->comm().setOutput(everyByte));

@@ -15,18 +15,6 @@
 
 namespace {
 
-QByteArray readingLines(int count) {
-    QByteArray lines;
-    for (int i = 0; i < count; ++i) {
-        lines += QStringLiteral("R=%1 G=%2 B=%3\r\n")
-                     .arg(1000 + i % 9000, 4, 10, QLatin1Char('0'))
-                     .arg(2000 + i % 7000, 4, 10, QLatin1Char('0'))
-                     .arg(3000 + i % 5000, 4, 10, QLatin1Char('0'))
-                     .toLatin1();
-    }
-    return lines;
-}
-
 int openDescriptors() {
     return int(QDir("/proc/self/fd").entryList(QDir::NoDotAndDotDot | QDir::System).size());
 }

@@ -1,11 +1,12 @@
 // The windows of both programs without a port: their layout as properties (inside the
 // container, no overlaps, a tab order that visits every control once) with spot checks,
-// start-up, Clear, Help, the Settings menu, the keys a Windows user reaches for, and the
-// command line.
+// start-up, Clear, Help, the Settings menu, the keys a Windows user reaches for, the command
+// line, and the signals that end the program.
 #include "commandline.h"
 #include "controlarray.h"
 #include "frmmain.h"
 #include "responseview.h"
+#include "terminationsignals.h"
 #include "testhelpers.h"
 #include "tolvekvariant.h"
 
@@ -14,6 +15,9 @@
 #include <QMessageBox>
 
 #include <numeric>
+#ifdef Q_OS_UNIX
+#include <csignal>
+#endif
 
 Q_DECLARE_METATYPE(WindowVariant)
 
@@ -33,6 +37,7 @@ private slots:
     void enterClicksTheFocusedButton();
     void accessLetterAfterAltAlone();
     void commandLine();
+    void endingSignalsComeThroughTheEventLoop();
 
 private:
     void showActive();
@@ -142,6 +147,15 @@ void MainWindowTest::layout() {
         QCOMPARE(control->geometry(),
                  QRect(f[1].toInt(), f[2].toInt(), f[3].toInt(), f[4].toInt()));
     }
+    // A frame's caption sits in a gap of its etched border, which runs on right up to it.
+    auto* frame = qobject_cast<QGroupBox*>(window.controls().functOption[0]->parentWidget());
+    const QImage look = frame->grab().toImage();
+    const int line = frame->fontMetrics().height() / 2;
+    const int gap = 6 + frame->fontMetrics().horizontalAdvance(frame->title()) + 4;
+    const QColor back = frame->palette().color(QPalette::Window);
+    QVERIFY(look.pixelColor(0, line + 9) != back && look.pixelColor(5, line) != back &&
+            look.pixelColor(6, line) == back && look.pixelColor(gap - 1, line) == back &&
+            look.pixelColor(gap, line) != back);
     for (int i = 0; i <= 2; ++i) {
         QCOMPARE(window.controls().functOption[i]->text(), options[i]);
         QCOMPARE(window.controls().functOption[i]->isChecked(), i == variant.startMethod);
@@ -344,6 +358,30 @@ void MainWindowTest::commandLine() {
                      (!error || choice.error.contains(QString(words.last()).remove(u'-'))),
                  qPrintable(row + ": " + choice.error));
     }
+}
+
+void MainWindowTest::endingSignalsComeThroughTheEventLoop() {
+#ifdef Q_OS_UNIX
+    // Ignored signals stay ignored (a program started with nohup); the others come as received().
+    std::signal(SIGINT, SIG_IGN);
+    std::signal(SIGHUP, SIG_DFL);
+    const auto openBefore = QDir("/proc/self/fd").count();
+    {
+        const TerminationSignals ending;
+        QSignalSpy received(&ending, &TerminationSignals::received);
+        for (const int number : {SIGTERM, SIGINT, SIGHUP}) {
+            ::raise(number);
+        }
+        QTRY_COMPARE(received.size(), 2);
+        QCOMPARE(received[0][0].toInt(), SIGTERM);
+        QCOMPARE(received[1][0].toInt(), SIGHUP);
+    }
+    QCOMPARE(QDir("/proc/self/fd").count(), openBefore); // both ends of the pipe closed
+    QVERIFY(std::signal(SIGHUP, SIG_DFL) == SIG_DFL);
+    QVERIFY(std::signal(SIGINT, SIG_DFL) == SIG_IGN);
+#else
+    QSKIP("Windows programs end by their window's close");
+#endif
 }
 
 QTEST_MAIN(MainWindowTest)

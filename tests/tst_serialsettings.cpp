@@ -4,6 +4,7 @@
 #include "linesettings.h"
 #include "portmapping.h"
 #include "settingsmerge.h"
+#include "usbadapter.h"
 
 #include <QTemporaryDir>
 #include <QTest>
@@ -100,17 +101,10 @@ PortInfo uart(const QString& name, bool hardware = true, bool console = false) {
     return port;
 }
 
+// An adapter by its name in /dev.
 PortInfo usb(const QString& name, const QString& serial, const QString& interface = "00",
              const QString& location = "1-1") {
-    PortInfo port;
-    port.device = "/dev/" + name;
-    port.description = "FT232R USB UART";
-    port.serialNumber = serial;
-    port.vendorId = "0403";
-    port.productId = "6001";
-    port.interfaceNumber = interface;
-    port.usbLocation = location;
-    return port;
+    return usbAdapter("/dev/" + name, serial, interface, location);
 }
 
 const PortInfo kPty = [] {

@@ -2,6 +2,7 @@
 // the text line put on the line, what the device's readings do to the fields, the chart and
 // the log, no reading across a close, bytes still queued at a close, and received control
 // characters that can be seen.
+#include "cellfont.h"
 #include "devicewindow.h"
 #include "sampleplot.h"
 #include "zelconnectwindow.h"
@@ -275,6 +276,9 @@ void TerminalWindowTest::controlCharactersAreVisible() {
         }
     }
     QCOMPARE(rendered(" "), blank);
+    // The names in a smaller type: a box takes little more room than a character or two.
+    const CellFont cells(QApplication::font());
+    QVERIFY(cells.advance(0) < QFontMetricsF(cells.font()).horizontalAdvance("NUL") + 5);
     // Copied, no two bytes become the same character.
     QByteArray every(256, '\0');
     std::iota(every.begin(), every.end(), '\0');

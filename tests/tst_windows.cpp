@@ -19,24 +19,7 @@
 
 #include <termios.h>
 
-namespace {
-
 const QString kBin = QStringLiteral(ZEL_WINDOWS_BIN);
-
-// The lines a device sends: each sample different from every other.
-QByteArray samples(int count) {
-    QByteArray lines;
-    for (int i = 0; i < count; ++i) {
-        lines += QStringLiteral("R=%1 G=%2 B=%3\r\n")
-                     .arg(1000 + i % 9000)
-                     .arg(2000 + i / 9 % 7000)
-                     .arg(3000 + i % 5000)
-                     .toLatin1();
-    }
-    return lines;
-}
-
-} // namespace
 
 class WindowsTest : public QObject {
     Q_OBJECT
@@ -58,7 +41,8 @@ private slots:
 private:
     /// A folder with the program beside its libraries, as a user unpacks the release.
     QString installed(const QString& program);
-    QProcessEnvironment environment() const;
+    QProcessEnvironment environment(bool connectAtStart = false) const;
+    speed_t deviceSpeed() const;
     void start(QProcess& process, const QString& program, const QStringList& arguments = {});
     /// The driver (tests/windowdriver.cpp) with a window of the program named.
     void startDriver(const QString& window);
@@ -72,7 +56,6 @@ private:
     QString link() const { return m_prefix + "/zel-com1"; }
     void unplug();
     void plugIn();
-    QByteArray readDevice(int quietMs = 300);
 
     QString m_wine;
     QString m_prefix;
@@ -126,13 +109,22 @@ void WindowsTest::cleanup() {
     m_device.reset();
 }
 
-QProcessEnvironment WindowsTest::environment() const {
+QProcessEnvironment WindowsTest::environment(bool connectAtStart) const {
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("WINEPREFIX", m_prefix);
     environment.insert("WINEDEBUG", "-all");
     environment.insert("WINEDLLOVERRIDES", "mscoree,mshtml=");
     environment.remove("ZEL_CONNECT_AT_START");
+    if (connectAtStart) {
+        environment.insert("ZEL_CONNECT_AT_START", "1");
+    }
     return environment;
+}
+
+speed_t WindowsTest::deviceSpeed() const {
+    termios line{};
+    ::tcgetattr(m_device->deviceHandle(), &line);
+    return cfgetospeed(&line);
 }
 
 QString WindowsTest::installed(const QString& program) {
@@ -214,20 +206,6 @@ void WindowsTest::plugIn() {
     QFile::link(m_device->devicePath(), link());
 }
 
-QByteArray WindowsTest::readDevice(int quietMs) {
-    QByteArray all;
-    QElapsedTimer quiet;
-    quiet.start();
-    while (quiet.elapsed() < quietMs) {
-        QTest::qWait(10);
-        if (const QByteArray more = m_device->read(0); !more.isEmpty()) {
-            all += more;
-            quiet.restart();
-        }
-    }
-    return all;
-}
-
 void WindowsTest::programsConnectAtStart_data() {
     QTest::addColumn<QString>("program");
     QTest::newRow("Zel_Connect") << "Zel_Connect.exe";
@@ -237,17 +215,10 @@ void WindowsTest::programsConnectAtStart_data() {
 void WindowsTest::programsConnectAtStart() {
     QFETCH(QString, program);
     QProcess windows;
-    QProcessEnvironment environment = this->environment();
-    environment.insert("ZEL_CONNECT_AT_START", "1");
-    windows.setProcessEnvironment(environment);
+    windows.setProcessEnvironment(environment(true));
     start(windows, installed(program));
     // Opened and set up as the program's settings say: 9600 baud, raw (it was 38400).
-    const auto speed = [this] {
-        termios line{};
-        ::tcgetattr(m_device->deviceHandle(), &line);
-        return cfgetospeed(&line);
-    };
-    QTRY_COMPARE_WITH_TIMEOUT(speed(), speed_t(B9600), 30000);
+    QTRY_COMPARE_WITH_TIMEOUT(deviceSpeed(), speed_t(B9600), 30000);
     windows.kill();
     windows.waitForFinished();
 }
@@ -263,9 +234,7 @@ void WindowsTest::everySampleLoggedOnce() {
     QFETCH(bool, folderWritable);
     QFETCH(int, count);
     QProcess windows;
-    QProcessEnvironment environment = this->environment();
-    environment.insert("ZEL_CONNECT_AT_START", "1");
-    windows.setProcessEnvironment(environment);
+    windows.setProcessEnvironment(environment(true));
     const QString program = installed("Zel_Connect.exe");
     // As in Program Files, which only administrators may write.
     const QString folder = QFileInfo(program).absolutePath();
@@ -281,15 +250,9 @@ void WindowsTest::everySampleLoggedOnce() {
         ~Writable() { makeReadOnly(path, false); }
     } restore{folder};
     start(windows, program);
-    QTRY_VERIFY_WITH_TIMEOUT(
-        [this] {
-            termios line{};
-            ::tcgetattr(m_device->deviceHandle(), &line);
-            return cfgetospeed(&line) == B9600;
-        }(),
-        30000);
+    QTRY_COMPARE_WITH_TIMEOUT(deviceSpeed(), speed_t(B9600), 30000);
     // As a sensor at 115200 baud sends them, one after the other.
-    const QByteArray stream = samples(count) + "R";
+    const QByteArray stream = readingLines(count) + "R";
     QElapsedTimer sending;
     sending.start();
     for (qsizetype sent = 0; sent < stream.size(); sent += 1152) {
@@ -320,9 +283,9 @@ void WindowsTest::textAndHexArriveAtTheDevice() {
     startDriver("zelconnect");
     QVERIFY(command("connect").contains("done Connected|COM1|9600,N,8,1"));
     command("text hello, device");
-    QCOMPARE(readDevice(), QByteArray("hello, device"));
+    QCOMPARE(m_device->readUntilQuiet(300), QByteArray("hello, device"));
     command("hex 01 ff 7e");
-    QCOMPARE(readDevice(), QByteArray("\x01\xff\x7e"));
+    QCOMPARE(m_device->readUntilQuiet(300), QByteArray("\x01\xff\x7e"));
 }
 
 void WindowsTest::lineSettingsArriveAtTheDevice_data() {
@@ -371,7 +334,7 @@ void WindowsTest::lineSettingsArriveAtTheDevice() {
             {"110", B110},   {"300", B300},   {"600", B600},     {"1200", B1200},
             {"2400", B2400}, {"9600", B9600}, {"19200", B19200}, {"38400", B38400}};
         QVERIFY2(speedCodes.contains(fields[0]), "a speed termios has no code for");
-        QCOMPARE(cfgetospeed(&line), speedCodes[fields[0]]);
+        QCOMPARE(deviceSpeed(), speedCodes[fields[0]]);
         const tcflag_t size[] = {0, 0, 0, 0, 0, CS5, CS6, CS7, CS8};
         QCOMPARE(line.c_cflag & CSIZE, size[fields[2].toInt()]);
         const char parity = !(line.c_cflag & PARENB)  ? 'N'
@@ -404,7 +367,7 @@ void WindowsTest::deviceGoesAwayAndComesBack() {
     QVERIFY(hears("^reconnected$", 20000));
     const qint64 reopenMs = back.elapsed();
     command("text back");
-    QCOMPARE(readDevice(), QByteArray("back"));
+    QCOMPARE(m_device->readUntilQuiet(300), QByteArray("back"));
     QCOMPARE(m_heard.filter(QRegularExpression("^lost ")).size(), 1);
     QCOMPARE(m_heard.filter(QRegularExpression("^reconnected$")).size(), 1);
     qInfo() << "noticed once:" << m_heard.filter("lost ").value(0) << "; reopened after" << reopenMs
@@ -415,8 +378,7 @@ void WindowsTest::commandLine() {
     const QString program = installed("Zel_Connect.exe");
     const auto run = [&](const QString& argument) {
         QProcess process;
-        QProcessEnvironment environment = this->environment();
-        process.setProcessEnvironment(environment);
+        process.setProcessEnvironment(environment());
         process.start(m_wine, {program, argument});
         process.waitForFinished(60000);
         return QString::fromLocal8Bit(process.readAllStandardOutput()).remove('\r');

@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMap>
 #include <QPointer>
 
 #include <cstdio>
@@ -37,8 +38,14 @@ void say(const QString& line) {
 void run(frmMain& window, const QString& line) {
     const QString verb = line.section(u' ', 0, 0);
     const QString rest = line.section(u' ', 1);
-    const auto index = static_cast<qint16>(rest.toInt());
-    if (verb == QLatin1String("connect")) {
+    using SettingsMenu = void (frmMain::*)(qint16);
+    const QMap<QString, SettingsMenu> settingsMenus{{"speed", &frmMain::mnuSpeedSel_Click},
+                                                    {"data", &frmMain::mnuDataBSel_Click},
+                                                    {"parity", &frmMain::mnuParitySel_Click},
+                                                    {"stop", &frmMain::mnuStopSel_Click}};
+    if (settingsMenus.contains(verb)) {
+        (window.*settingsMenus[verb])(static_cast<qint16>(rest.toInt()));
+    } else if (verb == QLatin1String("connect")) {
         window.mnuConnect_Click();
     } else if (verb == QLatin1String("text")) {
         window.controls().txtTextOut->setText(rest);
@@ -50,14 +57,6 @@ void run(frmMain& window, const QString& line) {
             window.controls().txtHEX[i]->setText(bytes.value(i));
         }
         window.btnSend_Click(0);
-    } else if (verb == QLatin1String("speed")) {
-        window.mnuSpeedSel_Click(index);
-    } else if (verb == QLatin1String("data")) {
-        window.mnuDataBSel_Click(index);
-    } else if (verb == QLatin1String("parity")) {
-        window.mnuParitySel_Click(index);
-    } else if (verb == QLatin1String("stop")) {
-        window.mnuStopSel_Click(index);
     } else if (verb == QLatin1String("value")) {
         say(QStringLiteral("value ") + window.sampleText(frmMain::SampleText::Result));
     } else if (verb == QLatin1String("quit")) {
@@ -75,12 +74,9 @@ void run(frmMain& window, const QString& line) {
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     const bool tolvek = argc > 1 && QByteArray(argv[1]) == "tolvek";
-    std::unique_ptr<frmMain> window;
-    if (tolvek) {
-        window = std::make_unique<TolvekWindow>();
-    } else {
-        window = std::make_unique<ZelConnectWindow>();
-    }
+    const std::unique_ptr<frmMain> window =
+        tolvek ? std::unique_ptr<frmMain>(std::make_unique<TolvekWindow>())
+               : std::make_unique<ZelConnectWindow>();
     window->setMessagePresenter(
         [](QWidget*, const MessageBoxRequest& box) { say(QStringLiteral("box ") + box.prompt); });
     window->setNoticePresenter([](QWidget*, const MessageBoxRequest& notice) {

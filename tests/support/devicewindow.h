@@ -5,25 +5,10 @@
 #include "pseudoterminal.h"
 #include "responseview.h"
 #include "testhelpers.h"
-
-#include <QElapsedTimer>
+#include "usbadapter.h"
 
 #include <memory>
 #include <type_traits>
-
-/// A USB adapter as the machine lists it.
-inline serial::PortInfo usbAdapter(const QString& device, const QString& serialNumber,
-                                   const QString& interface = "00") {
-    serial::PortInfo port;
-    port.device = device;
-    port.description = "FT232R USB UART";
-    port.serialNumber = serialNumber;
-    port.vendorId = "0403";
-    port.productId = "6001";
-    port.interfaceNumber = interface;
-    port.usbLocation = "1-1";
-    return port;
-}
 
 /// A window of one of the programs with its Com 1 on a pseudo-terminal that the test plays
 /// the device on, reached through a link in a temporary folder as a device that can come
@@ -79,21 +64,8 @@ public:
         QFile::remove(link());
         QFile::link(device->devicePath(), link());
     }
-    /// What the program writes to the device until it has been quiet for quietMs; the
-    /// program's event loop runs meanwhile.
-    QByteArray readDevice(int quietMs = 200) {
-        QByteArray all;
-        QElapsedTimer quiet;
-        quiet.start();
-        while (quiet.elapsed() < quietMs) {
-            QTest::qWait(5);
-            if (const QByteArray more = device->read(0); !more.isEmpty()) {
-                all += more;
-                quiet.restart();
-            }
-        }
-        return all;
-    }
+    /// What the program writes to the device until it has been quiet for quietMs.
+    QByteArray readDevice(int quietMs = 200) { return device->readUntilQuiet(quietMs); }
     void showActive() {
         window->show();
         QVERIFY(QTest::qWaitForWindowExposed(window.get()));

@@ -1,5 +1,8 @@
 #include "pseudoterminal.h"
 
+#include <QElapsedTimer>
+#include <QTest>
+
 #include <algorithm>
 #include <cerrno>
 #include <csignal>
@@ -97,4 +100,30 @@ void PseudoTerminal::unplug() {
         ::kill(child, SIGKILL);
         ::waitpid(child, nullptr, 0);
     }
+}
+
+QByteArray PseudoTerminal::readUntilQuiet(int quietMs) {
+    QByteArray all;
+    QElapsedTimer quiet;
+    quiet.start();
+    while (quiet.elapsed() < quietMs) {
+        QTest::qWait(5);
+        if (const QByteArray more = read(0); !more.isEmpty()) {
+            all += more;
+            quiet.restart();
+        }
+    }
+    return all;
+}
+
+QByteArray readingLines(int count) {
+    QByteArray lines;
+    for (int i = 0; i < count; ++i) {
+        lines += QStringLiteral("R=%1 G=%2 B=%3\r\n")
+                     .arg(1000 + i % 9000)
+                     .arg(2000 + i % 7000)
+                     .arg(3000 + i % 5000)
+                     .toLatin1();
+    }
+    return lines;
 }

@@ -24,6 +24,9 @@ public:
     /// Reads what the program has written, waiting up to timeoutMs for the first bytes and
     /// then taking whatever follows without a pause.
     QByteArray read(int timeoutMs = 1000);
+    /// What the program writes until it has been quiet for quietMs; the event loop runs
+    /// meanwhile.
+    QByteArray readUntilQuiet(int quietMs);
 
     /// Hands the device end to a child process and has it exit, as an unplugged adapter
     /// looks to the program: the other end goes away in another process.
@@ -34,3 +37,6 @@ private:
     int m_programEnd = -1; // kept open so the terminal survives until the program opens it
     QString m_path;
 };
+
+/// The lines a sensor sends, each sample different from every other.
+QByteArray readingLines(int count);
