@@ -35,22 +35,21 @@ void NumbersTest::numericText_data() {
     }
     // Out of the double's range either way, however the digits and the exponent share it.
     const QString zeros(400, u'0');
-    QTest::newRow("400 digits") << "1" + zeros << "";
-    QTest::newRow("400 nines") << QString(400, u'9') << "";
-    QTest::newRow("leading zeros, then 400 digits") << "0001" + zeros + ".5"
-                                                    << "";
-    QTest::newRow("400 digits, exponent -50") << "1" + zeros + "E-50"
-                                              << "";
-    QTest::newRow("400 zeros after the point") << "0." + zeros + "1"
-                                               << "0";
-    QTest::newRow("400 zeros after the point, exponent 50") << "." + zeros + "1E+50"
-                                                            << "0";
-    QTest::newRow("exponent beyond every integer") << "1E99999999999999999999"
-                                                   << "";
-    QTest::newRow("negative exponent beyond every integer") << "-1E-99999999999999999999"
-                                                            << "-0";
-    QTest::newRow("fullwidth digit") << QString::fromUtf8("\xef\xbc\x95") << "";
-    QTest::newRow("NUL after digits") << QString::fromLatin1("12\0", 3) << "";
+    const auto row = [](const char* name, const QString& text, const char* value) {
+        QTest::newRow(name) << text << QString(value);
+    };
+    // clang-format off
+    row("400 digits", "1" + zeros, "");
+    row("400 nines", QString(400, u'9'), "");
+    row("leading zeros, then 400 digits", "0001" + zeros + ".5", "");
+    row("400 digits, exponent -50", "1" + zeros + "E-50", "");
+    row("400 zeros after the point", "0." + zeros + "1", "0");
+    row("400 zeros after the point, exponent 50", "." + zeros + "1E+50", "0");
+    row("exponent beyond every integer", "1E99999999999999999999", "");
+    row("negative exponent beyond every integer", "-1E-99999999999999999999", "-0");
+    row("fullwidth digit", QString::fromUtf8("\xef\xbc\x95"), "");
+    row("NUL after digits", QString::fromLatin1("12\0", 3), "");
+    // clang-format on
 }
 
 void NumbersTest::numericText() {

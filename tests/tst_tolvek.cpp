@@ -27,16 +27,12 @@ private:
 
 void TolvekTest::calculation() {
     // r, g, b, method (-1: none), value (-1: none)
-    const QList<std::array<double, 5>> cases = {{10, 20, 30, 0, 20},
-                                                {10, 20, 30, 1, 20},
-                                                {1, 2, 4, 0, 7.0 / 3},
-                                                {1, 2, 4, 1, 10.0 / 3},
-                                                {4, 2, 1, 1, 10.0 / 3},
-                                                {10, 20, 30, 2, 0},
-                                                {1, 2, 4, -1, 0},
-                                                {1e308, 1e308, 1e308, 0, -1},
-                                                {1e308, 1e308, 1e308, 2, -1},
-                                                {1e307, 1e307, 1e307, 0, 1e307}};
+    // clang-format off
+    const QList<std::array<double, 5>> cases = {
+        {10, 20, 30, 0, 20}, {10, 20, 30, 1, 20}, {1, 2, 4, 0, 7.0 / 3}, {1, 2, 4, 1, 10.0 / 3},
+        {4, 2, 1, 1, 10.0 / 3}, {10, 20, 30, 2, 0}, {1, 2, 4, -1, 0}, {1e308, 1e308, 1e308, 0, -1},
+        {1e308, 1e308, 1e308, 2, -1}, {1e307, 1e307, 1e307, 0, 1e307}};
+    // clang-format on
     for (const auto& [r, g, b, method, value] : cases) {
         const auto result = CalculateSample(
             r, g, b, method < 0 ? std::nullopt : std::optional(static_cast<Method>(int(method))));
