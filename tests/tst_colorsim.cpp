@@ -9,6 +9,7 @@
 #include <QTest>
 
 #include <array>
+#include <cstdlib>
 #include <fcntl.h>
 #include <functional>
 #include <numeric>
@@ -107,18 +108,25 @@ void ColorSimTest::whatTheSensorSays() {
 }
 
 void ColorSimTest::runsOnAPseudoTerminal() {
-    // The usage, also for a missing value or an unknown option.
-    for (const char* asked : {"--help", "-h", "--rate", "--nonsense 1"}) {
+    // The usage when asked for; for a missing value or an unknown option, as an error.
+    const QList<std::pair<const char*, int>> asked = {
+        {"--help", 0}, {"-h", 0}, {"--rate", 2}, {"--nonsense 1", 2}};
+    for (const auto& [words, exitCode] : asked) {
         QProcess help;
-        help.start(QStringLiteral(ZEL_COLORSIM), QString::fromLatin1(asked).split(u' '));
-        QVERIFY(help.waitForFinished(5000) && help.exitCode() == 2);
-        QVERIFY(help.readAllStandardError().contains("--markers"));
+        help.start(QStringLiteral(ZEL_COLORSIM), QString::fromLatin1(words).split(u' '));
+        QVERIFY(help.waitForFinished(5000) && help.exitCode() == exitCode);
+        QVERIFY((exitCode == 0 ? help.readAllStandardOutput() : help.readAllStandardError())
+                    .contains("--markers"));
     }
-    // At rate 0 not even a first line.
-    QProcess quiet;
-    ::close(startSim(quiet, {"--rate", "0", "--duration", "0.3"}));
-    QVERIFY(quiet.waitForFinished(5000));
-    QCOMPARE(endReport(quiet), (std::array<qint64, 3>{0, 0, 0}));
+    // Lines at the rate asked (in half a second, a line at the start and one every 1/40 s);
+    // at rate 0 not even a first line.
+    for (const auto& [rate, lines] : {std::pair{"0", 0}, std::pair{"40", 21}}) {
+        QProcess paced;
+        ::close(startSim(paced, {"--rate", rate, "--duration", "0.5"}));
+        QVERIFY(paced.waitForFinished(5000));
+        const auto [sent, bytes, lost] = endReport(paced);
+        QVERIFY2(std::abs(sent + lost - lines) <= lines / 5, qPrintable(QString::number(lost)));
+    }
     QProcess sim;
     const int port = startSim(sim, {"--rate", "50", "--count", "20"});
     QVERIFY(::write(port, "ABC", 3) == 3);

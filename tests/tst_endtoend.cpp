@@ -47,10 +47,7 @@ void EndToEndTest::zelConnectLogsTheSensorsSamples() {
     if (!programFolderWritable && !makeReadOnly(dir.path(), true)) {
         QSKIP("cannot make a directory read-only here");
     }
-    struct Writable {
-        QString path;
-        ~Writable() { makeReadOnly(path, false); }
-    } restore{dir.path()};
+    const WritableAgain restore{dir.path()};
 
     QProcess zel;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();

@@ -40,7 +40,6 @@ private slots:
     void endingSignalsComeThroughTheEventLoop();
 
 private:
-    void showActive();
     QStringList checkedItems() const;
 
     std::unique_ptr<frmMain> m_window;
@@ -55,13 +54,6 @@ void MainWindowTest::init() {
     m_window = std::make_unique<frmMain>(zelConnectVariant());
     m_boxes.clear();
     m_window->setMessagePresenter([this](QWidget*, const MessageBoxRequest& r) { m_boxes << r; });
-}
-
-void MainWindowTest::showActive() {
-    m_window->show();
-    QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
-    m_window->activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(m_window.get()));
 }
 
 QStringList MainWindowTest::checkedItems() const {
@@ -298,7 +290,7 @@ void MainWindowTest::settingItemsApplyWhatTheySay() {
 }
 
 void MainWindowTest::enterClicksTheFocusedButton() {
-    showActive();
+    showActive(m_window.get());
     const QList<QPushButton*> buttons = m_window->findChildren<QPushButton*>();
     QCOMPARE(buttons.size(), 9); // Send, Clear, RndGo, cal, Draw, Clear Draw
     for (QPushButton* button : buttons) {
@@ -320,7 +312,7 @@ void MainWindowTest::enterClicksTheFocusedButton() {
 }
 
 void MainWindowTest::accessLetterAfterAltAlone() {
-    showActive();
+    showActive(m_window.get());
     QMenuBar* bar = m_window->menuBar();
     // Alt pressed and released, then the letter: Connect is chosen at once (no port here).
     QTest::keyClick(QApplication::focusWidget(), Qt::Key_Alt);

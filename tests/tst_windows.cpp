@@ -245,10 +245,7 @@ void WindowsTest::everySampleLoggedOnce() {
     if (!folderWritable && !makeReadOnly(folder, true)) {
         QSKIP("cannot make a folder read-only here");
     }
-    struct Writable {
-        QString path;
-        ~Writable() { makeReadOnly(path, false); }
-    } restore{folder};
+    const WritableAgain restore{folder};
     start(windows, program);
     QTRY_COMPARE_WITH_TIMEOUT(deviceSpeed(), speed_t(B9600), 30000);
     // As a sensor at 115200 baud sends them, one after the other.

@@ -66,12 +66,7 @@ public:
     }
     /// What the program writes to the device until it has been quiet for quietMs.
     QByteArray readDevice(int quietMs = 200) { return device->readUntilQuiet(quietMs); }
-    void showActive() {
-        window->show();
-        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
-        window->activateWindow();
-        QVERIFY(QTest::qWaitForWindowActive(window.get()));
-    }
+    void showActive() { ::showActive(window.get()); }
 
     QTemporaryDir dir;
     std::unique_ptr<PseudoTerminal> device;

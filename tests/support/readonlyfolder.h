@@ -25,3 +25,9 @@ inline bool makeReadOnly(const QString& path, bool readOnly) {
     QFile::remove(QDir(path).filePath("probe"));
     return QProcess::execute("chattr", {"+i", path}) == 0;
 }
+
+/// Makes the path writable again when it goes out of scope.
+struct WritableAgain {
+    QString path;
+    ~WritableAgain() { makeReadOnly(path, false); }
+};

@@ -20,3 +20,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
+
+/// Shows the window and makes it the active one, as the user's click would.
+inline void showActive(QWidget* window) {
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    window->activateWindow();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+}

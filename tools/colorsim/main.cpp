@@ -39,8 +39,8 @@ struct Options {
     QByteArray link; // a symbolic link to the device, for a stable name
 };
 
-void usage() {
-    std::fprintf(stderr,
+void usage(std::FILE* to) {
+    std::fprintf(to,
                  "usage: zel-colorsim [options]\n"
                  "Opens a pseudo-terminal, prints its device path and behaves as a color sensor\n"
                  "on it: reading lines such as R=3712 G=3590 B=3880 CR LF, cycling through white,\n"
@@ -63,7 +63,10 @@ void usage() {
                  "Ends on SIGINT or SIGTERM and prints what it sent to standard error.\n");
 }
 
-bool parse(int argc, char* argv[], Options& options) {
+// What the command line asks for: a run, the usage, or nothing that can be run.
+enum class Asked { Run, Help, Mistake };
+
+Asked parse(int argc, char* argv[], Options& options) {
     for (int i = 1; i < argc; ++i) {
         const QByteArray name = argv[i];
         const auto value = [&]() -> const char* {
@@ -74,11 +77,11 @@ bool parse(int argc, char* argv[], Options& options) {
             continue;
         }
         if (name == "--help" || name == "-h") {
-            return false;
+            return Asked::Help;
         }
         const char* text = value();
         if (!text) {
-            return false;
+            return Asked::Mistake;
         }
         if (name == "--rate") {
             options.rate = std::atof(text);
@@ -99,10 +102,10 @@ bool parse(int argc, char* argv[], Options& options) {
         } else if (name == "--link") {
             options.link = text;
         } else {
-            return false;
+            return Asked::Mistake;
         }
     }
-    return true;
+    return Asked::Run;
 }
 
 using Clock = std::chrono::steady_clock;
@@ -198,9 +201,10 @@ private:
 
 int main(int argc, char* argv[]) {
     Options options;
-    if (!parse(argc, argv, options)) {
-        usage();
-        return 2;
+    if (const Asked asked = parse(argc, argv, options); asked != Asked::Run) {
+        // The usage asked for goes to standard output; after a mistake, to standard error.
+        usage(asked == Asked::Help ? stdout : stderr);
+        return asked == Asked::Help ? 0 : 2;
     }
 
     // Before the path is printed: whoever reads it may ask for the end at once.
