@@ -39,12 +39,12 @@ void run(frmMain& window, const QString& line) {
     const QString verb = line.section(u' ', 0, 0);
     const QString rest = line.section(u' ', 1);
     using SettingsMenu = void (frmMain::*)(qint16);
-    const QMap<QString, SettingsMenu> settingsMenus{{"speed", &frmMain::mnuSpeedSel_Click},
-                                                    {"data", &frmMain::mnuDataBSel_Click},
-                                                    {"parity", &frmMain::mnuParitySel_Click},
-                                                    {"stop", &frmMain::mnuStopSel_Click}};
-    if (settingsMenus.contains(verb)) {
-        (window.*settingsMenus[verb])(static_cast<qint16>(rest.toInt()));
+    static const QMap<QString, SettingsMenu> settingsMenus{{"speed", &frmMain::mnuSpeedSel_Click},
+                                                           {"data", &frmMain::mnuDataBSel_Click},
+                                                           {"parity", &frmMain::mnuParitySel_Click},
+                                                           {"stop", &frmMain::mnuStopSel_Click}};
+    if (const SettingsMenu menu = settingsMenus.value(verb)) {
+        (window.*menu)(static_cast<qint16>(rest.toInt()));
     } else if (verb == QLatin1String("connect")) {
         window.mnuConnect_Click();
     } else if (verb == QLatin1String("text")) {

@@ -28,3 +28,8 @@ inline void showActive(QWidget* window) {
     window->activateWindow();
     QVERIFY(QTest::qWaitForWindowActive(window));
 }
+
+/// The descriptors this process has open, of every kind (files, pipes, terminals).
+inline qsizetype openDescriptors() {
+    return QDir("/proc/self/fd").count();
+}
