@@ -35,6 +35,9 @@ void showQtMessageBox(QWidget* parent, const MessageBoxRequest& request) {
 
 void showQtNotice(QWidget* parent, const MessageBoxRequest& request) {
     static QPointer<QMessageBox> open;
+    if (!open && request.onlyIfOpen) {
+        return;
+    }
     if (!open) {
         open = new QMessageBox(parent);
         open->setAttribute(Qt::WA_DeleteOnClose);
@@ -45,6 +48,8 @@ void showQtNotice(QWidget* parent, const MessageBoxRequest& request) {
     open->setIcon(qtIcon(request.icon));
     open->setWindowTitle(request.title);
     open->setText(shownText(request.prompt));
-    open->show();
-    open->raise();
+    if (!request.onlyIfOpen) {
+        open->show();
+        open->raise();
+    }
 }

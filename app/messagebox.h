@@ -15,6 +15,8 @@ struct MessageBoxRequest {
     QString title;
     MessageButtons buttons = MessageButtons::OkOnly;
     MessageIcon icon = MessageIcon::None;
+    /// A notice that brings the one still open up to date: shown only if it is.
+    bool onlyIfOpen = false;
 
     friend bool operator==(const MessageBoxRequest&, const MessageBoxRequest&) = default;
 };

@@ -9,13 +9,6 @@
 #include <QStandardPaths>
 #include <QTemporaryFile>
 
-#ifdef Q_OS_UNIX
-#include <cerrno>
-#include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
-#endif
-
 QString SampleLog::besideProgram() {
     return QDir(QCoreApplication::applicationDirPath()).filePath(QStringLiteral("app.txt"));
 }
@@ -33,14 +26,16 @@ bool canWriteIn(const QString& folder) {
 #endif
 }
 
+// A file another program holds open for now (a spreadsheet showing it) can be written once
+// it lets go: its lines wait, beside the program where the user looks for them.
 bool canAppendTo(const QString& path) {
-#ifdef Q_OS_WIN
-    QFile file(path);
-    return file.open(QIODevice::WriteOnly | QIODevice::Append);
-#else
-    return QFileInfo(path).isWritable();
-#endif
+    const std::optional<SampleLog::Failure> failure = SampleLog::tryOpening(path);
+    return !failure || failure->kind == SampleLog::Failure::Kind::HeldElsewhere;
 }
+
+// A piece of the waiting lines goes in at a time: a whole file's worth at once would be
+// taken back whole when the disk has room for only part of it.
+constexpr qsizetype kPiece = 1 << 20;
 
 } // namespace
 
@@ -90,70 +85,48 @@ QByteArray SampleLog::line(qint64 position, const QString& red, const QString& g
     return line;
 }
 
-#ifdef Q_OS_UNIX
+std::optional<SampleLog::Failure> SampleLog::log(const QByteArray& line) {
+    if (m_written == m_waiting.size()) {
+        const std::optional<Failure> failure = append(line);
+        if (!failure) {
+            return std::nullopt;
+        }
+        m_waiting = line;
+        m_written = 0;
+        m_waitingLines = 1;
+        return failure;
+    }
+    if (m_waiting.size() - m_written + line.size() > kWaitingLimit) {
+        ++m_dropped;
+    } else {
+        m_waiting += line;
+        ++m_waitingLines;
+    }
+    return writeWaiting();
+}
 
-QString SampleLog::append(const QByteArray& line) const {
-    // Open, append, close: three calls, and O_APPEND puts the line at the end even when
-    // another program writes to the file too.
-    const QByteArray path = QFile::encodeName(m_path);
-    int file = -1;
-    do {
-        file = ::open(path.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
-    } while (file < 0 && errno == EINTR);
-    if (file < 0) {
-        return QString::fromLocal8Bit(std::strerror(errno));
-    }
-    qsizetype written = 0;
-    QString reason;
-    while (written < line.size()) {
-        const ssize_t n = ::write(file, line.constData() + written,
-                                  static_cast<std::size_t>(line.size() - written));
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            reason = QString::fromLocal8Bit(std::strerror(n < 0 ? errno : ENOSPC));
-            break;
-        }
-        written += n;
-    }
-    if (!reason.isEmpty() && written > 0) {
-        // A line is in the log whole or not at all: what went in of it is taken out again,
-        // or the next line would be glued to the half.
-        const off_t end = ::lseek(file, 0, SEEK_END);
-        if (end >= written) {
-            while (::ftruncate(file, end - written) != 0 && errno == EINTR) {
+std::optional<SampleLog::Failure> SampleLog::writeWaiting() {
+    while (m_written < m_waiting.size()) {
+        qsizetype end = m_waiting.size();
+        if (end - m_written > kPiece) {
+            // Whole lines only; a line longer than a piece goes alone.
+            const qsizetype lastBreak = m_waiting.lastIndexOf('\n', m_written + kPiece - 1);
+            end = lastBreak >= m_written ? lastBreak + 1 : m_waiting.indexOf('\n', m_written) + 1;
+            if (end <= m_written) {
+                end = m_waiting.size();
             }
         }
+        const QByteArray piece =
+            QByteArray::fromRawData(m_waiting.constData() + m_written, end - m_written);
+        if (std::optional<Failure> failure = append(piece)) {
+            m_waiting.remove(0, std::exchange(m_written, 0));
+            return failure;
+        }
+        m_waitingLines -= piece.count('\n');
+        m_written = end;
     }
-    // On Linux the file is closed even when close() is interrupted.
-    if (::close(file) != 0 && errno != EINTR && reason.isEmpty()) {
-        reason = QString::fromLocal8Bit(std::strerror(errno));
-    }
-    return reason;
+    m_waiting.clear();
+    m_written = 0;
+    m_waitingLines = 0;
+    return std::nullopt;
 }
-
-#else
-
-QString SampleLog::append(const QByteArray& line) const {
-    QFile file(m_path);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Append)) {
-        return file.errorString();
-    }
-    // A full disk may only show when the data leaves the buffer. A line is in the log whole
-    // or not at all.
-    const qint64 before = file.size();
-    if (file.write(line) != line.size() || !file.flush()) {
-        const QString reason = file.errorString();
-        file.resize(before);
-        file.close();
-        return reason;
-    }
-    file.close();
-    if (file.error() != QFileDevice::NoError) {
-        return file.errorString();
-    }
-    return {};
-}
-
-#endif

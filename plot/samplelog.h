@@ -3,11 +3,19 @@
 #include <QByteArray>
 #include <QString>
 
+#include <optional>
+
 /// The log file "app.txt": one line per plotted sample, appended with the file opened and
 /// closed around every line so that other programs may read, move or delete it any time.
+/// Lines that cannot go in (another program holds the file, the disk is full) wait, in order,
+/// and go in before the next line once the file can be written again.
 class SampleLog {
 public:
     explicit SampleLog(QString path) : m_path(std::move(path)) {}
+
+    /// At most this much waits while the file cannot be written: half an hour of samples at
+    /// the full line rate, days at a sensor's usual pace. Samples beyond it are dropped.
+    static constexpr qsizetype kWaitingLimit = 64 << 20;
 
     /// "app.txt" in the directory that holds the program.
     static QString besideProgram();
@@ -15,7 +23,8 @@ public:
     /// Where the log goes: beside the program when its folder (or the file there) can be
     /// written, as for a build or a portable copy; else in the user's data folder, created
     /// as needed (an installed program in /usr/bin); when neither can be written, beside the
-    /// program, where the failure will be reported.
+    /// program, where the failure will be reported. A file another program holds open is
+    /// not read-only: the log stays beside the program and its lines wait.
     struct Location {
         QString path;
         bool inDataFolder = false;
@@ -30,12 +39,36 @@ public:
     static QByteArray line(qint64 position, const QString& red, const QString& green,
                            const QString& blue);
 
+    /// Why lines could not be appended.
+    struct Failure {
+        enum class Kind { HeldElsewhere, ReadOnly, DiskFull, Other };
+        Kind kind = Kind::Other;
+        QString reason; ///< the system's words
+    };
+
     const QString& path() const { return m_path; }
     void setPath(QString path) { m_path = std::move(path); }
 
-    /// Appends one line. Empty on success, else why the line could not be written.
-    QString append(const QByteArray& line) const;
+    /// Appends whole lines, all of them or none. Nothing on success.
+    std::optional<Failure> append(const QByteArray& lines) const;
+    /// Whether the file could be opened for appending now, without writing to it.
+    static std::optional<Failure> tryOpening(const QString& path);
+
+    /// Logs one line: after the lines that wait, or as the last of them when the file cannot
+    /// be written (dropped beyond kWaitingLimit). Nothing when everything is in the file.
+    std::optional<Failure> log(const QByteArray& line);
+    /// Tries the waiting lines again.
+    std::optional<Failure> writeWaiting();
+    /// How many lines wait, and how many were dropped since the last time nothing waited.
+    qsizetype waitingLines() const { return m_waitingLines; }
+    qint64 droppedLines() const { return m_dropped; }
+    /// Forgets the dropped count once it has been told.
+    void resetDropped() { m_dropped = 0; }
 
 private:
     QString m_path;
+    QByteArray m_waiting;    // whole lines, oldest first, from m_written on
+    qsizetype m_written = 0; // how much of m_waiting is in the file already
+    qsizetype m_waitingLines = 0;
+    qint64 m_dropped = 0;
 };

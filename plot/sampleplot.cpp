@@ -4,11 +4,14 @@
 #include "frmmain.h"
 #include "numbertext.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSettings>
 #include <QSignalBlocker>
+#include <QTimer>
 
 namespace {
 
@@ -31,6 +34,57 @@ plot::ScrollState scrollStateOf(const QScrollBar* bar) {
     return state;
 }
 
+QString samplesCount(qint64 count) {
+    return count == 1 ? QStringLiteral("1 sample") : QStringLiteral("%1 samples").arg(count);
+}
+
+QString logWaitingText(const QString& path, const SampleLog::Failure& failure, qint64 waiting,
+                       qint64 dropped) {
+    using Kind = SampleLog::Failure::Kind;
+    const QString name = QFileInfo(path).fileName();
+    const QString waits = waiting == 1
+                              ? QStringLiteral("1 sample waits and is written")
+                              : QStringLiteral("%1 samples wait and are written").arg(waiting);
+    QString text;
+    switch (failure.kind) {
+    case Kind::HeldElsewhere:
+        text = QStringLiteral("%1 is open in another program, which does not let others write "
+                              "it; %2 when it is closed.")
+                   .arg(name, waits);
+        break;
+    case Kind::ReadOnly:
+        text = QStringLiteral("%1 is read-only (%2); %3 as soon as it can be written again.")
+                   .arg(name, failure.reason, waits);
+        break;
+    case Kind::DiskFull:
+        text = QStringLiteral("The disk that holds %1 is full; %2 as soon as there is room.")
+                   .arg(name, waits);
+        break;
+    case Kind::Other:
+        text = QStringLiteral("Samples cannot be written to %1 (%2); %3 as soon as it works "
+                              "again.")
+                   .arg(name, failure.reason, waits);
+        break;
+    }
+    if (dropped > 0) {
+        text += QStringLiteral(" %1 more did not fit in the %2 MB that may wait and were dropped.")
+                    .arg(samplesCount(dropped))
+                    .arg(SampleLog::kWaitingLimit >> 20);
+    }
+    return text +
+           QStringLiteral("\n\nThe log: %1\nThe plot goes on.").arg(QDir::toNativeSeparators(path));
+}
+
+QString logWrittenText(const QString& path, qint64 waited, qint64 dropped) {
+    QString text =
+        QStringLiteral("The %1 that waited %2 now in %3.")
+            .arg(samplesCount(waited), waited == 1 ? "is" : "are", QDir::toNativeSeparators(path));
+    if (dropped > 0) {
+        text += QStringLiteral(" %1 had to be dropped.").arg(samplesCount(dropped));
+    }
+    return text;
+}
+
 } // namespace
 
 SamplePlot::SamplePlot(frmMain& window, QString logPath)
@@ -44,6 +98,9 @@ SamplePlot::SamplePlot(frmMain& window, QString logPath)
     connect(m_ui.cmdClearDrawBox, &QPushButton::clicked, this, &SamplePlot::cmdClearDrawBox_Click);
     connect(m_ui.DrawSclBar, &QScrollBar::valueChanged, this, &SamplePlot::DrawSclBar_Change);
     connect(&m_window, &frmMain::frameDue, this, &SamplePlot::showFrame);
+    m_logRetry = new QTimer(this);
+    m_logRetry->setInterval(kLogRetryMs);
+    connect(m_logRetry, &QTimer::timeout, this, &SamplePlot::retryLog);
 }
 
 void SamplePlot::changed() {
@@ -113,29 +170,57 @@ void SamplePlot::useLocation(const SampleLog::Location& location) {
 
 void SamplePlot::LogSample(qint64 position) {
     using Text = frmMain::SampleText;
-    const QString reason = m_log.append(SampleLog::line(position, m_window.sampleText(Text::Red),
-                                                        m_window.sampleText(Text::Green),
-                                                        m_window.sampleText(Text::Blue)));
-    if (reason.isEmpty()) {
-        m_logFailing = false;
-        if (!m_announce.isEmpty()) {
-            m_window.Notice({QStringLiteral("Samples are logged to\n%1\n(%2).")
-                                 .arg(m_log.path(), std::exchange(m_announce, {})),
-                             m_window.variant().applicationTitle, MessageButtons::OkOnly,
-                             MessageIcon::Information});
-            userSettings().setValue(kAnnouncedLog, m_log.path());
+    const std::optional<SampleLog::Failure> failure = m_log.log(
+        SampleLog::line(position, m_window.sampleText(Text::Red), m_window.sampleText(Text::Green),
+                        m_window.sampleText(Text::Blue)));
+    logResult(failure, false);
+    if (!failure && !m_announce.isEmpty()) {
+        m_window.Notice(
+            {QStringLiteral("Samples are logged to\n%1\n(%2).")
+                 .arg(QDir::toNativeSeparators(m_log.path()), std::exchange(m_announce, {})),
+             m_window.variant().applicationTitle, MessageButtons::OkOnly,
+             MessageIcon::Information});
+        userSettings().setValue(kAnnouncedLog, m_log.path());
+    }
+}
+
+void SamplePlot::retryLog() {
+    logResult(m_log.writeWaiting(), true);
+}
+
+QString SamplePlot::logBeforeClosing() {
+    const qsizetype waiting = m_log.waitingLines();
+    const std::optional<SampleLog::Failure> failure = m_log.writeWaiting();
+    if (!failure) {
+        return {};
+    }
+    return QStringLiteral("%1 could not be written to the log file\n%2\n(%3) and are lost.")
+        .arg(samplesCount(waiting), QDir::toNativeSeparators(m_log.path()), failure->reason);
+}
+
+void SamplePlot::logResult(const std::optional<SampleLog::Failure>& failure, bool retried) {
+    const QString title = m_window.variant().applicationTitle;
+    if (!failure) {
+        if (std::exchange(m_logFailing, false)) {
+            m_logRetry->stop();
+            m_window.Notice({logWrittenText(m_log.path(), m_waitedLines, m_log.droppedLines()),
+                             title, MessageButtons::OkOnly, MessageIcon::Information});
+            m_log.resetDropped();
         }
         return;
     }
-    if (m_logFailing) {
-        return;
+    const bool first = !std::exchange(m_logFailing, true);
+    m_waitedLines = m_log.waitingLines();
+    if (first) {
+        m_logRetry->start();
     }
-    m_logFailing = true;
-    m_window.Notice({QStringLiteral("Samples cannot be written to the log file\n%1\n(%2).\n\n"
-                                    "The plot goes on; this "
-                                    "notice comes again only if the log fails again after it "
-                                    "has worked.")
-                         .arg(m_log.path(), reason),
-                     m_window.variant().applicationTitle, MessageButtons::OkOnly,
-                     MessageIcon::Warning});
+    // The count changes with every sample: an open notice shows it anew at each retry, and
+    // the notice comes up by itself only when the failure starts.
+    if (first || retried) {
+        MessageBoxRequest notice{
+            logWaitingText(m_log.path(), *failure, m_waitedLines, m_log.droppedLines()), title,
+            MessageButtons::OkOnly, MessageIcon::Warning};
+        notice.onlyIfOpen = !first;
+        m_window.Notice(notice);
+    }
 }

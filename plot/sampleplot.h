@@ -6,6 +6,7 @@
 #include <QObject>
 
 class DrawBox;
+class QTimer;
 class frmMain;
 struct frmMainControls;
 
@@ -33,8 +34,15 @@ public:
     void ScrollDrawBox();
     void cmdDraw_Click();
     void cmdClearDrawBox_Click();
-    /// One log line for the previous point's x and the reading fields as they stand.
+    /// One log line for the previous point's x and the reading fields as they stand. While
+    /// the file cannot be written, the lines wait and are tried again with the next sample
+    /// and every kLogRetryMs; one notice says why when that starts, and another when they
+    /// have gone in.
     void LogSample(qint64 position);
+    static constexpr int kLogRetryMs = 2000;
+    /// The window closes: lines still waiting are tried once more. What could not go in, for
+    /// the user; empty when nothing is lost.
+    QString logBeforeClosing();
 
 private:
     void DrawSclBar_Change(int value);
@@ -42,6 +50,9 @@ private:
     void changed();
     void showFrame();
     void showScrollState();
+    void retryLog();
+    /// The notices of a log that fails and works again.
+    void logResult(const std::optional<SampleLog::Failure>& failure, bool retried);
 
     frmMain& m_window;
     const frmMainControls& m_ui;
@@ -49,5 +60,7 @@ private:
     plot::PlotModel m_model;
     SampleLog m_log;
     bool m_logFailing = false; // one notice per run of failed lines
-    QString m_announce;        // said once, with the first line written
+    qsizetype m_waitedLines = 0;
+    QTimer* m_logRetry = nullptr; // a child
+    QString m_announce;           // said once, with the first line written
 };

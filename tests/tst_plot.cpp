@@ -10,6 +10,9 @@
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>
 #endif
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 using plot::PlotModel;
 using plot::PlotStroke;
@@ -51,8 +54,12 @@ private slots:
     void logFile();
 
     void init();
-    void cleanup() { m_window.reset(); }
+    void cleanup() {
+        m_window.reset();
+        QDir(m_dir.path()).rmdir("app.txt");
+    }
     void drawOnTheWindow();
+    void logThatCannotBeWritten_data();
     void logThatCannotBeWritten();
 
 private:
@@ -186,18 +193,18 @@ void PlotTest::logFile() {
     SampleLog log(path);
     const QByteArray first = "0, R=1000 G=2000 B=3000\r\n";
     const QByteArray second = "100, R=1001 G=2001 B=3001\r\n";
-    QCOMPARE(log.append(first), QString());
-    QCOMPARE(log.append(second), QString());
+    QVERIFY(!log.log(first) && !log.log(second));
     QCOMPARE(readAll(path), first + second);
     QCOMPARE(QFile::permissions(path) & 0x1111, 0); // a text file: nobody may execute it
     // Closed between lines: another program may move the file away.
     QVERIFY(QFile::rename(path, dir.filePath("old.txt")));
-    QCOMPARE(log.append(first), QString());
+    QVERIFY(!log.log(first));
     QCOMPARE(readAll(path), first);
     // What cannot be written says why.
-    QVERIFY(!SampleLog(dir.filePath("missing/app.txt")).append(first).isEmpty());
+    QVERIFY(!SampleLog(dir.filePath("missing/app.txt")).append(first).value().reason.isEmpty());
     if (QFile::exists("/dev/full")) {
-        QVERIFY(!SampleLog("/dev/full").append(first).isEmpty());
+        QCOMPARE(SampleLog("/dev/full").append(first).value().kind,
+                 SampleLog::Failure::Kind::DiskFull);
     }
 #ifdef Q_OS_UNIX
     // A full disk in the middle of a line: the half that went in is taken out again.
@@ -207,14 +214,34 @@ void PlotTest::logFile() {
     small.rlim_cur = rlim_t(first.size() + second.size() / 2);
     const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
     QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const QString reason = log.append(second);
+    const bool failed = log.log(second).has_value();
     ::setrlimit(RLIMIT_FSIZE, &before);
     std::signal(SIGXFSZ, oldHandler);
-    QVERIFY(!reason.isEmpty());
+    QVERIFY(failed);
     QCOMPARE(readAll(path), first);
-    QCOMPARE(log.append(second), QString());
-    QCOMPARE(readAll(path), first + second);
+    QVERIFY(!log.log(second)); // the line that waited, then this one
+    QCOMPARE(readAll(path), first + second + second);
 #endif
+    // While it cannot be written, what waits is bounded: a line beyond it is dropped and
+    // counted, the others go in whole and in order once it can.
+    QVERIFY(QFile::remove(path) && QDir(dir.path()).mkdir("app.txt"));
+    QByteArray big(1 << 20, 'x');
+    big += "\r\n";
+    for (qsizetype n = 0; n * big.size() < SampleLog::kWaitingLimit; ++n) {
+        big[0] = char('a' + n % 26);
+        QVERIFY(log.log(big).has_value());
+    }
+    QCOMPARE(log.droppedLines(), 1);
+    const qsizetype waiting = log.waitingLines();
+    QCOMPARE(waiting, SampleLog::kWaitingLimit / big.size());
+    QVERIFY(QDir(dir.path()).rmdir("app.txt"));
+    QVERIFY(!log.writeWaiting());
+    QCOMPARE(log.waitingLines(), 0);
+    const QByteArray logged = readAll(path);
+    QCOMPARE(logged.size(), waiting * big.size());
+    for (qsizetype n = 0; n < waiting; ++n) {
+        QCOMPARE(logged[n * big.size()], char('a' + n % 26));
+    }
 }
 
 void PlotTest::init() {
@@ -278,20 +305,67 @@ void PlotTest::drawOnTheWindow() {
     QTRY_COMPARE(bar->pageStep(), 999);
 }
 
+void PlotTest::logThatCannotBeWritten_data() {
+    QTest::addColumn<QString>("how");
+    QTest::addColumn<QString>("said");
+    QTest::newRow("a folder in its place") << "folder"
+                                           << "Samples cannot be written to app.txt (";
+#ifdef Q_OS_WIN
+    QTest::newRow("open in a spreadsheet") << "held"
+                                           << "app.txt is open in another program";
+#endif
+}
+
 void PlotTest::logThatCannotBeWritten() {
+    QFETCH(QString, how);
+    QFETCH(QString, said);
     const QString path = m_dir.filePath("app.txt");
-    QVERIFY(QDir(m_dir.path()).mkdir("app.txt")); // replaced by a folder mid-run
-    draw("1000", 5);
+    draw("1000");
+#ifdef Q_OS_WIN
+    // As a spreadsheet opens it: to read, and others may only read too.
+    const HANDLE held =
+        ::CreateFileW(reinterpret_cast<const wchar_t*>(path.utf16()), GENERIC_READ, FILE_SHARE_READ,
+                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    QVERIFY(held != INVALID_HANDLE_VALUE);
+    const auto letGo = [&] {
+        return how != "held" || ::CloseHandle(held);
+    };
+    if (how == "held") {
+        // Held at start-up is not read-only: the log stays beside the program.
+        QVERIFY(!SampleLog::chooseLocation(m_dir.path(), m_dir.filePath("data")).inDataFolder);
+    } else {
+        ::CloseHandle(held);
+    }
+#else
+    const auto letGo = [] {
+        return true;
+    };
+#endif
+    if (how == "folder") {
+        QVERIFY(QFile::remove(path) && QDir(m_dir.path()).mkdir("app.txt"));
+    }
+    draw("1000", 4);
     QCOMPARE(m_window->samplePlot().model().strokeCount(), std::size_t(5)); // plot goes on
     QCOMPARE(m_notices.size(), 1);                                          // once per streak
-    QVERIFY(m_notices[0].prompt.contains(path));
-    QVERIFY(QDir(m_dir.path()).rmdir("app.txt"));
-    draw("1000", 2);
-    QCOMPARE(m_notices.size(), 1);
-    QCOMPARE(readAll(path), QByteArray("500, R=R G=G B=B\r\n600, R=R G=G B=B\r\n"));
+    QVERIFY2(m_notices[0].prompt.startsWith(said), qPrintable(m_notices[0].prompt));
+    QVERIFY(m_notices[0].prompt.contains(QDir::toNativeSeparators(path)));
+    // The count in the notice, if it is still open, at the next retry.
+    QTRY_VERIFY(m_notices.size() == 2 && m_notices[1].onlyIfOpen &&
+                m_notices[1].prompt.contains("4 samples wait and are written"));
+    QVERIFY(letGo() && (how != "folder" || QDir(m_dir.path()).rmdir("app.txt")));
+    // Every sample once, in order, by the next retry; and the user is told.
+    QTRY_VERIFY(m_notices.size() == 3);
+    QVERIFY2(m_notices[2].prompt.startsWith("The 4 samples that waited are now in"),
+             qPrintable(m_notices[2].prompt));
+    const QByteArray line = "R=R G=G B=B\r\n";
+    QCOMPARE(readAll(path), (how == "folder" ? QByteArray() : "0, " + line) + "100, " + line +
+                                "200, " + line + "300, " + line + "400, " + line);
+    draw("1000");
+    QVERIFY(readAll(path).endsWith("500, " + line) && m_notices.size() == 3);
     QVERIFY(QFile::remove(path) && QDir(m_dir.path()).mkdir("app.txt"));
     draw("1000", 3);
-    QCOMPARE(m_notices.size(), 2); // a new streak, a new notice
+    QCOMPARE(m_notices.size(), 4); // a new streak, a new notice
+    QVERIFY(!m_notices[3].onlyIfOpen);
 }
 
 QTEST_MAIN(PlotTest)

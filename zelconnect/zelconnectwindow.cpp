@@ -5,6 +5,8 @@
 #include "numbertext.h"
 #include "sampleplot.h"
 
+#include <QCloseEvent>
+
 ZelConnectWindow::ZelConnectWindow(const QString& logPath, QWidget* parent)
     : frmMain(
           zelConnectVariant(), [](QWidget* container) { return new DrawBox(container); }, parent),
@@ -19,5 +21,16 @@ void ZelConnectWindow::redMarkerReceived(const terminal::SampleFields& fields) {
     if (!sampleSpansClose() && numbers::isNumericText(fields.red) &&
         numbers::isNumericText(fields.green) && numbers::isNumericText(fields.blue)) {
         m_color->evaluateSample(); // reads the same fields, as they stand at this "R"
+    }
+}
+
+void ZelConnectWindow::closeEvent(QCloseEvent* event) {
+    frmMain::closeEvent(event);
+    if (!event->isAccepted()) {
+        return;
+    }
+    if (const QString lost = m_plot->logBeforeClosing(); !lost.isEmpty()) {
+        qWarning("%s", qPrintable(lost));
+        MsgBox({lost, variant().applicationTitle, MessageButtons::OkOnly, MessageIcon::Warning});
     }
 }

@@ -18,6 +18,8 @@ public:
     SamplePlot& samplePlot() { return *m_plot; }
 
 protected:
+    /// Log lines still waiting for the file are tried once more; what is lost is said.
+    void closeEvent(QCloseEvent* event) override;
     /// The sample that an "R" ends is evaluated, plotted and logged when all three readings
     /// are numbers, before the new red reading starts.
     void redMarkerReceived(const terminal::SampleFields& fields) override;

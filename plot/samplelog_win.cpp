@@ -1,0 +1,84 @@
+// Appending to the log through the Win32 file API, which tells a file that another program
+// holds open (a spreadsheet showing it) from one that is read-only or a disk that is full.
+#include "samplelog.h"
+
+#include <windows.h>
+
+namespace {
+
+SampleLog::Failure failureOf(DWORD error, const QString& path) {
+    using Kind = SampleLog::Failure::Kind;
+    Kind kind = Kind::Other;
+    const DWORD attributes = ::GetFileAttributesW(reinterpret_cast<const wchar_t*>(path.utf16()));
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        return {kind, QStringLiteral("it is a folder")}; // not read-only: no file is there
+    }
+    switch (error) {
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION:
+        kind = Kind::HeldElsewhere;
+        break;
+    case ERROR_ACCESS_DENIED:
+    case ERROR_WRITE_PROTECT:
+        kind = Kind::ReadOnly;
+        break;
+    case ERROR_DISK_FULL:
+    case ERROR_HANDLE_DISK_FULL:
+        kind = Kind::DiskFull;
+        break;
+    default:
+        break;
+    }
+    wchar_t* text = nullptr;
+    const DWORD length = ::FormatMessageW(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
+    QString reason = length > 0 ? QString::fromWCharArray(text, int(length)).trimmed()
+                                : QStringLiteral("error %1").arg(error);
+    ::LocalFree(text);
+    return {kind, reason};
+}
+
+// Shared for reading, writing and deleting: others may read, move or delete the log while a
+// line goes in.
+HANDLE openForAppending(const QString& path, DWORD disposition) {
+    return ::CreateFileW(reinterpret_cast<const wchar_t*>(path.utf16()), GENERIC_WRITE,
+                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                         disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+} // namespace
+
+std::optional<SampleLog::Failure> SampleLog::tryOpening(const QString& path) {
+    const HANDLE file = openForAppending(path, OPEN_EXISTING);
+    if (file == INVALID_HANDLE_VALUE) {
+        return failureOf(::GetLastError(), path);
+    }
+    ::CloseHandle(file);
+    return std::nullopt;
+}
+
+std::optional<SampleLog::Failure> SampleLog::append(const QByteArray& lines) const {
+    const HANDLE file = openForAppending(m_path, OPEN_ALWAYS);
+    if (file == INVALID_HANDLE_VALUE) {
+        return failureOf(::GetLastError(), m_path);
+    }
+    std::optional<Failure> failure;
+    LARGE_INTEGER before{};
+    DWORD written = 0;
+    if (!::SetFilePointerEx(file, LARGE_INTEGER{}, &before, FILE_END)) {
+        failure = failureOf(::GetLastError(), m_path);
+    } else if (!::WriteFile(file, lines.constData(), DWORD(lines.size()), &written, nullptr) ||
+               written != DWORD(lines.size())) {
+        const DWORD error = ::GetLastError();
+        failure = failureOf(error != ERROR_SUCCESS ? error : DWORD(ERROR_DISK_FULL), m_path);
+        // Whole lines or nothing: the next line would be glued to the half.
+        if (::SetFilePointerEx(file, before, nullptr, FILE_BEGIN)) {
+            ::SetEndOfFile(file);
+        }
+    }
+    if (!::CloseHandle(file) && !failure) {
+        failure = failureOf(::GetLastError(), m_path);
+    }
+    return failure;
+}
