@@ -18,7 +18,10 @@ namespace {
 
 QString portsHelp() {
 #ifdef Q_OS_WIN
-    return QStringLiteral("Ports: Com 1 to Com 4 in the Settings menu are COM1 to COM4.");
+    return QStringLiteral(
+        "Ports: Com 1 to Com 4 in the Settings menu are COM1 to COM4; below them it lists\n"
+        "every further COM port the system has (a USB adapter is often COM3 to COM20),\n"
+        "named as Device Manager names it. --ports lists them all.");
 #else
     return QStringLiteral(
                "Ports: Com 1 to Com 4 in the Settings menu stand for, in this order:\n"
@@ -30,6 +33,8 @@ QString portsHelp() {
                "    interface, or its USB port), whatever it is called now; the numbers are\n"
                "    kept in %1;\n"
                "  - else /dev/ttyS<n-1>, unless another number has it.\n"
+               "  When four devices that are plugged in hold Com 1 to Com 4, a further one gets\n"
+               "  5, 6, ... (ZEL_COM5 and so on name one), listed below them while present.\n"
                "  --ports shows what each one is now. A device that goes away while connected\n"
                "  is opened again by itself when the same device comes back.")
         .arg(QDir::toNativeSeparators(serial::defaultComNumbersFile()));
@@ -58,9 +63,11 @@ void printToStartingConsole() {
 
 void printPorts() {
     const QList<serial::PortInfo> present = serial::machinePorts();
-    for (int port = 1; port <= 4; ++port) {
-        const serial::PortChoice choice =
-            serial::lookUpPort(port, present, serial::defaultComNumbersFile());
+    const QString numbersFile = serial::defaultComNumbersFile();
+    QList<int> ports = {1, 2, 3, 4};
+    ports += serial::furtherMenuPorts(serial::lookUpNumberedPorts(present, numbersFile), 0);
+    for (const int port : ports) {
+        const serial::PortChoice choice = serial::lookUpPort(port, present, numbersFile);
         std::printf("%s  %s\n", qPrintable(serial::comName(port)),
                     qPrintable(serial::portSummary(port, choice)));
     }
@@ -94,8 +101,9 @@ struct Parser {
     QCommandLineOption version{{QStringLiteral("v"), QStringLiteral("version")},
                                QStringLiteral("Displays version information.")};
     QCommandLineOption ports{QStringLiteral("ports"),
-                             QStringLiteral("Print the device each of Com 1 to Com 4 would "
-                                            "open now, and what the system says of it.")};
+                             QStringLiteral("Print the device each of Com 1 to Com 4, and "
+                                            "each further port present, would open now, and "
+                                            "what the system says of it.")};
 
     Parser() {
         // As Qt reads its own: -reverse is one option, not the letters r, e, v ...

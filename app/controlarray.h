@@ -5,8 +5,8 @@
 #include <array>
 #include <cstddef>
 
-/// A control array addressed by the indexes the window gives it: mnuCom runs from 1 to 4,
-/// mnuDataBSel from 4 to 8. Elements are null where a program leaves the control out.
+/// A control array addressed by the indexes the window gives it: mnuDataBSel runs from 4 to 8.
+/// Elements are null where a program leaves the control out, or until it is made.
 template <typename T, int First, int Last> class ControlArray {
 public:
     static constexpr int first = First;

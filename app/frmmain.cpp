@@ -23,20 +23,23 @@ const QString kBasicHelp =
 
 // Qt ticks a checkable item before it reports the click; on this window only the handlers
 // move check marks, so the tick is taken back first.
+template <typename Handler>
+void connectMenuItem(frmMain* window, QAction* action, int index, Handler handler) {
+    QObject::connect(action, &QAction::triggered, window, [=](bool checked) {
+        if (action->isCheckable()) {
+            action->setChecked(!checked);
+        }
+        (window->*handler)(static_cast<qint16>(index));
+    });
+}
+
 template <int First, int Last, typename Handler>
 void connectMenuArray(frmMain* window, ControlArray<QAction*, First, Last>& items,
                       Handler handler) {
     for (int i = First; i <= Last; ++i) {
-        QAction* action = items[i];
-        if (!action) {
-            continue;
+        if (QAction* action = items[i]) {
+            connectMenuItem(window, action, i, handler);
         }
-        QObject::connect(action, &QAction::triggered, window, [=](bool checked) {
-            if (action->isCheckable()) {
-                action->setChecked(!checked);
-            }
-            (window->*handler)(static_cast<qint16>(i));
-        });
     }
 }
 
@@ -85,6 +88,10 @@ void frmMain::setNoticePresenter(NoticePresenter presenter) {
 
 void frmMain::Notice(const MessageBoxRequest& request) {
     m_presentNotice(this, request);
+}
+
+void frmMain::connectComItem(QAction* item, int port) {
+    connectMenuItem(this, item, port, &frmMain::mnuCom_Click);
 }
 
 void frmMain::connectHandlers() {

@@ -138,8 +138,12 @@ private:
     void selectSetting(ControlArray<QAction*, First, Last>& items, qint16 index);
     void reportPortNotAvailable(int port, const CommError& error);
     void MSComm1_PortLost(const QString& reason);
-    /// The Port menu's items name their devices, looked up when the menu opens.
+    /// The Port menu's items name their devices, looked up when the menu opens; below Com 1
+    /// to Com 4 it lists the further ports present.
     void showPortDevices();
+    /// The item of Settings > Port for port n, made for a further port when it is missing.
+    QAction* portMenuItem(int port);
+    void connectComItem(QAction* item, int port);
     /// The port panel's tooltip: the device, looked up when the user points at the panel.
     QString portPanelToolTip() const;
     void MSComm1_StreamEnded();
@@ -191,7 +195,8 @@ private:
     terminal::ResponseText m_responseText;
     terminal::CaptureMachine m_capture;
     std::optional<HeldTexts> m_held;
-    QTimer* m_frame = nullptr; // a child: the next display frame
+    QTimer* m_frame = nullptr;         // a child: the next display frame
+    QAction* m_furtherPorts = nullptr; // the separator above the further ports
     QElapsedTimer m_sinceFrame;
     CaptureHooks m_captureHooks{*this};
 };

@@ -106,12 +106,12 @@ void frmMain::mnuCom_Click(qint16 index) {
         return;
     }
     const auto moveCheckMark = [this, index] {
-        for (int i = 1; i <= 4; ++i) {
-            if (QAction* item = m_menus.mnuCom[i]) {
+        for (QAction* item : m_menus.mnuCom) {
+            if (item) {
                 item->setChecked(false);
             }
         }
-        if (QAction* item = m_menus.mnuCom[index]) {
+        if (QAction* item = portMenuItem(index)) {
             item->setChecked(true);
         }
     };
@@ -190,11 +190,47 @@ void frmMain::MSComm1_PortLost(const QString& reason) {
 
 void frmMain::showPortDevices() {
     // Which device each Com n is now: adapters come and go while the program runs.
-    for (int port = 1; port <= 4; ++port) {
+    const QList<serial::NumberedPort> present = MSComm1.presentPorts();
+    const QList<int> further = serial::furtherMenuPorts(present, MSComm1.CommPort());
+    for (int port = serial::kDesignedPorts + 1; port <= serial::kHighestPort; ++port) {
+        if (QAction* item = m_menus.mnuCom[port]; item && !further.contains(port)) {
+            m_menus.mnuCom[port] = nullptr;
+            delete item;
+        }
+    }
+    for (const int port : further) {
+        portMenuItem(port);
+    }
+    if (m_furtherPorts) {
+        m_furtherPorts->setVisible(!further.isEmpty());
+    }
+    for (int port = 1; port <= serial::kHighestPort; ++port) {
         if (QAction* item = m_menus.mnuCom[port]) {
             item->setToolTip(serial::portSummary(port, MSComm1.portChoice(port)));
         }
     }
+}
+
+QAction* frmMain::portMenuItem(int port) {
+    if (m_menus.mnuCom[port] || port <= serial::kDesignedPorts || !m_menus.mnuPort) {
+        return m_menus.mnuCom[port];
+    }
+    // Below Com 1 to Com 4 and a separator, in the order of their numbers.
+    if (!m_furtherPorts) {
+        m_furtherPorts = m_menus.mnuPort->addSeparator();
+    }
+    m_furtherPorts->setVisible(true);
+    QAction* before = nullptr;
+    for (int next = port + 1; next <= serial::kHighestPort && !before; ++next) {
+        before = m_menus.mnuCom[next];
+    }
+    auto* item = new QAction(QStringLiteral("Com %1").arg(port), m_menus.mnuPort);
+    item->setObjectName(QStringLiteral("mnuCom(%1)").arg(port));
+    item->setCheckable(true);
+    m_menus.mnuPort->insertAction(before, item);
+    connectComItem(item, port);
+    m_menus.mnuCom[port] = item;
+    return item;
 }
 
 QString frmMain::portPanelToolTip() const {

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "comnumbers.h"
 #include "controlarray.h"
 #include "windowlayout.h"
 
@@ -55,7 +56,9 @@ struct frmMainControls {
 struct frmMainMenus {
     QMenu* mnuSettings = nullptr;
     QMenu* mnuPort = nullptr;
-    ControlArray<QAction*, 1, 4> mnuCom;
+    /// Com 1 to Com 4 from the design; further ports the system has while they are present
+    /// (made when the Port menu opens).
+    ControlArray<QAction*, 1, serial::kHighestPort> mnuCom;
     QMenu* mnuSpeed = nullptr;
     ControlArray<QAction*, 0, 12> mnuSpeedSel;
     QMenu* mnuDataB = nullptr;

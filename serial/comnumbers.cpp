@@ -23,26 +23,43 @@ std::tuple<QString, qint64, QString> nameKey(const QString& device) {
     return {name.left(digits), number.isEmpty() ? -1 : number.left(15).toLongLong(), device};
 }
 
-// Where all four numbers are taken, the one whose device has been away longest; none while
-// every numbered device is here.
+// The lowest free number of Com 1 to Com 4, else the one whose device has been away longest;
+// only when four present devices hold them, the same from 5 on. None while every number is
+// held by a device that is here.
 std::optional<std::size_t> numberToGive(const ComAssignments& numbers,
-                                        const std::array<bool, 4>& here) {
-    for (std::size_t n = 0; n < numbers.size(); ++n) {
-        if (!numbers[n]) {
-            return n;
+                                        const std::vector<bool>& here) {
+    const std::size_t ranges[][2] = {{0, kDesignedPorts}, {kDesignedPorts, kHighestPort}};
+    for (const auto& [from, to] : ranges) {
+        std::optional<std::size_t> oldest;
+        for (std::size_t n = from; n < to; ++n) {
+            if (n >= numbers.size() || !numbers[n]) {
+                return n;
+            }
+            if (!here[n] && (!oldest || numbers[n]->lastSeen < numbers[*oldest]->lastSeen)) {
+                oldest = n;
+            }
+        }
+        if (oldest) {
+            return oldest;
         }
     }
-    std::optional<std::size_t> oldest;
-    for (std::size_t n = 0; n < numbers.size(); ++n) {
-        if (!here[n] && (!oldest || numbers[n]->lastSeen < numbers[*oldest]->lastSeen)) {
-            oldest = n;
-        }
-    }
-    return oldest;
+    return std::nullopt;
 }
 
 QString groupName(std::size_t index) {
     return QStringLiteral("Com%1").arg(index + 1);
+}
+
+// "Com7" as 7; 0 for any other group.
+std::size_t comGroupNumber(const QString& group) {
+    if (!group.startsWith(QLatin1String("Com"))) {
+        return 0;
+    }
+    bool number = false;
+    const int n = group.mid(3).toInt(&number);
+    return number && n >= 1 && n <= kHighestPort && groupName(std::size_t(n - 1)) == group
+               ? std::size_t(n)
+               : 0;
 }
 
 } // namespace
@@ -64,8 +81,9 @@ ComAssignments assignComNumbers(ComAssignments numbers, const QList<PortInfo>& p
                          return nameKey(a.device) < nameKey(b.device);
                      });
     // Devices that already hold a number, or may (two that match one number equally).
+    numbers.resize(std::max<std::size_t>(numbers.size(), kDesignedPorts));
     QStringList claimed;
-    std::array<bool, 4> here{};
+    std::vector<bool> here(numbers.size());
     for (std::size_t n = 0; n < numbers.size(); ++n) {
         if (!numbers[n]) {
             continue;
@@ -95,6 +113,10 @@ ComAssignments assignComNumbers(ComAssignments numbers, const QList<PortInfo>& p
         if (!n) {
             break;
         }
+        if (*n >= numbers.size()) {
+            numbers.resize(*n + 1);
+            here.resize(*n + 1);
+        }
         numbers[*n] = ComAssignment{identityOf(port, present), port.description, now};
         here[*n] = true;
     }
@@ -107,10 +129,15 @@ QString defaultComNumbersFile() {
 }
 
 ComAssignments loadComNumbers(const QString& file) {
-    ComAssignments numbers;
+    ComAssignments numbers(kDesignedPorts);
     QSettings settings(file, QSettings::IniFormat);
-    for (std::size_t n = 0; n < numbers.size(); ++n) {
-        settings.beginGroup(groupName(n));
+    for (const QString& group : settings.childGroups()) {
+        const std::size_t n = comGroupNumber(group);
+        if (n == 0) {
+            continue;
+        }
+        numbers.resize(std::max(numbers.size(), n));
+        settings.beginGroup(group);
         const QString kind = settings.value(QStringLiteral("kind")).toString();
         if (kind == QLatin1String("usb") || kind == QLatin1String("path")) {
             ComAssignment holder;
@@ -129,7 +156,7 @@ ComAssignments loadComNumbers(const QString& file) {
                 QDateTime::fromString(settings.value(QStringLiteral("lastSeen")).toString(),
                                       Qt::ISODate)
                     .toSecsSinceEpoch();
-            numbers[n] = holder;
+            numbers[n - 1] = holder;
         }
         settings.endGroup();
     }
@@ -138,8 +165,12 @@ ComAssignments loadComNumbers(const QString& file) {
 
 void saveComNumbers(const QString& file, const ComAssignments& numbers) {
     QSettings settings(file, QSettings::IniFormat);
+    for (const QString& group : settings.childGroups()) {
+        if (comGroupNumber(group) != 0) {
+            settings.remove(group);
+        }
+    }
     for (std::size_t n = 0; n < numbers.size(); ++n) {
-        settings.remove(groupName(n));
         if (!numbers[n]) {
             continue;
         }

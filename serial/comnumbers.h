@@ -4,8 +4,8 @@
 
 #include <QString>
 
-#include <array>
 #include <optional>
+#include <vector>
 
 namespace serial {
 
@@ -17,15 +17,21 @@ struct ComAssignment {
     qint64 lastSeen = 0; ///< seconds since the epoch
     friend bool operator==(const ComAssignment&, const ComAssignment&) = default;
 };
-using ComAssignments = std::array<std::optional<ComAssignment>, 4>; ///< Com 1 to Com 4
+/// Com 1 to Com 4 are always offered, as designed; port numbers go up to COM255.
+constexpr int kDesignedPorts = 4;
+constexpr int kHighestPort = 255;
+
+/// Index n - 1 holds Com n: Com 1 to Com 4 always, further numbers as they were given.
+using ComAssignments = std::vector<std::optional<ComAssignment>>;
 
 /// The ports that can hold a Com number: not a built-in node without a UART, not the one the
 /// system console runs on, not a pseudo-terminal.
 bool canHaveComNumber(const PortInfo& port);
 
 /// Numbers for the devices present. A device that has a number keeps it; a new one gets the
-/// lowest free number, built-in UARTs before adapters (so that they keep the lowest ones);
-/// when all four are taken, the number of the device unseen for longest.
+/// lowest free number of Com 1 to Com 4, built-in UARTs before adapters (so that they keep
+/// the lowest ones); when all four are taken, the number of the device unseen for longest;
+/// only when four present devices hold them (a four-port card and an adapter), 5, 6, ...
 ComAssignments assignComNumbers(ComAssignments remembered, const QList<PortInfo>& present,
                                 qint64 now);
 

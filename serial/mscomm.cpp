@@ -37,7 +37,7 @@ CommError MSComm::setCommPort(int port) {
     if (PortOpen()) {
         return {comPortAlreadyOpen, QStringLiteral("Port already open")};
     }
-    if (port < 1 || port > 4) {
+    if (port < 1 || port > serial::kHighestPort) {
         return {comInvalidPortNumber, QStringLiteral("Invalid port number")};
     }
     m_commPort = port;
@@ -70,6 +70,10 @@ CommError MSComm::setSettings(const QString& settings) {
 
 serial::PortChoice MSComm::portChoice(int port) const {
     return serial::lookUpPort(port, m_inventory(), m_numbersFile);
+}
+
+QList<serial::NumberedPort> MSComm::presentPorts() const {
+    return serial::lookUpNumberedPorts(m_inventory(), m_numbersFile);
 }
 
 void MSComm::setPortInventory(serial::PortInventory inventory) {
@@ -126,8 +130,20 @@ CommError MSComm::openPort() {
     if (const auto refused = serial::settingsRefused(m_settings)) {
         return *refused;
     }
-
     const QList<serial::PortInfo> present = m_inventory();
+    CommError error = openPort(present);
+    if (error.number == comInvalidPortNumber) {
+        // The port is not there: which ones are.
+        if (const QString others = serial::otherPortsText(
+                serial::lookUpNumberedPorts(present, m_numbersFile), m_commPort);
+            !others.isEmpty()) {
+            error.description += QStringLiteral("\r\n") + others;
+        }
+    }
+    return error;
+}
+
+CommError MSComm::openPort(const QList<serial::PortInfo>& present) {
     const serial::PortChoice choice = serial::lookUpPort(m_commPort, present, m_numbersFile);
     if (choice.device.isEmpty()) {
         return {comInvalidPortNumber, serial::portSummary(m_commPort, choice)};

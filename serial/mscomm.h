@@ -56,7 +56,7 @@ public:
     ~MSComm() override;
 
     int CommPort() const { return m_commPort; }
-    /// Only while closed; 1 to 4. While the port waits for a device, it now waits for this
+    /// Only while closed; 1 to 255. While the port waits for a device, it now waits for this
     /// port's device instead, and tries it at once.
     CommError setCommPort(int port);
 
@@ -96,6 +96,8 @@ public:
     /// Where port n leads on this machine now (looked up again at every open, so that an
     /// adapter plugged in later is found), with the Com numbers the devices keep.
     serial::PortChoice portChoice(int port) const;
+    /// The ports present now, by number.
+    QList<serial::NumberedPort> presentPorts() const;
     /// Where the ports are looked up; the machine's own list unless a test hands in one.
     void setPortInventory(serial::PortInventory inventory);
     /// Where the Com numbers are remembered; the user's own file unless a test hands in one.
@@ -158,6 +160,7 @@ private:
     /// How many received bytes Input may hand over: those before the next stream end.
     qsizetype beforeStreamEnd() const;
     CommError openPort();
+    CommError openPort(const QList<serial::PortInfo>& present);
     /// Refuses a device that cannot be a free serial port, before it is touched.
     CommError refuseBeforeOpening(const serial::PortChoice& choice) const;
     CommError openDevice(const QString& device);

@@ -6,8 +6,12 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 
+#include <algorithm>
+
 #ifdef Q_OS_WIN
 #include <windows.h>
+// After windows.h:
+#include <setupapi.h>
 #else
 #include <QSerialPortInfo>
 #endif
@@ -95,6 +99,44 @@ QStringList consoleNames(const QByteArray& procConsoles) {
     return names;
 }
 
+QList<PortInfo> windowsComPorts(const QList<ListedComPort>& deviceMap,
+                                const QList<ListedComPort>& friendlyNames) {
+    QList<PortInfo> ports;
+    const auto add = [&ports](const QString& portName, const QString& description) {
+        if (!portName.startsWith(QLatin1String("COM"), Qt::CaseInsensitive)) {
+            return; // a printer port (LPT1) is of the same class
+        }
+        for (const PortInfo& known : ports) {
+            if (known.device.compare(portName, Qt::CaseInsensitive) == 0) {
+                return;
+            }
+        }
+        PortInfo port;
+        port.device = portName.toUpper();
+        port.description = description;
+        ports << port;
+    };
+    for (const ListedComPort& listed : friendlyNames) {
+        // "USB Serial Port (COM7)": the port's name is said apart.
+        QString name = listed.name.trimmed();
+        const QString suffix = QStringLiteral(" (%1)").arg(listed.portName);
+        if (name.endsWith(suffix, Qt::CaseInsensitive)) {
+            name.chop(suffix.size());
+        }
+        add(listed.portName, name);
+    }
+    for (const ListedComPort& listed : deviceMap) {
+        add(listed.portName, QStringLiteral("serial port %1").arg(listed.name));
+    }
+    const auto number = [](const PortInfo& port) {
+        return port.device.startsWith(QLatin1String("COM")) ? port.device.mid(3).toInt() : 0;
+    };
+    std::stable_sort(ports.begin(), ports.end(), [&number](const PortInfo& a, const PortInfo& b) {
+        return number(a) < number(b);
+    });
+    return ports;
+}
+
 std::optional<PortInfo> builtInUartAt(const QString& device) {
 #ifdef Q_OS_LINUX
     static const QRegularExpression uartNode(QStringLiteral("^/dev/(ttyS\\d+)$"));
@@ -111,9 +153,11 @@ std::optional<PortInfo> builtInUartAt(const QString& device) {
 
 #ifdef Q_OS_WIN
 
-QList<PortInfo> machinePorts() {
-    // The system's own list of COM ports: the driver's device name and the port name.
-    QList<PortInfo> ports;
+namespace {
+
+// The registry's map of the serial drivers' device names to their COM names.
+QList<ListedComPort> serialCommMap() {
+    QList<ListedComPort> ports;
     HKEY key = nullptr;
     if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"HARDWARE\\DEVICEMAP\\SERIALCOMM", 0, KEY_READ,
                         &key) != ERROR_SUCCESS) {
@@ -132,14 +176,60 @@ QList<PortInfo> machinePorts() {
         if (type != REG_SZ) {
             continue;
         }
-        PortInfo port;
-        port.device = QString::fromWCharArray(data, int(dataBytes / sizeof(wchar_t))).trimmed();
-        port.device.remove(QChar(0));
-        port.description = QString::fromWCharArray(name, int(nameLength));
-        ports << port;
+        QString portName = QString::fromWCharArray(data, int(dataBytes / sizeof(wchar_t)));
+        portName.remove(QChar(0));
+        ports.append({portName.trimmed(), QString::fromWCharArray(name, int(nameLength))});
     }
     ::RegCloseKey(key);
     return ports;
+}
+
+// Device Manager's names of the present devices of the Ports class.
+QList<ListedComPort> friendlyPortNames() {
+    // GUID_DEVCLASS_PORTS
+    static const GUID portsClass = {
+        0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+    QList<ListedComPort> ports;
+    const HDEVINFO devices = ::SetupDiGetClassDevsW(&portsClass, nullptr, nullptr, DIGCF_PRESENT);
+    if (devices == INVALID_HANDLE_VALUE) {
+        return ports;
+    }
+    SP_DEVINFO_DATA device{};
+    device.cbSize = sizeof device;
+    for (DWORD index = 0; ::SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
+        const HKEY key =
+            ::SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+        if (key == INVALID_HANDLE_VALUE) {
+            continue;
+        }
+        wchar_t portName[64] = {};
+        DWORD portBytes = sizeof portName - sizeof(wchar_t);
+        DWORD type = 0;
+        const bool named =
+            ::RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(portName),
+                               &portBytes) == ERROR_SUCCESS &&
+            type == REG_SZ;
+        ::RegCloseKey(key);
+        wchar_t friendly[256] = {};
+        if (!named ||
+            (!::SetupDiGetDeviceRegistryPropertyW(devices, &device, SPDRP_FRIENDLYNAME, nullptr,
+                                                  reinterpret_cast<BYTE*>(friendly),
+                                                  sizeof friendly - sizeof(wchar_t), nullptr) &&
+             !::SetupDiGetDeviceRegistryPropertyW(devices, &device, SPDRP_DEVICEDESC, nullptr,
+                                                  reinterpret_cast<BYTE*>(friendly),
+                                                  sizeof friendly - sizeof(wchar_t), nullptr))) {
+            continue;
+        }
+        ports.append({QString::fromWCharArray(portName), QString::fromWCharArray(friendly)});
+    }
+    ::SetupDiDestroyDeviceInfoList(devices);
+    return ports;
+}
+
+} // namespace
+
+QList<PortInfo> machinePorts() {
+    return windowsComPorts(serialCommMap(), friendlyPortNames());
 }
 
 #else

@@ -34,6 +34,19 @@ using PortInventory = std::function<QList<PortInfo>()>;
 /// The machine's own list (Qt Serial Port, and on Linux what the kernel says of each port).
 QList<PortInfo> machinePorts();
 
+/// A COM port as one of Windows' lists names it: SetupAPI's Ports class ("COM7", "USB Serial
+/// Port (COM7)", as Device Manager shows it) or the registry's SERIALCOMM map ("COM7",
+/// "\Device\VCP0", the kernel's name).
+struct ListedComPort {
+    QString portName;
+    QString name;
+};
+
+/// Windows' COM ports in the order of their numbers, each named as Device Manager names it,
+/// or where SetupAPI has no name for it (as under Wine) by the kernel's.
+QList<PortInfo> windowsComPorts(const QList<ListedComPort>& deviceMap,
+                                const QList<ListedComPort>& friendlyNames);
+
 /// What the kernel says of a built-in UART's node (/dev/ttyS3) without opening it; nothing
 /// for other devices and where the system cannot tell.
 std::optional<PortInfo> builtInUartAt(const QString& device);

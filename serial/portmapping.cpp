@@ -2,7 +2,10 @@
 
 #include <QByteArray>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QtGlobal>
+
+#include <algorithm>
 
 namespace serial {
 
@@ -37,12 +40,16 @@ PortChoice choosePort(int port, const EnvironmentLookup& environment,
     if (port < 1 || port > int(numbers.size())) {
         return {{}, PortChoice::Source::None, {}, {}, {}, false};
     }
-    if (const std::optional<ComAssignment>& owner = numbers[std::size_t(port - 1)]) {
+    const std::optional<ComAssignment>& owner = numbers[std::size_t(port - 1)];
+    if (owner) {
         if (const DeviceSearch search = findDevice(owner->identity, present); search.found) {
             return {
                 search.found->device, PortChoice::Source::Numbered, search.found, {}, {}, false};
         }
         return {{}, PortChoice::Source::Absent, {}, owner, {}, false};
+    }
+    if (port > kDesignedPorts) {
+        return {{}, PortChoice::Source::None, {}, {}, {}, false}; // given only to a device
     }
     // A fall-back never leads to a device that is another number's, or cannot be a port.
     const QString fallback = QStringLiteral("/dev/ttyS%1").arg(port - 1);
@@ -67,9 +74,109 @@ PortChoice choosePort(int port, const EnvironmentLookup& environment,
 #endif
 }
 
+namespace {
+
+// Windows numbers its ports itself.
+ComAssignments numbersOf(const QList<PortInfo>& present, const QString& numbersFile) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(present);
+    Q_UNUSED(numbersFile);
+    return ComAssignments(kDesignedPorts);
+#else
+    return rememberComNumbers(numbersFile, present);
+#endif
+}
+
+} // namespace
+
+QList<NumberedPort> numberedPorts(const EnvironmentLookup& environment,
+                                  const QList<PortInfo>& present, const ComAssignments& numbers) {
+    QList<NumberedPort> ports;
+    static const QRegularExpression comName(QStringLiteral("^COM([1-9][0-9]{0,2})$"));
+    for (const PortInfo& port : present) {
+        if (const QRegularExpressionMatch com = comName.match(port.device); com.hasMatch()) {
+            if (const int n = com.captured(1).toInt(); n <= kHighestPort) {
+                ports.append({n, port});
+            }
+        }
+    }
+    for (int n = 1; n <= kHighestPort; ++n) {
+        const QByteArray variable = "ZEL_COM" + QByteArray::number(n);
+        if (const QString named = environment ? environment(variable.constData()) : QString();
+            !named.isEmpty()) {
+            PortInfo info;
+            info.device = named;
+            ports.append({n, info});
+        } else if (n <= int(numbers.size()) && numbers[std::size_t(n - 1)]) {
+            if (const DeviceSearch search =
+                    findDevice(numbers[std::size_t(n - 1)]->identity, present);
+                search.found) {
+                ports.append({n, *search.found});
+            }
+        }
+    }
+    std::stable_sort(ports.begin(), ports.end(), [](const NumberedPort& a, const NumberedPort& b) {
+        return a.number < b.number;
+    });
+    ports.erase(std::unique(ports.begin(), ports.end(),
+                            [](const NumberedPort& a, const NumberedPort& b) {
+                                return a.number == b.number;
+                            }),
+                ports.end());
+    return ports;
+}
+
+QList<NumberedPort> lookUpNumberedPorts(const QList<PortInfo>& present,
+                                        const QString& numbersFile) {
+#ifdef Q_OS_WIN
+    const EnvironmentLookup environment; // COMn is COMn
+#else
+    // A device named that is not there is no port present.
+    const EnvironmentLookup environment = [](const char* name) {
+        const QString named = processEnvironment(name);
+        return QFileInfo::exists(named) ? named : QString();
+    };
+#endif
+    return numberedPorts(environment, present, numbersOf(present, numbersFile));
+}
+
+QList<int> furtherMenuPorts(const QList<NumberedPort>& ports, int chosen) {
+    QList<int> further;
+    for (const NumberedPort& port : ports) {
+        if (port.number > kDesignedPorts) {
+            further << port.number;
+        }
+    }
+    if (chosen > kDesignedPorts && !further.contains(chosen)) {
+        further << chosen;
+        std::sort(further.begin(), further.end());
+    }
+    return further;
+}
+
+QString otherPortsText(const QList<NumberedPort>& ports, int chosen) {
+    QStringList others;
+    for (const NumberedPort& port : ports) {
+        if (port.number == chosen) {
+            continue;
+        }
+        // Windows' own names as they are; elsewhere the number and the device behind it.
+        const bool windowsName = port.info.device == QStringLiteral("COM%1").arg(port.number);
+        QString name = windowsName ? port.info.device
+                                   : comName(port.number) + QStringLiteral(" ") + port.info.device;
+        if (!port.info.description.isEmpty()) {
+            name += QStringLiteral(" (%1)").arg(port.info.description);
+        }
+        others << name;
+    }
+    return others.isEmpty() ? QString()
+                            : QStringLiteral("This computer's serial ports: %1.")
+                                  .arg(others.join(QStringLiteral(", ")));
+}
+
 PortChoice lookUpPort(int port, const QList<PortInfo>& present, const QString& numbersFile) {
     PortChoice choice =
-        choosePort(port, processEnvironment, present, rememberComNumbers(numbersFile, present));
+        choosePort(port, processEnvironment, present, numbersOf(present, numbersFile));
     choice.missing =
         choice.source == PortChoice::Source::Variable && !QFileInfo::exists(choice.device);
     return choice;

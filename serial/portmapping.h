@@ -16,7 +16,7 @@ using EnvironmentLookup = std::function<QString(const char* name)>;
 /// This process's environment.
 QString processEnvironment(const char* name);
 
-/// The device behind port number n (1 to 4) and how it was found.
+/// The device behind port number n (1 to 255) and how it was found.
 struct PortChoice {
     enum class Source {
         Variable, ///< ZEL_COM<n> names it
@@ -46,6 +46,28 @@ PortChoice choosePort(int port, const EnvironmentLookup& environment,
 /// choosePort() for this process and the ports present now: the Com numbers the devices
 /// hold brought up to date, and whether a named path exists.
 PortChoice lookUpPort(int port, const QList<PortInfo>& present, const QString& numbersFile);
+
+/// A port present on this machine and the number it answers to.
+struct NumberedPort {
+    int number = 0;
+    PortInfo info;
+    friend bool operator==(const NumberedPort&, const NumberedPort&) = default;
+};
+
+/// The ports present by number, in ascending order: on Windows each COMn the system lists;
+/// elsewhere each device named by ZEL_COM<n> or holding number n and plugged in.
+QList<NumberedPort> numberedPorts(const EnvironmentLookup& environment,
+                                  const QList<PortInfo>& present, const ComAssignments& numbers);
+/// numberedPorts() for this process and the ports present now.
+QList<NumberedPort> lookUpNumberedPorts(const QList<PortInfo>& present, const QString& numbersFile);
+
+/// The numbers the Port menu lists below Com 1 to Com 4: each further port present, and the
+/// chosen one also while it is not.
+QList<int> furtherMenuPorts(const QList<NumberedPort>& ports, int chosen);
+
+/// For a box that says the chosen port is not there: the ports that are, "This computer's
+/// serial ports: COM7 (USB Serial Port)."; empty when there are none.
+QString otherPortsText(const QList<NumberedPort>& ports, int chosen);
 
 /// "Com1", the way the menu and the boxes name a port.
 QString comName(int port);

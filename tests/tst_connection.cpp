@@ -160,10 +160,12 @@ void ConnectionTest::portChoice() {
         QTRY_COMPARE(w->response(), QStringLiteral("on three"));
         return;
     }
-    QCOMPARE(w->boxes, (QList<MessageBoxRequest>{{"Com3 is not available.\r\n/nonexistent/"
-                                                  "zel-test-port: No such file or directory",
-                                                  "Zel_Connect beta", MessageButtons::OkOnly,
-                                                  MessageIcon::None}}));
+    // The box names the ports that are there.
+    QCOMPARE(w->boxes, (QList<MessageBoxRequest>{
+                           {"Com3 is not available.\r\n/nonexistent/zel-test-port: No such file "
+                            "or directory\r\nThis computer's serial ports: Com1 " +
+                                w->link() + ".",
+                            "Zel_Connect beta", MessageButtons::OkOnly, MessageIcon::None}}));
     QCOMPARE(w->panel(1), QStringLiteral("Disconnected"));
 }
 
@@ -360,6 +362,29 @@ void ConnectionTest::portMenuNamesTheDevices() {
     QHelpEvent hover(QEvent::ToolTip, QPoint(2, 2), panel->mapToGlobal(QPoint(2, 2)));
     QCoreApplication::sendEvent(panel, &hover);
     QCOMPARE(panel->toolTip(), toolTip(1));
+
+    // Below Com 1 to Com 4 and a separator, each further port present, found when the menu
+    // opens; chosen, it connects there. Gone, it stays while it is the chosen one.
+    QMenu* menu = w->window->menus().mnuPort;
+    const auto& com = w->window->menus().mnuCom;
+    qputenv("ZEL_COM7", w->device->devicePath().toLocal8Bit());
+    emit menu->aboutToShow();
+    QCOMPARE(menu->actions().size(), 6);
+    QVERIFY(menu->actions()[4]->isSeparator() && menu->actions()[4]->isVisible());
+    QCOMPARE(menu->actions()[5], com[7]);
+    QCOMPARE(com[7]->text(), QStringLiteral("Com 7"));
+    QCOMPARE(toolTip(7), w->device->devicePath() + ": named by ZEL_COM7");
+    com[7]->trigger();
+    QVERIFY(com[7]->isChecked() && !com[1]->isChecked());
+    QVERIFY(w->connectPort());
+    QCOMPARE(w->panel(2), QStringLiteral("COM7"));
+    w->window->mnuConnect_Click();
+    qunsetenv("ZEL_COM7");
+    emit menu->aboutToShow();
+    QVERIFY(com[7] && com[7]->isChecked());
+    com[1]->trigger();
+    emit menu->aboutToShow();
+    QVERIFY(!com[7] && !menu->actions()[4]->isVisible());
     QVERIFY(w->boxes.isEmpty());
 }
 

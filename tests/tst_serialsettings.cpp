@@ -28,6 +28,8 @@ private slots:
     void reopening();
     void comNumbers_data();
     void comNumbers();
+    void windowsPorts_data();
+    void windowsPorts();
     void statusDisplay();
     void failureDescriptions_data();
     void failureDescriptions();
@@ -180,7 +182,9 @@ void SerialSettingsTest::reopening() {
 void SerialSettingsTest::comNumbers_data() {
     QTest::addColumn<QList<QList<PortInfo>>>("seen"); // the ports present, one list a day
     QTest::addColumn<QString>("variable");
-    QTest::addColumn<QStringList>("com"); // Com 1 to 4 after the last day; "away": not plugged in
+    // Com 1 to 4 after the last day ("away": not plugged in), then "n=device" for each further
+    // port the Port menu lists.
+    QTest::addColumn<QStringList>("com");
     const PortInfo a = usb("ttyUSB0", "A"), b = usb("ttyUSB1", "B"), c = usb("ttyUSB2", "C"),
                    d = usb("ttyUSB3", "D");
     const auto at = [](PortInfo port, const char* name) {
@@ -203,6 +207,12 @@ void SerialSettingsTest::comNumbers_data() {
     row("all four taken: the number of the one unseen longest",
         {{a, b, c, d}, {b, c, d}, {c, d}, {c, d, usb("ttyUSB4", "E")}},
         {"/dev/ttyUSB4", "away", "/dev/ttyUSB2", "/dev/ttyUSB3"});
+    const PortInfo e = usb("ttyUSB4", "E");
+    row("four present devices and a fifth: 5, listed while present",
+        {{a, b, c, d, e}, {a, b, c, d}, {a, b, c, d, usb("ttyUSB5", "F")}, {a, b, c, d, e}},
+        {"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyUSB2", "/dev/ttyUSB3", "5=/dev/ttyUSB4"});
+    row("the sixth while the fifth is away", {{a, b, c, d, e}, {a, b, c, d, usb("ttyUSB5", "F")}},
+        {"/dev/ttyUSB0", "/dev/ttyUSB1", "/dev/ttyUSB2", "/dev/ttyUSB3", "6=/dev/ttyUSB5"});
     row("console on ttyAMA0: left out",
         {{at(uart("ttyS9"), "ttyAMA0"), at(uart("ttyS9"), "ttyAMA1")}},
         {"/dev/ttyAMA1", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"});
@@ -246,18 +256,73 @@ void SerialSettingsTest::comNumbers() {
     numbers = loadComNumbers(file);
     QCOMPARE(numbers, assignComNumbers(numbers, seen.back(), (seen.size() - 1) * 86400));
     QStringList leadsTo;
-    for (int port = 1; port <= 4; ++port) {
-        const auto environment = [&](const char*) {
-            return port == 1 ? variable : QString();
-        };
+    const auto environment = [&](const char* name) {
+        return QByteArray(name) == "ZEL_COM1" ? variable : QString();
+    };
+    const QList<int> further =
+        furtherMenuPorts(numberedPorts(environment, seen.back(), numbers), 1);
+    for (const int port : QList<int>{1, 2, 3, 4} + further) {
         const PortChoice choice = choosePort(port, environment, seen.back(), numbers);
-        leadsTo << (choice.source == PortChoice::Source::Absent ? "away" : choice.device);
+        leadsTo << (port > 4 ? QString("%1=").arg(port) : QString()) +
+                       (choice.source == PortChoice::Source::Absent ? "away" : choice.device);
         // What a user reads never says both that it is a port and that none was found.
         const QString summary = portSummary(port, choice);
         QVERIFY2(!(summary.contains("built-in") && summary.contains("no serial port")),
                  qPrintable(summary));
     }
     QCOMPARE(leadsTo, com);
+}
+
+void SerialSettingsTest::windowsPorts_data() {
+    // Lists as "COM7=name;COM3=name"; what --ports would say of each port present; the menu's
+    // further items and the "not available" box's list when Com 1 is chosen.
+    QTest::addColumn<QString>("deviceMap");
+    QTest::addColumn<QString>("friendlyNames");
+    QTest::addColumn<QStringList>("ports");
+    QTest::addColumn<QList<int>>("further");
+    QTest::addColumn<QString>("others");
+    QTest::newRow("COM7 only") << "COM7=\\Device\\VCP0"
+                               << "COM7=USB Serial Port (COM7)"
+                               << QStringList{"COM7: USB Serial Port"} << QList<int>{7}
+                               << "This computer's serial ports: COM7 (USB Serial Port).";
+    QTest::newRow("COM3 and COM12, a printer port")
+        << "COM12=\\Device\\Serial2;COM3=\\Device\\ProlificSerial0"
+        << "COM3=Prolific USB-to-Serial Comm Port (COM3);LPT1=Printer Port (LPT1)"
+        << QStringList{"COM3: Prolific USB-to-Serial Comm Port",
+                       "COM12: serial port \\Device\\Serial2"}
+        << QList<int>{12}
+        << "This computer's serial ports: COM3 (Prolific USB-to-Serial Comm Port), COM12 "
+           "(serial port \\Device\\Serial2).";
+    QTest::newRow("no friendly name, only the chosen one")
+        << "COM1=\\Device\\Serial0"
+        << "" << QStringList{"COM1: serial port \\Device\\Serial0"} << QList<int>{} << "";
+}
+
+void SerialSettingsTest::windowsPorts() {
+    QFETCH(QString, deviceMap);
+    QFETCH(QString, friendlyNames);
+    QFETCH(QStringList, ports);
+    QFETCH(QList<int>, further);
+    QFETCH(QString, others);
+    const auto listed = [](const QString& list) {
+        QList<ListedComPort> entries;
+        for (const QString& entry : list.split(';', Qt::SkipEmptyParts)) {
+            entries.append({entry.section('=', 0, 0), entry.section('=', 1)});
+        }
+        return entries;
+    };
+    const QList<PortInfo> present = windowsComPorts(listed(deviceMap), listed(friendlyNames));
+    QStringList said;
+    for (const PortInfo& port : present) {
+        said << port.device + ": " + port.description;
+    }
+    QCOMPARE(said, ports);
+    const QList<NumberedPort> numbered = numberedPorts({}, present, ComAssignments(4));
+    QCOMPARE(furtherMenuPorts(numbered, 1), further);
+    QList<int> withChosen = further + QList<int>{9}; // chosen, not present: listed in order
+    std::sort(withChosen.begin(), withChosen.end());
+    QCOMPARE(furtherMenuPorts(numbered, 9), withChosen);
+    QCOMPARE(otherPortsText(numbered, 1), others);
 }
 
 void SerialSettingsTest::statusDisplay() {
