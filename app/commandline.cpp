@@ -49,15 +49,38 @@ QString logHelp(const QString& dataFolder) {
              QDir::toNativeSeparators(QDir(dataFolder).filePath(QStringLiteral("app.txt"))));
 }
 
-// A window program on Windows has no console of its own: what it prints goes to the one of
-// the command prompt that started it, if any.
-void printToStartingConsole() {
+// A window program on Windows has no console of its own. Where its standard output leads
+// somewhere (redirected to a file or a pipe, or the console of Zel_Connect.com, which started
+// it), that is where it prints; else to the console of the command prompt that started it, if
+// any. False when there is nowhere to print (started from Explorer, a file dropped on it).
+bool printToStartingConsole() {
 #ifdef Q_OS_WIN
-    if (::AttachConsole(ATTACH_PARENT_PROCESS)) {
-        std::FILE* reopened = nullptr;
-        (void)::freopen_s(&reopened, "CONOUT$", "w", stdout);
-        (void)::freopen_s(&reopened, "CONOUT$", "w", stderr);
+    const auto leadsSomewhere = [](DWORD which) {
+        const HANDLE handle = ::GetStdHandle(which);
+        return handle && handle != INVALID_HANDLE_VALUE &&
+               ::GetFileType(handle) != FILE_TYPE_UNKNOWN;
+    };
+    if (leadsSomewhere(STD_OUTPUT_HANDLE) || leadsSomewhere(STD_ERROR_HANDLE)) {
+        return true;
     }
+    if (!::AttachConsole(ATTACH_PARENT_PROCESS)) {
+        return false;
+    }
+    std::FILE* reopened = nullptr;
+    (void)::freopen_s(&reopened, "CONOUT$", "w", stdout);
+    (void)::freopen_s(&reopened, "CONOUT$", "w", stderr);
+#endif
+    return true;
+}
+
+// A usage error with nowhere to print it: said in a box, not by ending without a word.
+void showUsageBox(const QString& title, const QString& text) {
+#ifdef Q_OS_WIN
+    ::MessageBoxW(nullptr, reinterpret_cast<const wchar_t*>(text.utf16()),
+                  reinterpret_cast<const wchar_t*>(title.utf16()), MB_OK | MB_ICONWARNING);
+#else
+    Q_UNUSED(title);
+    Q_UNUSED(text);
 #endif
 }
 
@@ -164,7 +187,7 @@ std::optional<int> runCommandLine(int argc, char* argv[], const ProgramAbout& ab
     }
     // Only the console part of Qt: --help and --ports must work without a display.
     const QCoreApplication console(argc, argv);
-    printToStartingConsole();
+    const bool canPrint = printToStartingConsole();
     QCoreApplication::setApplicationName(about.name);
     QCoreApplication::setApplicationVersion(about.version);
     switch (choice.action) {
@@ -178,6 +201,10 @@ std::optional<int> runCommandLine(int argc, char* argv[], const ProgramAbout& ab
         printPorts();
         return 0;
     case CommandLineAction::UsageError:
+        if (!canPrint) {
+            showUsageBox(about.name, choice.error + QStringLiteral("\n\n") + helpText(about));
+            return 2;
+        }
         std::fprintf(stderr, "%s: %s\n\n%s", qPrintable(about.name), qPrintable(choice.error),
                      qPrintable(helpText(about)));
         return 2;

@@ -194,8 +194,9 @@ QString SamplePlot::logBeforeClosing() {
     if (!failure) {
         return {};
     }
-    return QStringLiteral("%1 could not be written to the log file\n%2\n(%3) and are lost.")
-        .arg(samplesCount(waiting), QDir::toNativeSeparators(m_log.path()), failure->reason);
+    return QStringLiteral("%1 could not be written to the log file\n%2\n(%3) and %4 lost.")
+        .arg(samplesCount(waiting), QDir::toNativeSeparators(m_log.path()), failure->reason,
+             waiting == 1 ? QStringLiteral("is") : QStringLiteral("are"));
 }
 
 void SamplePlot::logResult(const std::optional<SampleLog::Failure>& failure, bool retried) {

@@ -34,11 +34,6 @@ QList<PlotStroke> strokesIn(const PlotModel& model, qint64 from, qint64 to) {
     return strokes;
 }
 
-QByteArray readAll(const QString& path) {
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
-
 } // namespace
 
 class PlotTest : public QObject {
@@ -366,6 +361,13 @@ void PlotTest::logThatCannotBeWritten() {
     draw("1000", 3);
     QCOMPARE(m_notices.size(), 4); // a new streak, a new notice
     QVERIFY(!m_notices[3].onlyIfOpen);
+    // Still waiting when the window closes: tried once more, then the loss is said.
+    QList<MessageBoxRequest> boxes;
+    m_window->setMessagePresenter([&](QWidget*, const MessageBoxRequest& r) { boxes << r; });
+    m_window->close();
+    QCOMPARE(boxes.size(), 1);
+    QVERIFY2(boxes[0].prompt.startsWith("3 samples could not be written"),
+             qPrintable(boxes[0].prompt));
 }
 
 QTEST_MAIN(PlotTest)

@@ -4,6 +4,7 @@
 // window sends and the line settings it sets arriving at the device, Tolvek's value and a
 // device that goes away and comes back, and the command line. Skipped, saying why, where
 // Wine or the Windows build is missing (scripts/windows-test provides both).
+#include "files.h"
 #include "pseudoterminal.h"
 #include "readonlyfolder.h"
 
@@ -37,6 +38,11 @@ private slots:
     void lineSettingsArriveAtTheDevice();
     void deviceGoesAwayAndComesBack();
     void commandLine();
+    void furtherComPortInTheMenu();
+    void logWaitsWhileAnotherProgramHoldsIt_data();
+    void logWaitsWhileAnotherProgramHoldsIt();
+    void consoleCompanion();
+    void release();
 
 private:
     /// A folder with the program beside its libraries, as a user unpacks the release.
@@ -46,14 +52,25 @@ private:
     void start(QProcess& process, const QString& program, const QStringList& arguments = {});
     /// The driver (tests/windowdriver.cpp) with a window of the program named.
     void startDriver(const QString& window);
-    /// Reads what the driver prints until a line matches pattern; false after timeoutMs.
+    /// Whether the driver printed a line that matches pattern, or prints one within timeoutMs.
     bool hears(const QString& pattern, int timeoutMs);
     /// A command to the driver, then what it answered up to "done".
     QStringList command(const QString& line);
     /// Runs a Wine command (wineboot, reg ...); true when it succeeded.
     bool wine(const QStringList& arguments);
-    /// Where COM1 leads: the device's link, in the Wine prefix.
-    QString link() const { return m_prefix + "/zel-com1"; }
+    /// Where COM1 leads: the device's link, in the Wine prefix; COM7 likewise.
+    QString link(int port = 1) const { return m_prefix + QString("/zel-com%1").arg(port); }
+    /// What a program prints to standard output and error, and its exit code.
+    struct Ran {
+        QString output;
+        QString errors;
+        int exitCode = -1;
+    };
+    Ran run(const QStringList& arguments, const QString& folder = {});
+    /// The user's folder in the Wine prefix.
+    QString userFolder() const {
+        return m_prefix + "/drive_c/users/" + qEnvironmentVariable("USER", "root");
+    }
     void unplug();
     void plugIn();
 
@@ -80,10 +97,14 @@ void WindowsTest::initTestCase() {
     // the device is played behind, never one of the machine's own ports.
     QVERIFY(wine(
         {"reg", "add", "HKCU\\Environment", "/v", "QT_QPA_PLATFORM", "/d", "offscreen", "/f"}));
-    QVERIFY(wine({"reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", "COM1", "/d", link(), "/f"}));
+    for (const int port : {1, 7}) {
+        QVERIFY(wine({"reg", "add", "HKLM\\Software\\Wine\\Ports", "/v", QString("COM%1").arg(port),
+                      "/d", link(port), "/f"}));
+    }
     // Wine reads its ports when its server starts.
     const QString com1 = m_prefix + "/dosdevices/com1";
-    if (QFileInfo(com1).symLinkTarget() != link()) {
+    if (QFileInfo(com1).symLinkTarget() != link() ||
+        QFileInfo(m_prefix + "/dosdevices/com7").symLinkTarget() != link(7)) {
         QProcess server;
         server.setProcessEnvironment(environment());
         server.start("wineserver", {"-k"});
@@ -137,6 +158,8 @@ QString WindowsTest::installed(const QString& program) {
         }
     }
     QFile::copy(kBin + "/" + program, folder + "/" + program);
+    const QString companion = QFileInfo(program).completeBaseName() + ".com";
+    QFile::copy(kBin + "/" + companion, folder + "/" + companion);
     return folder + "/" + program;
 }
 
@@ -153,6 +176,9 @@ void WindowsTest::startDriver(const QString& window) {
 
 bool WindowsTest::hears(const QString& pattern, int timeoutMs) {
     const QRegularExpression wanted(pattern);
+    if (!m_heard.filter(wanted).isEmpty()) {
+        return true;
+    }
     QElapsedTimer waited;
     waited.start();
     while (waited.elapsed() < timeoutMs) {
@@ -186,6 +212,17 @@ QStringList WindowsTest::command(const QString& line) {
         }
     }
     return answer;
+}
+
+WindowsTest::Ran WindowsTest::run(const QStringList& arguments, const QString& folder) {
+    QProcess process;
+    process.setProcessEnvironment(environment());
+    process.setWorkingDirectory(folder);
+    process.start(m_wine, arguments);
+    process.waitForFinished(60000);
+    return {QString::fromLocal8Bit(process.readAllStandardOutput()).remove('\r'),
+            QString::fromLocal8Bit(process.readAllStandardError()).remove('\r'),
+            process.exitCode()};
 }
 
 bool WindowsTest::wine(const QStringList& arguments) {
@@ -260,8 +297,7 @@ void WindowsTest::everySampleLoggedOnce() {
     }
     const QString logPath = (folderWritable ? folder : userData) + "/app.txt";
     const auto logged = [&logPath] {
-        QFile log(logPath);
-        return log.open(QIODevice::ReadOnly) ? log.readAll().split('\n') : QList<QByteArray>{};
+        return readAll(logPath).split('\n');
     };
     QTRY_VERIFY_WITH_TIMEOUT(logged().size() > count, 60000);
     windows.kill();
@@ -373,17 +409,164 @@ void WindowsTest::deviceGoesAwayAndComesBack() {
 
 void WindowsTest::commandLine() {
     const QString program = installed("Zel_Connect.exe");
-    const auto run = [&](const QString& argument) {
-        QProcess process;
-        process.setProcessEnvironment(environment());
-        process.start(m_wine, {program, argument});
-        process.waitForFinished(60000);
-        return QString::fromLocal8Bit(process.readAllStandardOutput()).remove('\r');
-    };
-    QCOMPARE(run("--version"), QStringLiteral("Zel_Connect " ZEL_VERSION "\n"));
-    QVERIFY2(run("--help").contains("COM1 to COM4"), qPrintable(run("--help")));
-    const QString ports = run("--ports");
+    QCOMPARE(run({program, "--version"}).output, QStringLiteral("Zel_Connect " ZEL_VERSION "\n"));
+    QVERIFY(run({program, "--help"}).output.contains("COM1 to COM4"));
+    const QString ports = run({program, "--ports"}).output;
     QVERIFY2(ports.startsWith("Com1  COM1"), qPrintable(ports));
+}
+
+void WindowsTest::furtherComPortInTheMenu() {
+    // A USB adapter that Windows numbered COM7, nothing behind COM1.
+    unplug();
+    PseudoTerminal com7;
+    QFile::link(com7.devicePath(), link(7));
+    startDriver("zelconnect");
+    const QStringList items = command("ports");
+    QVERIFY2(items.filter(QRegularExpression("^item Com 7\\|COM7: ")).size() == 1,
+             qPrintable(items.join(" / ")));
+    QVERIFY(command("port 7").contains("done Disconnected|COM7|9600,N,8,1"));
+    QVERIFY(command("connect").contains("done Connected|COM7|9600,N,8,1"));
+    QVERIFY(com7.write(readingLines(20) + "R"));
+    const QString log = QFileInfo(installed("zel-driver.exe")).absolutePath() + "/app.txt";
+    QTRY_COMPARE_WITH_TIMEOUT(readAll(log).count('\n'), 20, 20000);
+    const QString ports = run({installed("Zel_Connect.exe"), "--ports"}).output;
+    QFile::remove(link(7));
+    QVERIFY2(
+        ports.contains(QRegularExpression("^Com7  COM7: ", QRegularExpression::MultilineOption)),
+        qPrintable(ports));
+    qInfo() << items.filter("item ") << "; --ports:" << ports;
+}
+
+void WindowsTest::logWaitsWhileAnotherProgramHoldsIt_data() {
+    QTest::addColumn<bool>("heldAtStart");
+    QTest::newRow("held while samples come") << false;
+    QTest::newRow("held when the program starts") << true;
+}
+
+void WindowsTest::logWaitsWhileAnotherProgramHoldsIt() {
+    QFETCH(bool, heldAtStart);
+    const QString driver = installed("zel-driver.exe");
+    const QString log = QFileInfo(driver).absolutePath() + "/app.txt";
+    QFile::remove(log);
+    QProcess holder;
+    holder.setProcessEnvironment(environment());
+    const auto hold = [&](int seconds) {
+        start(holder, kBin + "/zel-holdfile.exe",
+              {"Z:" + QDir::toNativeSeparators(log), QString::number(seconds)});
+        QVERIFY(holder.waitForReadyRead(30000));
+    };
+    // Four readings a second, as a sensor sends them.
+    const QList<QByteArray> lines = readingLines(28).split('\n');
+    const auto send = [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            QVERIFY(m_device->write(lines[i] + '\n'));
+            QTest::qWait(250);
+        }
+    };
+    if (heldAtStart) {
+        hold(15);
+    }
+    startDriver("zelconnect");
+    command("connect");
+    if (!heldAtStart) {
+        send(0, 4);
+        QTRY_COMPARE_WITH_TIMEOUT(readAll(log).count('\n'), 3, 10000);
+        hold(6);
+    }
+    send(heldAtStart ? 0 : 4, 27);
+    QVERIFY(hears("^notice app.txt is open in another program", 10000));
+    QVERIFY(holder.waitForFinished(30000));
+    QVERIFY(m_device->write("R"));
+    QTRY_COMPARE_WITH_TIMEOUT(readAll(log).count('\n'), 27, 10000);
+    // Every sample, once, in order, beside the program.
+    const QList<QByteArray> logged = readAll(log).split('\n');
+    for (int i = 0; i < 27; ++i) {
+        QCOMPARE(logged[i].mid(logged[i].indexOf(',') + 2), lines[i]);
+    }
+    QVERIFY(hears("^notice The \\d+ samples that waited are now in Z:\\\\", 10000));
+    qInfo() << m_heard.filter("notice ");
+}
+
+void WindowsTest::consoleCompanion() {
+    // A command prompt finds Zel_Connect.com first: what it prints is the program's, whole,
+    // with the program's exit code.
+    const QString folder = QFileInfo(installed("Zel_Connect.exe")).absolutePath();
+    const Ran ports = run({"cmd", "/c", "Zel_Connect --ports"}, folder);
+    QVERIFY2(ports.output.startsWith("Com1  COM1") && ports.exitCode == 0,
+             qPrintable(ports.output + ports.errors));
+    QCOMPARE(ports.output, run({folder + "/Zel_Connect.exe", "--ports"}).output);
+    const Ran wrong = run({"cmd", "/c", "Zel_Connect --wrong"}, folder);
+    QCOMPARE(wrong.exitCode, 2);
+    QVERIFY2(wrong.errors.contains("Unknown option 'wrong'"), qPrintable(wrong.errors));
+    // Alone in a folder, the companion says that the program is missing: it is what the
+    // prompt ran.
+    const QString alone = m_dir.filePath("companion-alone");
+    QDir().mkpath(alone);
+    QFile::copy(kBin + "/Zel_Connect.com", alone + "/Zel_Connect.com");
+    const Ran missing = run({"cmd", "/c", "Zel_Connect --version"}, alone);
+    QVERIFY2(missing.errors.contains("Cannot start") && missing.exitCode == 1,
+             qPrintable(missing.output + missing.errors));
+}
+
+void WindowsTest::release() {
+    const QString name = "Zel_Connect-" ZEL_VERSION "-windows-x64";
+    const QString zip = kBin + "/../" + name + ".zip";
+    const QString msi = kBin + "/../" + name + ".msi";
+    if (!QFile::exists(zip) || !QFile::exists(msi)) {
+        QSKIP("no release built; scripts/windows-release builds it");
+    }
+    QVERIFY(QFileInfo(zip).size() < 12 * 1000 * 1000);
+    const QString unpacked = m_dir.filePath("release");
+    QCOMPARE(QProcess::execute("unzip", {"-q", "-o", zip, "-d", unpacked}), 0);
+    const QString top = unpacked + "/" + name + "/";
+    for (const char* file :
+         {"Zel_Connect.com", "Tolvek.com", "README.txt", "LICENSE.txt", "licenses/Qt/SOURCE.txt",
+          "licenses/Qt/LGPL-3.0-only.txt", "licenses/MinGW-w64/gcc-runtime.txt",
+          "licenses/MinGW-w64/mingw-w64-and-winpthreads.txt"}) {
+        QVERIFY2(QFileInfo(top + file).size() > 0, file);
+    }
+    QVERIFY(readAll(top + "licenses/Qt/SOURCE.txt").contains("qt6-base"));
+    QVERIFY(
+        readAll(top + "licenses/MinGW-w64/gcc-runtime.txt").contains("RUNTIME LIBRARY EXCEPTION"));
+    // The icon and the version the program prints, as Explorer reads them.
+    for (const auto& [program, version] :
+         {std::pair{"Zel_Connect.exe", ZEL_VERSION}, std::pair{"Tolvek.exe", "0.00.0039"}}) {
+        QProcess wrestool;
+        wrestool.start("wrestool", {"-l", top + program});
+        QVERIFY(wrestool.waitForFinished());
+        const QByteArray resources = wrestool.readAllStandardOutput();
+        QVERIFY2(resources.contains("type=group_icon") && resources.contains("type=version"),
+                 resources.constData());
+        wrestool.start("wrestool", {"-x", "--raw", "--type=16", top + program});
+        QVERIFY(wrestool.waitForFinished());
+        const QString printed(version);
+        QVERIFY(wrestool.readAllStandardOutput().contains(
+            QByteArray(reinterpret_cast<const char*>(printed.utf16()), printed.size() * 2)));
+    }
+
+    // Installed for the user alone, with shortcuts that start the programs; removed, nothing
+    // is left.
+    const QString folder = userFolder() + "/AppData/Local/Programs/Zel_Connect";
+    const QString menu =
+        userFolder() + "/AppData/Roaming/Microsoft/Windows/Start Menu/Programs/Zel_Connect";
+    QVERIFY(wine({"msiexec", "/i", msi, "/qn"}));
+    QVERIFY(QFile::exists(folder + "/Zel_Connect.exe") && QFile::exists(folder + "/Tolvek.com"));
+    QVERIFY(QFile::exists(menu + "/Zel_Connect.lnk") && QFile::exists(menu + "/Tolvek.lnk"));
+    const auto listed = [this] { return run({"uninstaller", "--list"}).output; };
+    QVERIFY2(listed().contains("|||Zel_Connect"), qPrintable(listed())); // in Installed apps
+    // Headless here: the test bench's platform plugin beside the installed one, for the run.
+    const QString headless = folder + "/platforms/qoffscreen.dll";
+    QVERIFY(QFile::copy(kBin + "/platforms/qoffscreen.dll", headless));
+    QProcess shortcut;
+    shortcut.setProcessEnvironment(environment(true));
+    start(shortcut, "start", {"/unix", menu + "/Zel_Connect.lnk"});
+    QTRY_COMPARE_WITH_TIMEOUT(deviceSpeed(), speed_t(B9600), 30000); // it connected at start
+    QVERIFY(wine({"taskkill", "/f", "/im", "Zel_Connect.exe"}));
+    QTRY_VERIFY(QFile::remove(headless) || !QFile::exists(headless));
+    QTRY_VERIFY_WITH_TIMEOUT(wine({"msiexec", "/x", msi, "/qn"}), 30000);
+    QVERIFY(!QFileInfo::exists(folder) && !QFileInfo::exists(menu));
+    QVERIFY(!listed().contains("Zel_Connect"));
+    QVERIFY(!wine({"reg", "query", "HKCU\\Software\\Zel_Connect\\Installer"}));
 }
 
 QTEST_GUILESS_MAIN(WindowsTest)

@@ -5,6 +5,8 @@
 //   text <line>                   the line typed into TEXT, then Enter
 //   hex <byte> ...                the hex fields filled, then their Send
 //   speed|data|parity|stop <n>    item n of that Settings menu
+//   ports                         opens Settings > Port: prints "item <caption>|<tooltip>" each
+//   port <n>                      item Com n of Settings > Port
 //   value                         prints "value <what the result field holds>"
 //   quit                          closes the window, as its close button does
 // After each command it prints "done <panel 1>|<panel 2>|<panel 3>"; as they happen, "lost
@@ -18,6 +20,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMap>
+#include <QMenu>
 #include <QPointer>
 
 #include <cstdio>
@@ -45,6 +48,19 @@ void run(frmMain& window, const QString& line) {
                                                            {"stop", &frmMain::mnuStopSel_Click}};
     if (const SettingsMenu menu = settingsMenus.value(verb)) {
         (window.*menu)(static_cast<qint16>(rest.toInt()));
+    } else if (verb == QLatin1String("ports")) {
+        emit window.menus().mnuPort->aboutToShow();
+        for (const QAction* item : window.menus().mnuPort->actions()) {
+            if (!item->isSeparator()) {
+                say(QStringLiteral("item %1|%2").arg(item->text(), item->toolTip()));
+            }
+        }
+    } else if (verb == QLatin1String("port")) {
+        const int port = rest.toInt();
+        if (QAction* item =
+                port >= 1 && port <= serial::kHighestPort ? window.menus().mnuCom[port] : nullptr) {
+            item->trigger();
+        }
     } else if (verb == QLatin1String("connect")) {
         window.mnuConnect_Click();
     } else if (verb == QLatin1String("text")) {

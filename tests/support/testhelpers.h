@@ -1,5 +1,6 @@
 #pragma once
 
+#include "files.h"
 #include "messagebox.h"
 
 // What the suites use of Qt, in one place.
