@@ -6,14 +6,11 @@
 #include <windows.h>
 
 int main(int argc, char* argv[]) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: zel-holdfile <path> <seconds>\n");
-        return 2;
-    }
-    const HANDLE file = ::CreateFileA(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr);
+    const HANDLE file = argc == 3 ? ::CreateFileA(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)
+                                  : INVALID_HANDLE_VALUE;
     if (file == INVALID_HANDLE_VALUE) {
-        std::fprintf(stderr, "cannot open %s: error %lu\n", argv[1], ::GetLastError());
+        std::fprintf(stderr, "usage: zel-holdfile <path> <seconds>; error %lu\n", ::GetLastError());
         return 1;
     }
     std::printf("held\n");

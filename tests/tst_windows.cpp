@@ -41,7 +41,6 @@ private slots:
     void furtherComPortInTheMenu();
     void logWaitsWhileAnotherProgramHoldsIt_data();
     void logWaitsWhileAnotherProgramHoldsIt();
-    void consoleCompanion();
     void release();
 
 private:
@@ -407,14 +406,6 @@ void WindowsTest::deviceGoesAwayAndComesBack() {
             << "ms";
 }
 
-void WindowsTest::commandLine() {
-    const QString program = installed("Zel_Connect.exe");
-    QCOMPARE(run({program, "--version"}).output, QStringLiteral("Zel_Connect " ZEL_VERSION "\n"));
-    QVERIFY(run({program, "--help"}).output.contains("COM1 to COM4"));
-    const QString ports = run({program, "--ports"}).output;
-    QVERIFY2(ports.startsWith("Com1  COM1"), qPrintable(ports));
-}
-
 void WindowsTest::furtherComPortInTheMenu() {
     // A USB adapter that Windows numbered COM7, nothing behind COM1.
     unplug();
@@ -474,7 +465,8 @@ void WindowsTest::logWaitsWhileAnotherProgramHoldsIt() {
         hold(6);
     }
     send(heldAtStart ? 0 : 4, 27);
-    QVERIFY(hears("^notice app.txt is open in another program", 10000));
+    QVERIFY2(hears("^notice app.txt is open in another program", 10000),
+             qPrintable(m_heard.filter("notice ").join(" / ")));
     QVERIFY(holder.waitForFinished(30000));
     QVERIFY(m_device->write("R"));
     QTRY_COMPARE_WITH_TIMEOUT(readAll(log).count('\n'), 27, 10000);
@@ -487,17 +479,24 @@ void WindowsTest::logWaitsWhileAnotherProgramHoldsIt() {
     qInfo() << m_heard.filter("notice ");
 }
 
-void WindowsTest::consoleCompanion() {
+void WindowsTest::commandLine() {
     // A command prompt finds Zel_Connect.com first: what it prints is the program's, whole,
-    // with the program's exit code.
+    // with the program's exit code, also redirected.
     const QString folder = QFileInfo(installed("Zel_Connect.exe")).absolutePath();
-    const Ran ports = run({"cmd", "/c", "Zel_Connect --ports"}, folder);
+    const auto prompt = [&](const QString& line) {
+        return run({"cmd", "/c", line}, folder);
+    };
+    QCOMPARE(prompt("Zel_Connect --version").output, "Zel_Connect " ZEL_VERSION "\n");
+    QVERIFY(prompt("Zel_Connect --help").output.contains("COM1 to COM4"));
+    const Ran ports = prompt("Zel_Connect --ports");
     QVERIFY2(ports.output.startsWith("Com1  COM1") && ports.exitCode == 0,
              qPrintable(ports.output + ports.errors));
     QCOMPARE(ports.output, run({folder + "/Zel_Connect.exe", "--ports"}).output);
-    const Ran wrong = run({"cmd", "/c", "Zel_Connect --wrong"}, folder);
-    QCOMPARE(wrong.exitCode, 2);
-    QVERIFY2(wrong.errors.contains("Unknown option 'wrong'"), qPrintable(wrong.errors));
+    QCOMPARE(prompt("Zel_Connect --ports > ports.txt").exitCode, 0);
+    QCOMPARE(QString(readAll(folder + "/ports.txt")).remove('\r'), ports.output);
+    const Ran wrong = prompt("Zel_Connect --wrong");
+    QVERIFY2(wrong.exitCode == 2 && wrong.errors.contains("Unknown option 'wrong'"),
+             qPrintable(wrong.errors));
     // Alone in a folder, the companion says that the program is missing: it is what the
     // prompt ran.
     const QString alone = m_dir.filePath("companion-alone");
@@ -529,19 +528,21 @@ void WindowsTest::release() {
     QVERIFY(
         readAll(top + "licenses/MinGW-w64/gcc-runtime.txt").contains("RUNTIME LIBRARY EXCEPTION"));
     // The icon and the version the program prints, as Explorer reads them.
+    const auto wrestool = [](const QStringList& arguments) {
+        QProcess tool;
+        tool.start("wrestool", arguments);
+        tool.waitForFinished();
+        return tool.readAllStandardOutput();
+    };
     for (const auto& [program, version] :
          {std::pair{"Zel_Connect.exe", ZEL_VERSION}, std::pair{"Tolvek.exe", "0.00.0039"}}) {
-        QProcess wrestool;
-        wrestool.start("wrestool", {"-l", top + program});
-        QVERIFY(wrestool.waitForFinished());
-        const QByteArray resources = wrestool.readAllStandardOutput();
+        const QByteArray resources = wrestool({"-l", top + program});
         QVERIFY2(resources.contains("type=group_icon") && resources.contains("type=version"),
                  resources.constData());
-        wrestool.start("wrestool", {"-x", "--raw", "--type=16", top + program});
-        QVERIFY(wrestool.waitForFinished());
         const QString printed(version);
-        QVERIFY(wrestool.readAllStandardOutput().contains(
-            QByteArray(reinterpret_cast<const char*>(printed.utf16()), printed.size() * 2)));
+        QVERIFY(wrestool({"-x", "--raw", "--type=16", top + program})
+                    .contains(QByteArray(reinterpret_cast<const char*>(printed.utf16()),
+                                         printed.size() * 2)));
     }
 
     // Installed for the user alone, with shortcuts that start the programs; removed, nothing
@@ -552,7 +553,9 @@ void WindowsTest::release() {
     QVERIFY(wine({"msiexec", "/i", msi, "/qn"}));
     QVERIFY(QFile::exists(folder + "/Zel_Connect.exe") && QFile::exists(folder + "/Tolvek.com"));
     QVERIFY(QFile::exists(menu + "/Zel_Connect.lnk") && QFile::exists(menu + "/Tolvek.lnk"));
-    const auto listed = [this] { return run({"uninstaller", "--list"}).output; };
+    const auto listed = [this] {
+        return run({"uninstaller", "--list"}).output;
+    };
     QVERIFY2(listed().contains("|||Zel_Connect"), qPrintable(listed())); // in Installed apps
     // Headless here: the test bench's platform plugin beside the installed one, for the run.
     const QString headless = folder + "/platforms/qoffscreen.dll";
