@@ -45,12 +45,13 @@ int startSim(QProcess& sim, const QStringList& arguments) {
 }
 
 /// The sensor's report as it ends: lines sent, bytes sent, lines lost while nobody listened.
-std::array<qint64, 3> endReport(QProcess& sim) {
+std::array<qint64, 4> endReport(QProcess& sim) {
     const QRegularExpressionMatch m =
-        QRegularExpression(
-            "sent (\\d+) lines, (\\d+) bytes; (\\d+) lines while the port was closed")
+        QRegularExpression("sent (\\d+) lines, (\\d+) bytes; (\\d+) lines while the port was "
+                           "closed were lost; received (\\d+) bytes")
             .match(QString::fromLocal8Bit(sim.readAllStandardError()));
-    return {m.captured(1).toLongLong(), m.captured(2).toLongLong(), m.captured(3).toLongLong()};
+    return {m.captured(1).toLongLong(), m.captured(2).toLongLong(), m.captured(3).toLongLong(),
+            m.captured(4).toLongLong()};
 }
 
 } // namespace
@@ -124,7 +125,7 @@ void ColorSimTest::runsOnAPseudoTerminal() {
         QProcess paced;
         ::close(startSim(paced, {"--rate", rate, "--duration", "0.5"}));
         QVERIFY(paced.waitForFinished(5000));
-        const auto [sent, bytes, lost] = endReport(paced);
+        const auto [sent, bytes, lost, heard] = endReport(paced);
         QVERIFY2(std::abs(sent + lost - lines) <= lines / 5, qPrintable(QString::number(lost)));
     }
     QProcess sim;
@@ -140,8 +141,8 @@ void ColorSimTest::runsOnAPseudoTerminal() {
     ::close(port);
     QVERIFY(sim.waitForFinished(5000));
     QCOMPARE(sim.exitCode(), 0);
-    const auto [sent, bytes, lost] = endReport(sim);
-    QVERIFY(sent >= 1 && sent + lost == 20);
+    const auto [sent, bytes, lost, heard] = endReport(sim);
+    QVERIFY(sent >= 1 && sent + lost == 20 && heard == 3); // "ABC"
 }
 
 void ColorSimTest::burst_data() {
@@ -181,7 +182,7 @@ void ColorSimTest::burst() {
     QVERIFY(sim.waitForFinished(5000));
     QCOMPARE(sim.exitCode(), 0);
     // Only the lines that went out whole count as sent (22 bytes each).
-    const auto [sent, bytes, lost] = endReport(sim);
+    const auto [sent, bytes, lost, heard] = endReport(sim);
     QVERIFY(sent > 0 && 22 * sent <= bytes);
 }
 

@@ -294,6 +294,13 @@ void ConnectionTest::portStaysOpenAfterBoxes() {
         events.clear();
     }
     QCOMPARE(lost.size(), 0);
+    // A single byte that came meanwhile is handed over too.
+    w->window->setMessagePresenter([&](QWidget*, const MessageBoxRequest&) {
+        QVERIFY(w->device->write("!"));
+        QTest::qWait(50);
+    });
+    w->window->mnuHelpSel_Click(0);
+    QTRY_VERIFY(w->response().endsWith("!"));
 }
 
 void ConnectionTest::whatWaitsForABoxIsBounded() {

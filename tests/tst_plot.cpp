@@ -273,7 +273,8 @@ void PlotTest::drawOnTheWindow() {
             .toImage();
     };
     QImage image = shown();
-    QVERIFY(image.pixelColor(at(200, 1745)) != base); // first point
+    QVERIFY(image.pixelColor(at(200, 1745)) != base);         // first point
+    QVERIFY(image.pixelColor(0, image.height() / 2) != base); // the box's left edge
     QVERIFY(image.pixelColor(at(200, 1765)) != base); // its circle, below where no line runs
     QVERIFY(image.pixelColor(at(300, 1245)) != base); // the line to the second
     QVERIFY(image.pixelColor(at(100, 872)) != base);  // the first line, to the corner
