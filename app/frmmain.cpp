@@ -139,6 +139,10 @@ void frmMain::connectHandlers() {
     connect(&MSComm1, &MSComm::StreamEnded, this, &frmMain::MSComm1_StreamEnded);
     connect(&MSComm1, &MSComm::SendFailed, this, &frmMain::reportSendFailure);
     connect(&MSComm1, &MSComm::Reconnected, this, &frmMain::UpdateStatus);
+    connect(&MSComm1, &MSComm::OpenFailed, this, [this](const CommError& error) {
+        UpdateStatus();
+        reportPortNotAvailable(MSComm1.CommPort(), error);
+    });
     connect(&MSComm1, &MSComm::WaitingChanged, this, &frmMain::UpdateStatus);
     if (m_menus.mnuPort) {
         m_menus.mnuPort->setToolTipsVisible(true);

@@ -11,15 +11,22 @@
 #include <algorithm>
 #include <utility>
 
-MSComm::MSComm(QObject* parent) : QObject(parent), m_line(serial::makeSerialLine()) {
+MSComm::MSComm(QObject* parent) : MSComm(serial::makeSerialLine(), parent) {}
+
+MSComm::MSComm(std::unique_ptr<serial::SerialLine> line, QObject* parent)
+    : QObject(parent), m_line(std::move(line)) {
     connect(m_line.get(), &serial::SerialLine::readyRead, this, &MSComm::readArrived);
     connect(m_line.get(), &serial::SerialLine::writeFailed, this, [this](const QString& why) {
-        if (!m_flushing) { // errors during the flush are the flush's to report
+        if (!m_flushing) {
             emit SendFailed(why);
+        } else if (!m_flushFailures.contains(why)) {
+            m_flushFailures << why; // told once the flush has ended, with what was not sent
         }
     });
     connect(m_line.get(), &serial::SerialLine::lost, this, [this](const QString& reason) {
-        if (!m_flushing) {
+        if (m_flushing) {
+            m_lostDuringFlush = true; // the close under way ends it, nothing waits
+        } else {
             deviceGone(reason);
         }
     });
@@ -27,6 +34,8 @@ MSComm::MSComm(QObject* parent) : QObject(parent), m_line(serial::makeSerialLine
     connect(&m_readPace, &QTimer::timeout, this, &MSComm::takeWaitingBytes);
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &MSComm::retryLostDevice);
+    m_openPoll.setInterval(kOpenPollMs);
+    connect(&m_openPoll, &QTimer::timeout, this, &MSComm::checkOpening);
 }
 
 MSComm::~MSComm() {
@@ -42,6 +51,9 @@ CommError MSComm::setCommPort(int port) {
     }
     m_commPort = port;
     if (WaitingForDevice()) {
+        m_opening.reset(); // an open of the other port that is still under way is not wanted
+        m_openPoll.stop();
+        m_userOpening = false;
         // The user asked to be connected: to this port now, as soon as it can be opened.
         m_waitFor = WaitFor::Port;
         m_waitReason = QStringLiteral("not tried yet");
@@ -82,6 +94,9 @@ void MSComm::setPortInventory(serial::PortInventory inventory) {
 
 void MSComm::stopWaiting() {
     m_retry.stop();
+    m_openPoll.stop();
+    m_opening.reset(); // what it still opens is closed again
+    m_userOpening = false;
     m_waitFor = WaitFor::Nothing;
     m_notYet.clear();
 }
@@ -110,6 +125,11 @@ CommError MSComm::setPortOpen(bool open) {
         if (wasOpen) {
             reportUnsent(flushOutput());
         }
+        // A loss of the device that came meanwhile ends here too: after the user's close
+        // nothing waits or reopens by itself.
+        stopWaiting();
+        m_closingLostPort = false;
+        m_lostReason.clear();
         m_readPace.stop();
         m_line->close();
         m_received.clear();
@@ -122,7 +142,27 @@ CommError MSComm::setPortOpen(bool open) {
     if (PortOpen()) {
         return {comPortAlreadyOpen, QStringLiteral("Port already open")};
     }
-    return openPort();
+    CommError error = openPort();
+    if (!error && m_opening) {
+        if (m_opening->open->wait(kOpenWaitMs)) {
+            error = finishOpening();
+        } else {
+            // Slow to answer: the window goes on, the port waits for it.
+            m_userOpening = true;
+            m_waitFor = WaitFor::Port;
+            m_waitReason = QStringLiteral("%1 has not answered yet").arg(m_opening->device);
+            return {};
+        }
+    }
+    if (error.number == comInvalidPortNumber) {
+        // The port is not there: which ones are.
+        if (const QString others = serial::otherPortsText(
+                serial::lookUpNumberedPorts(m_inventory(), m_numbersFile), m_commPort);
+            !others.isEmpty()) {
+            error.description += QStringLiteral("\r\n") + others;
+        }
+    }
+    return error;
 }
 
 CommError MSComm::openPort() {
@@ -130,17 +170,7 @@ CommError MSComm::openPort() {
     if (const auto refused = serial::settingsRefused(m_settings)) {
         return *refused;
     }
-    const QList<serial::PortInfo> present = m_inventory();
-    CommError error = openPort(present);
-    if (error.number == comInvalidPortNumber) {
-        // The port is not there: which ones are.
-        if (const QString others = serial::otherPortsText(
-                serial::lookUpNumberedPorts(present, m_numbersFile), m_commPort);
-            !others.isEmpty()) {
-            error.description += QStringLiteral("\r\n") + others;
-        }
-    }
-    return error;
+    return openPort(m_inventory());
 }
 
 CommError MSComm::openPort(const QList<serial::PortInfo>& present) {
@@ -151,9 +181,6 @@ CommError MSComm::openPort(const QList<serial::PortInfo>& present) {
     if (const CommError refused = refuseBeforeOpening(choice)) {
         return refused;
     }
-    if (const CommError error = openDevice(choice.device)) {
-        return error;
-    }
     // What it is decides what may be opened for it if it goes away: a variable may name a
     // link, so the inventory is asked what is behind it.
     serial::PortInfo info;
@@ -163,7 +190,7 @@ CommError MSComm::openPort(const QList<serial::PortInfo>& present) {
             info = port;
         }
     }
-    m_opened.identity = serial::identityOf(info, present, choice.device);
+    startOpening(choice.device, serial::identityOf(info, present, choice.device));
     return {};
 }
 
@@ -184,13 +211,64 @@ CommError MSComm::refuseBeforeOpening(const serial::PortChoice& choice) const {
     return {};
 }
 
-CommError MSComm::openDevice(const QString& device) {
-    if (const CommError error = m_line->open(device, m_settings)) {
+void MSComm::startOpening(const QString& device, const serial::DeviceIdentity& identity) {
+    m_opening.emplace(Opening{device,
+                              identity,
+                              std::make_unique<serial::BackgroundOpen>(device, serial::reachDevice),
+                              {}});
+    m_opening->since.start();
+    m_openPoll.start();
+}
+
+void MSComm::checkOpening() {
+    if (!m_opening) {
+        m_openPoll.stop();
+    } else if (m_opening->open->wait(0)) {
+        openingEnded(finishOpening());
+    } else if (m_opening->since.hasExpired(kLongestOpenMs)) {
+        const QString device = m_opening->device;
+        m_opening.reset();
+        m_openPoll.stop();
+        openingEnded({comPortNotAvailable, QStringLiteral("%1 did not answer within %2 seconds.")
+                                               .arg(device)
+                                               .arg(kLongestOpenMs / 1000)});
+    }
+}
+
+CommError MSComm::finishOpening() {
+    m_openPoll.stop();
+    Opening opening = std::move(*m_opening);
+    m_opening.reset();
+    if (const CommError error = m_line->open(opening.device, m_settings, opening.open->take())) {
         return error;
     }
-    m_opened.device = device;
+    m_opened = {opening.device, opening.identity};
     m_commEvent = 0;
     return {};
+}
+
+void MSComm::openingEnded(const CommError& error) {
+    if (!error) {
+        m_userOpening = false;
+        m_waitFor = WaitFor::Nothing;
+        m_notYet.clear();
+        if (!m_streamEnds.empty()) {
+            m_streamEnds.back().reopened = true; // told after the loss, once the box is closed
+            return;
+        }
+        emit Reconnected();
+        return;
+    }
+    if (std::exchange(m_userOpening, false)) {
+        m_waitFor = WaitFor::Nothing;
+        emit OpenFailed(error);
+        return;
+    }
+    if (m_waitFor == WaitFor::Port &&
+        std::exchange(m_waitReason, error.description) != error.description) {
+        emit WaitingChanged();
+    }
+    m_retry.start(kRetryMs);
 }
 
 CommError MSComm::setOutput(const QByteArray& data) {
@@ -333,6 +411,7 @@ qint64 MSComm::flushOutput() {
     // the driver and the window stays alive.
     m_flushing = true;
     m_flushCancelled = false;
+    m_lostDuringFlush = false;
     ++m_holdDepth;
     QElapsedTimer elapsed;
     elapsed.start();
@@ -340,19 +419,26 @@ qint64 MSComm::flushOutput() {
     QTimer tick;
     connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
     tick.start(kFlushTickMs);
-    while (PortOpen() && OutputPending() > 0 && !deadline.hasExpired() && !m_flushCancelled) {
+    while (PortOpen() && OutputPending() > 0 && !deadline.hasExpired() && !m_flushCancelled &&
+           !m_lostDuringFlush) {
         loop.exec();
         emit FlushProgress(OutputPending(), total, elapsed.elapsed());
     }
     --m_holdDepth;
     m_flushing = false;
     const qint64 unsent = OutputPending();
-    // Else closing would wait for the driver to send it, 30 s for a UART by default.
-    m_line->discardOutput();
+    if (unsent > 0) {
+        // Given up on: else closing would wait for the driver to send it, 30 s for a UART
+        // by default. What went out in time is left to finish.
+        m_line->discardOutput();
+    }
     return unsent;
 }
 
 void MSComm::reportUnsent(qint64 unsent) {
+    for (const QString& why : std::exchange(m_flushFailures, {})) {
+        emit SendFailed(why);
+    }
     if (unsent > 0) {
         emit SendFailed(
             QStringLiteral("%1 bytes could not be sent before the port closed.").arg(unsent));
@@ -371,6 +457,10 @@ void MSComm::deviceGone(const QString& reason) {
 
 void MSComm::closeLostPort() {
     m_closingLostPort = false;
+    if (m_flushing) {
+        m_lostDuringFlush = true; // the user's close under way ends it
+        return;
+    }
     if (!PortOpen()) {
         return;
     }
@@ -405,30 +495,23 @@ void MSComm::setNotYet(const QString& notYet) {
 }
 
 void MSComm::retryLostDevice() {
+    if (m_opening) {
+        return; // the open under way ends first
+    }
     if (m_waitFor == WaitFor::Port) {
         if (const CommError error = openPort()) {
-            if (std::exchange(m_waitReason, error.description) != error.description) {
-                emit WaitingChanged();
-            }
-            m_retry.start(kRetryMs);
-            return;
+            openingEnded(error);
         }
-    } else {
-        // Only the device that went away: whatever its port number maps to meanwhile, or
-        // whatever else now has its path, is not asked.
-        const serial::Reopening back =
-            serial::whereToReopen(m_opened.identity, m_inventory(), serial::canonicalPath);
-        setNotYet(back.notYet);
-        if (back.device.isEmpty() || openDevice(back.device)) {
-            m_retry.start(kRetryMs);
-            return;
-        }
-    }
-    m_waitFor = WaitFor::Nothing;
-    m_notYet.clear();
-    if (!m_streamEnds.empty()) {
-        m_streamEnds.back().reopened = true; // told after the loss, once the box is closed
         return;
     }
-    emit Reconnected();
+    // Only the device that went away: whatever its port number maps to meanwhile, or
+    // whatever else now has its path, is not asked.
+    const serial::Reopening back =
+        serial::whereToReopen(m_opened.identity, m_inventory(), serial::canonicalPath);
+    setNotYet(back.notYet);
+    if (back.device.isEmpty()) {
+        m_retry.start(kRetryMs);
+        return;
+    }
+    startOpening(back.device, m_opened.identity);
 }

@@ -4,16 +4,19 @@
 #include "deviceidentity.h"
 #include "linesettings.h"
 #include "portmapping.h"
+#include "reacheddevice.h"
 #include "serialline.h"
 
 #include <QByteArray>
 #include <QElapsedTimer>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <QTimer>
 
 #include <deque>
 #include <memory>
+#include <optional>
 
 /// The window's serial communications control: one port, chosen by number, driven through
 /// CommPort, Settings, PortOpen, Output and Input, raising OnComm on the UI thread whenever
@@ -52,7 +55,16 @@ public:
 
     using enum CommError::Number;
 
+    /// An open may hold the window this long; a device that takes longer (a Bluetooth port
+    /// whose device is off) is opened on in the background, the port "Waiting" meanwhile,
+    /// for at most kLongestOpenMs.
+    static constexpr int kOpenWaitMs = 250;
+    static constexpr int kLongestOpenMs = 10000;
+    static constexpr int kOpenPollMs = 20;
+
     explicit MSComm(QObject* parent = nullptr);
+    /// The control over another line than this platform's own.
+    MSComm(std::unique_ptr<serial::SerialLine> line, QObject* parent = nullptr);
     ~MSComm() override;
 
     int CommPort() const { return m_commPort; }
@@ -67,7 +79,9 @@ public:
     CommError setSettings(const QString& settings);
 
     bool PortOpen() const { return m_line->isOpen(); }
-    /// true opens the current port with the current settings (or fails, leaving it closed);
+    /// true opens the current port with the current settings (or fails, leaving it closed;
+    /// where the device takes longer than kOpenWaitMs to answer, the port waits for it and
+    /// Reconnected or OpenFailed tell the end);
     /// false closes it and drops bytes not yet read. Bytes not yet sent go out first, waiting
     /// at most the time the line needs for them (kLongestFlushMs at most) while the event
     /// loop runs (FlushProgress); SendFailed says how many could not. Either way the wait for
@@ -135,8 +149,11 @@ signals:
     /// Bytes the device sent while events were held had to be dropped (the oldest of them);
     /// StreamEnded came just before, since no reading may continue across the gap.
     void InputDropped(qint64 count);
-    /// The device that went away (or the port chosen while waiting) is open now.
+    /// The device that went away (or the port chosen while waiting, or one slow to answer) is
+    /// open now.
     void Reconnected();
+    /// A device slow to answer when the port was opened could not be opened after all.
+    void OpenFailed(const CommError& error);
     /// What WaitingText says changed.
     void WaitingChanged();
     /// Queued bytes are going out before a close: how many are left of how many, how long it
@@ -163,12 +180,29 @@ private:
     CommError openPort(const QList<serial::PortInfo>& present);
     /// Refuses a device that cannot be a free serial port, before it is touched.
     CommError refuseBeforeOpening(const serial::PortChoice& choice) const;
-    CommError openDevice(const QString& device);
-    void startWaiting();
+    /// Starts opening device in the background; the line opens once it has answered.
+    void startOpening(const QString& device, const serial::DeviceIdentity& identity);
+    /// The end of the open under way, if it has come (or its time is up).
+    void checkOpening();
+    /// Opens the line on what the background open reached.
+    CommError finishOpening();
+    void openingEnded(const CommError& error);
     void retryLostDevice();
     void setNotYet(const QString& notYet);
 
     std::unique_ptr<serial::SerialLine> m_line;
+    // The open under way off the window's thread, and what it is for.
+    struct Opening {
+        QString device;
+        serial::DeviceIdentity identity;
+        std::unique_ptr<serial::BackgroundOpen> open;
+        QElapsedTimer since;
+    };
+    std::optional<Opening> m_opening;
+    bool m_userOpening = false; // the user's Connect, not a retry: a failure is told
+    QTimer m_openPoll;
+    bool m_lostDuringFlush = false;
+    QStringList m_flushFailures; // why writes failed during the flush
     QTimer m_readPace;
     QElapsedTimer m_sinceRead;
     bool m_lastReadWasMuch = false;

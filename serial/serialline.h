@@ -2,6 +2,7 @@
 
 #include "commerror.h"
 #include "linesettings.h"
+#include "reacheddevice.h"
 
 #include <QByteArray>
 #include <QObject>
@@ -22,8 +23,10 @@ public:
     using QObject::QObject;
 
     /// Opens device with settings, and makes sure the driver runs with them; the error for
-    /// the user when it cannot (the line stays closed).
-    virtual CommError open(const QString& device, const LineSettings& settings) = 0;
+    /// the user when it cannot (the line stays closed). What reachDevice() made of the device
+    /// meanwhile, off the window's thread, is taken over or, where it failed, reported.
+    virtual CommError open(const QString& device, const LineSettings& settings,
+                           ReachedDevice reached) = 0;
     virtual void close() = 0;
     virtual bool isOpen() const = 0;
 

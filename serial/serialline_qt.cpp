@@ -7,12 +7,15 @@
 #include <QFile>
 #include <QSerialPort>
 
+#include <future>
+
 #ifdef Q_OS_UNIX
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <termios.h>
 #include <unistd.h>
 #endif
 
@@ -73,6 +76,24 @@ std::optional<QSerialPort::StopBits> qtStopBits(StopBits stopBits) {
     return std::nullopt;
 }
 
+// As Qt Serial Port takes the errors of opening a device: the same words for the same cause,
+// whether the device was opened here or ahead of the line.
+QSerialPort::SerialPortError openErrorKind([[maybe_unused]] long error) {
+#ifdef Q_OS_UNIX
+    switch (error) {
+    case ENODEV:
+    case ENOENT:
+        return QSerialPort::DeviceNotFoundError;
+    case EACCES:
+    case EBUSY:
+        return QSerialPort::PermissionError;
+    default:
+        break;
+    }
+#endif
+    return QSerialPort::OpenError;
+}
+
 int openErrorNumber(QSerialPort::SerialPortError error) {
     return error == QSerialPort::DeviceNotFoundError ? CommError::comInvalidPortNumber
                                                      : CommError::comPortNotAvailable;
@@ -126,6 +147,30 @@ qint64 driverOutputQueue([[maybe_unused]] const QSerialPort& port) {
     return 0;
 }
 
+// What can still be in the hardware when the driver's queue is empty: a UART's FIFO, a USB
+// adapter's buffer.
+constexpr qint64 kHardwareHeld = 4096;
+
+// Waits, within the line time of what can still be on its way, until the last byte written
+// has left; Qt puts the port's former settings back at once as it closes, and the rest
+// would go out at the former speed.
+void drainOutput([[maybe_unused]] const QSerialPort& port,
+                 [[maybe_unused]] const LineSettings& settings) {
+#ifdef Q_OS_UNIX
+    const int handle = static_cast<int>(port.handle());
+    const qint64 boundMs =
+        transmitMilliseconds(driverOutputQueue(port) + kHardwareHeld, settings) + 100;
+    auto drained = std::async(std::launch::async, [handle] {
+        while (::tcdrain(handle) != 0 && errno == EINTR) {
+        }
+    });
+    if (drained.wait_for(std::chrono::milliseconds(boundMs)) != std::future_status::ready) {
+        ::tcflush(handle, TCOFLUSH); // ends the wait: what is left would never go
+    }
+    drained.wait();
+#endif
+}
+
 class QtSerialLine : public SerialLine {
 public:
     QtSerialLine() {
@@ -138,7 +183,17 @@ public:
 #endif
     }
 
-    CommError open(const QString& device, const LineSettings& settings) override {
+    CommError open(const QString& device, const LineSettings& settings,
+                   ReachedDevice reached) override {
+        if (!reached.reached() && reached.error() != 0) {
+            // Opening again would take as long as the first time: a Bluetooth port whose
+            // device is off.
+            const QSerialPort::SerialPortError kind = openErrorKind(reached.error());
+            return {openErrorNumber(kind),
+                    openFailureDescription(
+                        device, kind, QString::fromLocal8Bit(std::strerror(int(reached.error()))))};
+        }
+        // While the device is held open ahead of the line, Qt's own open of it is quick.
         m_port.setPortName(device);
         if (!m_port.open(QIODevice::ReadWrite)) {
             const CommError error{
@@ -152,10 +207,14 @@ public:
             m_port.clearError();
             return error;
         }
+        m_settings = settings;
         return {};
     }
 
     void close() override {
+        if (m_port.isOpen()) {
+            drainOutput(m_port, m_settings);
+        }
         m_port.close();
         m_port.clearError();
     }
@@ -190,6 +249,7 @@ private:
     void portErrorOccurred(QSerialPort::SerialPortError error);
 
     QSerialPort m_port;
+    LineSettings m_settings;
 };
 
 CommError QtSerialLine::configure(const QString& device, const LineSettings& settings) {
@@ -278,6 +338,28 @@ void QtSerialLine::portErrorOccurred(QSerialPort::SerialPortError error) {
 
 std::unique_ptr<SerialLine> makeSerialLine() {
     return std::make_unique<QtSerialLine>();
+}
+
+ReachedDevice reachDevice([[maybe_unused]] const QString& device) {
+#ifdef Q_OS_UNIX
+    int handle = -1;
+    do {
+        handle = ::open(QFile::encodeName(device).constData(),
+                        O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    } while (handle < 0 && errno == EINTR);
+    return {handle, handle < 0 ? errno : 0};
+#else
+    return {};
+#endif
+}
+
+void ReachedDevice::release() {
+#ifdef Q_OS_UNIX
+    if (m_handle != kNone) {
+        ::close(int(m_handle));
+    }
+#endif
+    m_handle = kNone;
 }
 
 std::optional<CommError> settingsRefused(const LineSettings& settings) {
