@@ -6,8 +6,10 @@
 #include "linecheck.h"
 #include "responsetext.h"
 
+#include <QDir>
 #include <QHelpEvent>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QSerialPort>
 #include <QSysInfo>
 #include <QThread>
@@ -37,6 +39,8 @@ private slots:
     void portStaysOpenAfterBoxes();
     void whatWaitsForABoxIsBounded();
     void portMenuNamesTheDevices();
+    void slowOpenLeavesTheWindowFree();
+    void lastBytesLeaveBeforeTheClose();
 
 private:
     bool sendEnabled() const {
@@ -44,6 +48,14 @@ private:
                w->window->controls().btnSend[1]->isEnabled();
     }
     QString caption() const { return w->window->menus().mnuConnect->text(); }
+    // Descriptors of this process open on the pseudo-terminal.
+    int openOnDevice() const {
+        const QString target = QFile::symLinkTarget(w->link());
+        const QStringList fds = QDir(QStringLiteral("/proc/self/fd")).entryList(QDir::System);
+        return int(std::count_if(fds.begin(), fds.end(), [&target](const QString& fd) {
+            return QFile::symLinkTarget(QStringLiteral("/proc/self/fd/") + fd) == target;
+        }));
+    }
 
     std::unique_ptr<DeviceWindow<frmMain>> w;
 };
@@ -393,6 +405,50 @@ void ConnectionTest::portMenuNamesTheDevices() {
     emit menu->aboutToShow();
     QVERIFY(!com[7] && !menu->actions()[4]->isVisible());
     QVERIFY(w->boxes.isEmpty());
+}
+
+void ConnectionTest::slowOpenLeavesTheWindowFree() {
+    // The device takes 1.5 s to open, as a Bluetooth port whose device is off does (the
+    // preloaded slowdevice library): the window goes on meanwhile.
+    qputenv("ZEL_SLOW_OPEN", QFile::encodeName(w->link()));
+    qputenv("ZEL_SLOW_OPEN_MS", "1500");
+    const auto fast = qScopeGuard([] { qunsetenv("ZEL_SLOW_OPEN"); });
+    const int before = openOnDevice();
+    w->showActive();
+    w->window->mnuConnect_Click();
+    QCOMPARE(w->panel(1), QStringLiteral("Waiting"));
+    QCOMPARE(caption(), QStringLiteral("Dis&connect"));
+    QTRY_COMPARE_WITH_TIMEOUT(w->panel(1), QStringLiteral("Connected"), 5000);
+    QVERIFY(w->device->write("R=1\r\n"));
+    QTRY_VERIFY(w->response().contains(QStringLiteral("R=1")));
+
+    // Disconnect while the open is under way: at once, and the late open is closed again.
+    w->window->mnuConnect_Click();
+    QVERIFY(!w->comm().PortOpen());
+    w->window->mnuConnect_Click();
+    QCOMPARE(w->panel(1), QStringLiteral("Waiting"));
+    w->window->mnuConnect_Click();
+    QCOMPARE(w->panel(1), QStringLiteral("Disconnected"));
+    QTest::qWait(2000);
+    QCOMPARE(w->panel(1), QStringLiteral("Disconnected"));
+    QCOMPARE(openOnDevice(), before);
+    QVERIFY(w->boxes.isEmpty());
+}
+
+void ConnectionTest::lastBytesLeaveBeforeTheClose() {
+    // Closing puts the port's former settings back at once: the bytes still in the UART or
+    // the adapter are drained first (the preloaded slowdevice library records the calls).
+    const QString trace = w->dir.filePath(QStringLiteral("trace"));
+    qputenv("ZEL_TTY_TRACE", QFile::encodeName(trace));
+    const auto quiet = qScopeGuard([] { qunsetenv("ZEL_TTY_TRACE"); });
+    QVERIFY(w->connectPort());
+    QVERIFY(!w->comm().setOutput("cal\r\n"));
+    QFile::remove(trace);
+    w->window->mnuConnect_Click();
+    QVERIFY(!w->comm().PortOpen());
+    QFile calls(trace);
+    QVERIFY(calls.open(QIODevice::ReadOnly));
+    QCOMPARE(calls.readAll(), QByteArray("tcdrain\ntcsetattr\n"));
 }
 
 QTEST_MAIN(ConnectionTest)

@@ -1,0 +1,93 @@
+// Preloaded into a test: the device named by ZEL_SLOW_OPEN takes ZEL_SLOW_OPEN_MS to open, as
+// a Bluetooth port whose device is off does, unless this process holds it open already (the
+// link then stays up). With ZEL_TTY_TRACE set, tcdrain and tcsetattr calls are appended to
+// that file, one name a line, so a test can see in which order a close ends a session.
+#include <atomic>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace {
+
+std::atomic<int> heldOpen{0}; // descriptors of the slow device this process holds
+constexpr int kMostHeld = 64;
+std::atomic<int> heldDescriptors[kMostHeld];
+
+bool isSlowDevice(const char* path) {
+    const char* slow = std::getenv("ZEL_SLOW_OPEN");
+    return slow && path && std::strcmp(slow, path) == 0;
+}
+
+template <typename Call> Call next(const char* name) {
+    return reinterpret_cast<Call>(::dlsym(RTLD_NEXT, name));
+}
+
+int openSlowly(const char* name, const char* path, int flags, mode_t mode) {
+    const bool slow = isSlowDevice(path);
+    if (slow && heldOpen.load() == 0) {
+        const char* ms = std::getenv("ZEL_SLOW_OPEN_MS");
+        ::usleep(useconds_t(ms ? std::atoi(ms) : 3000) * 1000);
+    }
+    const int handle = next<int (*)(const char*, int, ...)>(name)(path, flags, mode);
+    if (slow && handle >= 0 && handle < kMostHeld) {
+        heldDescriptors[handle] = 1;
+        ++heldOpen;
+    }
+    return handle;
+}
+
+void trace(const char* call) {
+    if (const char* file = std::getenv("ZEL_TTY_TRACE")) {
+        if (FILE* out = std::fopen(file, "a")) {
+            std::fprintf(out, "%s\n", call);
+            std::fclose(out);
+        }
+    }
+}
+
+mode_t modeArgument(int flags, va_list arguments) {
+    return (flags & O_CREAT) != 0 ? mode_t(va_arg(arguments, int)) : 0;
+}
+
+} // namespace
+
+extern "C" {
+
+int open(const char* path, int flags, ...) {
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = modeArgument(flags, arguments);
+    va_end(arguments);
+    return openSlowly("open", path, flags, mode);
+}
+
+int open64(const char* path, int flags, ...) {
+    va_list arguments;
+    va_start(arguments, flags);
+    const mode_t mode = modeArgument(flags, arguments);
+    va_end(arguments);
+    return openSlowly("open64", path, flags, mode);
+}
+
+int close(int handle) {
+    if (handle >= 0 && handle < kMostHeld && heldDescriptors[handle].exchange(0) == 1) {
+        --heldOpen;
+    }
+    return next<int (*)(int)>("close")(handle);
+}
+
+int tcdrain(int handle) {
+    trace("tcdrain");
+    return next<int (*)(int)>("tcdrain")(handle);
+}
+
+int tcsetattr(int handle, int when, const termios* settings) {
+    trace("tcsetattr");
+    return next<int (*)(int, int, const termios*)>("tcsetattr")(handle, when, settings);
+}
+}

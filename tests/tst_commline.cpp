@@ -1,0 +1,288 @@
+// The Windows line's logic over a fake communications driver with the habits of real ones:
+// refused combinations of settings, a buffer the driver does not count, writes that fail,
+// reads that end at once with nothing. Also the control's close over that line.
+#include "commline.h"
+#include "mscomm.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+using namespace serial;
+
+namespace {
+
+// What went out of the fake port, kept by the test: the driver belongs to the line.
+struct Wire {
+    QByteArray sent;
+    int readsStarted = 0;
+    qint64 inputQueue = 0;
+};
+
+class FakeDriver : public CommDriver {
+public:
+    FakeDriver(Wire& wire, LineSettings state) : m_wire(wire), m_state(state) {
+        connect(&m_tick, &QTimer::timeout, this, &FakeDriver::tick);
+        m_tick.start(10);
+    }
+    // The port closes: what the adapter still holds goes out.
+    ~FakeDriver() override { m_wire.sent += m_held; }
+
+    qint64 bytesPerTick = 1 << 20;
+    qint64 adapterBuffer = 0;    // held in the adapter, not counted by the driver
+    int failWrite = 0;           // this write (1, 2, ...) fails
+    bool readsEndAtOnce = false; // with readsEndWith, else reads wait for bytes that never come
+    QByteArray readsEndWith;
+
+    std::optional<LineSettings> line(QString&) override { return m_state; }
+    std::optional<QString> setLine(const LineSettings& line) override {
+        // As common drivers refuse them.
+        if ((line.dataBits == 5 && line.stopBits == StopBits::Two) ||
+            (line.dataBits > 5 && line.stopBits == StopBits::OneAndHalf)) {
+            return QStringLiteral("The parameter is incorrect.");
+        }
+        m_state = line;
+        m_state.speed = line.speed == 250000 ? 256000 : line.speed;
+        return std::nullopt;
+    }
+    QString prepare(qint64 inputQueue) override {
+        m_wire.inputQueue = inputQueue;
+        return {};
+    }
+    QString startRead(qsizetype) override {
+        ++m_wire.readsStarted;
+        if (readsEndAtOnce) {
+            QTimer::singleShot(0, this, [this] { emit readEnded(readsEndWith, {}); });
+        }
+        return {};
+    }
+    QString startWrite(const QByteArray& bytes) override {
+        if (++m_writes == failWrite) {
+            QTimer::singleShot(0, this, [this] { emit writeEnded(0, QStringLiteral("Lost.")); });
+            return {};
+        }
+        m_held += bytes;
+        m_writing = bytes.size();
+        return {};
+    }
+    qint64 outputQueue() override { return std::max<qint64>(m_held.size() - adapterBuffer, 0); }
+    void purgeOutput() override { m_held.clear(); }
+    void purgeInput() override {}
+    bool cancel(int) override { return true; }
+
+    void failRead() { emit readEnded({}, QStringLiteral("The device is not connected.")); }
+
+private:
+    void tick() {
+        // A write ends once the driver has handed it on to the adapter.
+        if (m_writing > 0 && outputQueue() == 0) {
+            emit writeEnded(std::exchange(m_writing, 0), {});
+        }
+        m_wire.sent += m_held.first(std::min<qint64>(bytesPerTick, m_held.size()));
+        m_held.remove(0, std::min<qint64>(bytesPerTick, m_held.size()));
+    }
+
+    Wire& m_wire;
+    LineSettings m_state;
+    QTimer m_tick;
+    QByteArray m_held;
+    qint64 m_writing = 0;
+    int m_writes = 0;
+};
+
+LineSettings settings(const QString& text) {
+    return *parseLineSettings(text);
+}
+
+} // namespace
+
+class CommLineTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void init();
+    void wholeSettings_data();
+    void wholeSettings();
+    void lastBytesGoOut();
+    void unsentCountIsTrue();
+    void failedWriteGoesOn();
+    void reading();
+    void disconnectDuringLoss();
+
+private:
+    // A line on a fake driver; the driver's knobs are set by prepareDriver when it opens.
+    std::unique_ptr<CommLine> makeLine(std::function<void(FakeDriver&)> prepareDriver = {}) {
+        return std::make_unique<CommLine>(
+            [this, prepareDriver](const QString&, ReachedDevice, CommError&) {
+                auto driver = std::make_unique<FakeDriver>(m_wire, settings("9600,N,8,1"));
+                m_driver = driver.get();
+                if (prepareDriver) {
+                    prepareDriver(*driver);
+                }
+                return driver;
+            });
+    }
+    // The control on a line on a fake driver, open on Com 1 at settingsText.
+    std::unique_ptr<MSComm> openControl(const QString& settingsText,
+                                        std::function<void(FakeDriver&)> prepareDriver) {
+        auto comm = std::make_unique<MSComm>(makeLine(std::move(prepareDriver)));
+        const QString device = m_dir.filePath(QStringLiteral("ttyUSB0"));
+        qputenv("ZEL_COM1", device.toLocal8Bit());
+        PortInfo adapter;
+        adapter.device = device;
+        adapter.vendorId = QStringLiteral("0403");
+        adapter.productId = QStringLiteral("6001");
+        adapter.serialNumber = QStringLiteral("A1");
+        comm->setPortInventory([adapter] { return QList<PortInfo>{adapter}; });
+        comm->setComNumbersFile(m_dir.filePath(QStringLiteral("ports.conf")));
+        (void)comm->setSettings(settingsText);
+        if (const CommError error = comm->setPortOpen(true)) {
+            qWarning() << error.description;
+            return nullptr;
+        }
+        return comm;
+    }
+
+    QTemporaryDir m_dir;
+    Wire m_wire;
+    FakeDriver* m_driver = nullptr;
+};
+
+void CommLineTest::init() {
+    m_wire = {};
+    m_driver = nullptr;
+}
+
+void CommLineTest::wholeSettings_data() {
+    QTest::addColumn<QString>("left");
+    QTest::addColumn<QString>("wanted");
+    QTest::addColumn<QString>("error");
+    QTest::newRow("after 5 data bits and 1.5 stop bits, 8N1") << "9600,N,5,1.5"
+                                                              << "9600,N,8,1" << QString();
+    QTest::newRow("after 8N2, 5N1") << "19200,N,8,2"
+                                    << "9600,N,5,1" << QString();
+    QTest::newRow("5 data bits with 2 stop bits")
+        << "9600,N,8,1"
+        << "9600,E,5,2"
+        << "COM1 cannot use 5 data bits with 2 stop bits: The parameter is incorrect.";
+    QTest::newRow("speed run otherwise")
+        << "9600,N,8,1"
+        << "250000,N,8,1"
+        << "COM1: The port cannot run at 250000 baud (the driver set 256000 baud).";
+}
+
+void CommLineTest::wholeSettings() {
+    QFETCH(QString, left);
+    QFETCH(QString, wanted);
+    QFETCH(QString, error);
+    FakeDriver driver(m_wire, settings(left));
+    QCOMPARE(applyLineSettings(driver, QStringLiteral("COM1"), settings(wanted)).description,
+             error);
+    QString why;
+    if (error.isEmpty()) {
+        QCOMPARE(*driver.line(why), settings(wanted));
+    }
+}
+
+void CommLineTest::lastBytesGoOut() {
+    // The adapter holds what the driver no longer counts: the close must not drop it.
+    auto comm = openControl(QStringLiteral("9600,N,8,1"), [](FakeDriver& driver) {
+        driver.bytesPerTick = 20;
+        driver.adapterBuffer = 256;
+    });
+    QVERIFY(comm);
+    QCOMPARE(m_wire.inputQueue, CommLine::kInputQueue);
+    const QByteArray text = QByteArray(2000, 'x') + "end";
+    QList<qint64> remaining;
+    connect(comm.get(), &MSComm::FlushProgress, this,
+            [&remaining](qint64 left, qint64) { remaining << left; });
+    QVERIFY(!comm->setOutput(text));
+    QSignalSpy failed(comm.get(), &MSComm::SendFailed);
+    QVERIFY(!comm->setPortOpen(false));
+    QCOMPARE(m_wire.sent, text);
+    QCOMPARE(failed.count(), 0);
+    // Progress moves while the bytes go, not only at the end.
+    QVERIFY2(std::count_if(remaining.begin(), remaining.end(),
+                           [&text](qint64 left) { return left > 0 && left < text.size() / 2; }) > 0,
+             qPrintable(QString::number(remaining.size())));
+}
+
+void CommLineTest::unsentCountIsTrue() {
+    // The line claims 115200 baud, the device takes far less: the close gives up at its bound.
+    auto comm = openControl(QStringLiteral("115200,N,8,1"),
+                            [](FakeDriver& driver) { driver.bytesPerTick = 10; });
+    QVERIFY(comm);
+    QVERIFY(!comm->setOutput(QByteArray(3000, 'x')));
+    QSignalSpy failed(comm.get(), &MSComm::SendFailed);
+    QVERIFY(!comm->setPortOpen(false));
+    QCOMPARE(failed.count(), 1);
+    QCOMPARE(failed.at(0).at(0).toString(),
+             QStringLiteral("%1 bytes could not be sent before the port closed.")
+                 .arg(3000 - m_wire.sent.size()));
+    QVERIFY(m_wire.sent.size() > 0);
+}
+
+void CommLineTest::failedWriteGoesOn() {
+    auto line = makeLine([](FakeDriver& driver) { driver.failWrite = 2; });
+    QVERIFY(!line->open(QStringLiteral("COM1"), settings("9600,N,8,1"), {}));
+    QSignalSpy failed(line.get(), &SerialLine::writeFailed);
+    // The second piece is lost; the third, like every later one, still goes.
+    const QByteArray text = QByteArray(300, 'a') + QByteArray(100, 'c');
+    QVERIFY(line->write(text).isEmpty());
+    QTRY_COMPARE(line->pendingOutput(), 0);
+    QCOMPARE(failed.count(), 1);
+    QVERIFY(m_wire.sent.size() < text.size());
+    QVERIFY(m_wire.sent.endsWith(text.last(100)));
+
+    // Also while the port closes.
+    auto comm =
+        openControl(QStringLiteral("9600,N,8,1"), [](FakeDriver& driver) { driver.failWrite = 2; });
+    QVERIFY(!comm->setOutput(text));
+    QSignalSpy told(comm.get(), &MSComm::SendFailed);
+    QVERIFY(!comm->setPortOpen(false));
+    QCOMPARE(told.count(), 1);
+    QCOMPARE(told.at(0).at(0).toString(), QStringLiteral("Lost."));
+}
+
+void CommLineTest::reading() {
+    // A driver that ends every read at once with nothing, as some do after an unplug.
+    auto line = makeLine([](FakeDriver& driver) { driver.readsEndAtOnce = true; });
+    QVERIFY(!line->open(QStringLiteral("COM1"), settings("9600,N,8,1"), {}));
+    QSignalSpy lost(line.get(), &SerialLine::lost);
+    QTRY_COMPARE_WITH_TIMEOUT(lost.count(), 1, 2000);
+    QVERIFY(m_wire.readsStarted <= CommLine::kQuickEmptyReads);
+
+    // A device that sends without end while the control takes nothing: reads pause at the
+    // bound and go on once it has taken what came.
+    line = makeLine([](FakeDriver& driver) {
+        driver.readsEndAtOnce = true;
+        driver.readsEndWith = QByteArray(64 << 10, 'x');
+    });
+    m_wire.readsStarted = 0;
+    QVERIFY(!line->open(QStringLiteral("COM1"), settings("9600,N,8,1"), {}));
+    QTest::qWait(200);
+    QCOMPARE(m_wire.readsStarted, int(CommLine::kMostHeld / CommLine::kReadChunk));
+    QByteArray received;
+    QVERIFY(line->read(received).isEmpty());
+    QCOMPARE(received.size(), CommLine::kMostHeld);
+    QTRY_VERIFY(m_wire.readsStarted > int(CommLine::kMostHeld / CommLine::kReadChunk));
+}
+
+void CommLineTest::disconnectDuringLoss() {
+    // The device goes away while bytes wait to go out, and the user chooses Disconnect
+    // before the loss was handled: the port is closed for good, nothing waits or reopens.
+    auto comm = openControl(QStringLiteral("9600,N,8,1"),
+                            [](FakeDriver& driver) { driver.bytesPerTick = 0; });
+    QVERIFY(comm);
+    QVERIFY(!comm->setOutput("abc"));
+    m_driver->failRead();
+    QVERIFY(!comm->setPortOpen(false));
+    QVERIFY(!comm->PortOpen());
+    QVERIFY(!comm->WaitingForDevice());
+    QTest::qWait(MSComm::kRetryMs + 300);
+    QVERIFY(!comm->PortOpen());
+}
+
+QTEST_GUILESS_MAIN(CommLineTest)
+#include "tst_commline.moc"
