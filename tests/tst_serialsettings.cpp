@@ -6,6 +6,7 @@
 #include "settingsmerge.h"
 #include "usbadapter.h"
 
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -185,6 +186,7 @@ void SerialSettingsTest::comNumbers_data() {
     // Com 1 to 4 after the last day ("away": not plugged in), then "n=device" for each further
     // port the Port menu lists.
     QTest::addColumn<QStringList>("com");
+    QTest::addColumn<QByteArray>("conf"); // ports.conf before; its first group names no device
     const PortInfo a = usb("ttyUSB0", "A"), b = usb("ttyUSB1", "B"), c = usb("ttyUSB2", "C"),
                    d = usb("ttyUSB3", "D");
     const auto at = [](PortInfo port, const char* name) {
@@ -192,8 +194,8 @@ void SerialSettingsTest::comNumbers_data() {
         return port;
     };
     const auto row = [](const char* name, QList<QList<PortInfo>> seen, QStringList com,
-                        const char* variable = "") {
-        QTest::newRow(name) << seen << QString(variable) << com;
+                        const char* variable = "", const char* conf = "") {
+        QTest::newRow(name) << seen << QString(variable) << com << QByteArray(conf);
     };
     row("UARTs with hardware first, then adapters",
         {{a, uart("ttyS2", false), uart("ttyS1"), uart("ttyS0", true, true)}},
@@ -230,6 +232,12 @@ void SerialSettingsTest::comNumbers_data() {
         {"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"});
     row("the variable wins", {{a}}, {"/dev/pts/7", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"},
         "/dev/pts/7");
+    // Left by an older version or a hand edit: dropped, the number free again.
+    row("a group without its path", {{a}},
+        {"/dev/ttyUSB0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"}, "",
+        "[Com1]\nkind=path\npath=\nlastSeen=2030-01-01T00:00:00Z\n");
+    row("a group without its USB ids, nothing present", {{}},
+        {"/dev/ttyS0", "/dev/ttyS1", "/dev/ttyS2", "/dev/ttyS3"}, "", "[Com3]\nkind=usb\n");
 }
 
 void SerialSettingsTest::comNumbers() {
@@ -239,6 +247,7 @@ void SerialSettingsTest::comNumbers() {
     QFETCH(QList<QList<PortInfo>>, seen);
     QFETCH(QString, variable);
     QFETCH(QStringList, com);
+    QFETCH(QByteArray, conf);
     // The ports with their consoles marked as the kernel lists them.
     for (QList<PortInfo>& day : seen) {
         for (PortInfo& port : day) {
@@ -246,15 +255,27 @@ void SerialSettingsTest::comNumbers() {
                                       .contains(port.device.section('/', -1));
         }
     }
-    // Remembered across restarts: saved after every day, read back the next.
+    // A look a day, the last a second ago (conf's first group names no device); then no write.
     const QTemporaryDir folder;
     const QString file = folder.filePath("ports.conf");
-    ComAssignments numbers;
-    for (qsizetype day = 0; day < seen.size(); ++day) {
-        saveComNumbers(file, assignComNumbers(loadComNumbers(file), seen[day], day * 86400));
+    QFile stored(file);
+    QVERIFY(stored.open(QIODevice::WriteOnly) && stored.write(conf) == conf.size());
+    stored.close();
+    if (!conf.isEmpty()) {
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ports.conf.*" + conf.mid(1, 4)));
     }
-    numbers = loadComNumbers(file);
-    QCOMPARE(numbers, assignComNumbers(numbers, seen.back(), (seen.size() - 1) * 86400));
+    const qint64 earlier = QDateTime::currentSecsSinceEpoch() - 1;
+    for (qsizetype day = 0; day < seen.size(); ++day) {
+        rememberComNumbers(file, seen[day], earlier - (seen.size() - 1 - day) * 86400);
+    }
+    const QDateTime past(QDate(2001, 2, 3), QTime());
+    QVERIFY(stored.open(QIODevice::ReadWrite) &&
+            stored.setFileTime(past, QFileDevice::FileModificationTime));
+    stored.close();
+    QTest::failOnWarning(QRegularExpression("ports.conf")); // and is gone from the file
+    lookUpPort(1, seen.back(), file);
+    QCOMPARE(QFileInfo(file).lastModified(), past);
+    const ComAssignments numbers = loadComNumbers(file);
     QStringList leadsTo;
     const auto environment = [&](const char* name) {
         return QByteArray(name) == "ZEL_COM1" ? variable : QString();
