@@ -398,21 +398,31 @@ void SerialSettingsTest::failureDescriptions() {
 void SerialSettingsTest::notAvailablePrompt() {
     QCOMPARE(portNotAvailablePrompt(3, "/dev/ttyS2: No such file or directory"),
              QStringLiteral("Com3 is not available.\r\n/dev/ttyS2: No such file or directory"));
-    // Refused before the device is touched: nothing behind it, or the system console unless
-    // the user named it.
+    // Refused unopened unless the user named it: where /sys (a folder) says no UART is behind
+    // ttyS5 (type 0; "": no /sys, as under WSL 1), and the system console.
+#ifndef Q_OS_LINUX
+    QSKIP("only Linux says what is behind a node");
+#endif
     using Source = PortChoice::Source;
-    const auto refusal = [](const PortInfo& info, Source source) {
-        return refusalBeforeOpening(2, {info.device, source, info, {}, {}, false}).value_or("");
-    };
-    QCOMPARE(refusal(uart("ttyS1", false), Source::Fallback), noHardwareDescription("/dev/ttyS1"));
-    QCOMPARE(refusal(uart("ttyS1", false), Source::Variable), noHardwareDescription("/dev/ttyS1"));
-    QCOMPARE(refusal(uart("ttyS0", true, true), Source::Numbered),
-             systemConsoleDescription("/dev/ttyS0", 2));
-    QVERIFY(systemConsoleDescription("/dev/ttyS0", 2).contains("ZEL_COM2"));
-    QCOMPARE(refusal(uart("ttyS0", true, true), Source::Variable), QString());
-    QCOMPARE(refusal(uart("ttyS1"), Source::Numbered), QString());
-    QCOMPARE(refusal(usb("ttyUSB0", "A"), Source::Numbered), QString());
-    QCOMPARE(refusal(kPty, Source::Variable), QString());
+    const std::optional<PortInfo> console = uart("ttyS5", true, true);
+    const QList<std::tuple<QByteArray, std::optional<PortInfo>, Source, QString>> cases = {
+        {"0", {}, Source::Fallback, noHardwareDescription("/dev/ttyS5")},
+        {"0", {}, Source::Variable, ""},
+        {"4", {}, Source::Fallback, ""},
+        {"", {}, Source::Fallback, ""},
+        {"", console, Source::Numbered, systemConsoleDescription("/dev/ttyS5", 2)},
+        {"", console, Source::Variable, ""}};
+    for (const auto& [type, listed, source, refusal] : cases) {
+        const QTemporaryDir sysfs;
+        QFile attribute(sysfs.filePath("class/tty/ttyS5/type"));
+        QVERIFY(type.isEmpty() || (QDir(sysfs.path()).mkpath("class/tty/ttyS5") &&
+                                   attribute.open(QIODevice::WriteOnly) && attribute.write(type) &&
+                                   attribute.flush()));
+        const auto info = listed ? listed : builtInUartAt("/dev/ttyS5", sysfs.path());
+        QCOMPARE(refusalBeforeOpening(2, {"/dev/ttyS5", source, info, {}, {}, false}).value_or(""),
+                 refusal);
+    }
+    QVERIFY(systemConsoleDescription("/dev/ttyS5", 2).contains("ZEL_COM2"));
 }
 
 void SerialSettingsTest::transmitTime() {
