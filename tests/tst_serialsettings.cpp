@@ -32,7 +32,6 @@ private slots:
     void windowsPorts_data();
     void windowsPorts();
     void statusDisplay();
-    void failureDescriptions_data();
     void failureDescriptions();
     void notAvailablePrompt();
     void transmitTime();
@@ -168,12 +167,9 @@ void SerialSettingsTest::reopening() {
     QFETCH(bool, saysWhyNot);
     const DeviceIdentity lost = identityOf(atOpen.front(), atOpen, named);
     const auto resolve = [&](const QString& path) {
-        if (path == named && !link.isEmpty()) {
-            return link;
-        }
         const bool there = std::any_of(later.begin(), later.end(),
                                        [&](const PortInfo& port) { return port.device == path; });
-        return there ? path : QString();
+        return path == named && !link.isEmpty() ? link : there ? path : QString();
     };
     const Reopening back = whereToReopen(lost, later, resolve);
     QCOMPARE(back.device, reopened);
@@ -349,49 +345,39 @@ void SerialSettingsTest::statusDisplay() {
     }
 }
 
-void SerialSettingsTest::failureDescriptions_data() {
-    QTest::addColumn<QString>("description");
-    QTest::addColumn<QStringList>("says");
-    QTest::addColumn<QStringList>("doesNotSay");
+void SerialSettingsTest::failureDescriptions() {
     const auto node = [](const char* owner, const char* group, unsigned permissions) {
         return DeviceNode{DeviceNode::Kind::CharacterDevice, owner, group, QString(group) == "root",
                           permissions};
     };
-    const QString usermod = "usermod";
-    QTest::newRow("group may read and write: join it")
-        << permissionDescription("/dev/ttyUSB0", node("root", "dialout", 0660))
-        << QStringList{"/dev/ttyUSB0: permission denied", "usermod -aG dialout $USER", "log out"}
-        << QStringList{"Only"};
-    QTest::newRow("root:root 0600: no group to join")
-        << permissionDescription("/dev/ttyS1", node("root", "root", 0600))
-        << QStringList{"Only root may", "crw------- root:root"} << QStringList{usermod};
-    QTest::newRow("root:tty 0620: a terminal line")
-        << permissionDescription("/dev/ttyS0", node("root", "tty", 0620))
-        << QStringList{"crw--w---- root:tty", "may only write", "login"} << QStringList{usermod};
-    QTest::newRow("held by a running program")
-        << inUseDescription("/dev/ttyUSB0",
-                            PortLock{"/run/lock/LCK..ttyUSB0", "ann", 4242, true, "minicom"})
-        << QStringList{"in use by another program (minicom, process 4242)"} << QStringList{"rm"};
-    QTest::newRow("a lock left behind")
-        << inUseDescription("/dev/ttyUSB0",
-                            PortLock{"/run/lock/LCK..ttyUSB0", "root", 4242, false, {}})
-        << QStringList{"/run/lock/LCK..ttyUSB0", "process 4242 no longer runs", "belongs to root",
-                       "sudo rm /run/lock/LCK..ttyUSB0"}
-        << QStringList{"in use"};
-    QTest::newRow("a regular file")
-        << notSerialDeviceDescription("/tmp/log", DeviceNode::Kind::RegularFile)
-        << QStringList{"/tmp/log is not a serial device: it is a regular file."} << QStringList{};
-}
-
-void SerialSettingsTest::failureDescriptions() {
-    QFETCH(QString, description);
-    QFETCH(QStringList, says);
-    QFETCH(QStringList, doesNotSay);
-    for (const QString& part : says) {
-        QVERIFY2(description.contains(part), qPrintable(description));
-    }
-    for (const QString& part : doesNotSay) {
-        QVERIFY2(!description.contains(part), qPrintable(description));
+    const QString lock = "/run/lock/LCK..ttyUSB0", usermod = "usermod";
+    // A description, what it says and what it does not.
+    const QList<std::tuple<QString, QStringList, QStringList>> cases = {
+        {permissionDescription("/dev/ttyUSB0", node("root", "dialout", 0660)),
+         {"/dev/ttyUSB0: permission denied", "usermod -aG dialout $USER", "log out"},
+         {"Only"}},
+        {permissionDescription("/dev/ttyS1", node("root", "root", 0600)),
+         {"Only root may", "crw------- root:root"},
+         {usermod}},
+        {permissionDescription("/dev/ttyS0", node("root", "tty", 0620)),
+         {"crw--w---- root:tty", "may only write", "login"},
+         {usermod}},
+        {inUseDescription("/dev/ttyUSB0", PortLock{lock, "ann", 4242, true, "minicom"}),
+         {"in use by another program (minicom, process 4242)"},
+         {"rm"}},
+        {inUseDescription("/dev/ttyUSB0", PortLock{lock, "root", 4242, false, {}}),
+         {lock, "process 4242 no longer runs", "belongs to root", "sudo rm " + lock},
+         {"in use"}},
+        {notSerialDeviceDescription("/tmp/log", DeviceNode::Kind::RegularFile),
+         {"/tmp/log is not a serial device: it is a regular file."},
+         {}}};
+    for (const auto& [description, says, doesNotSay] : cases) {
+        for (const QString& part : says) {
+            QVERIFY2(description.contains(part), qPrintable(description));
+        }
+        for (const QString& part : doesNotSay) {
+            QVERIFY2(!description.contains(part), qPrintable(description));
+        }
     }
 }
 
