@@ -128,39 +128,64 @@ QString defaultComNumbersFile() {
         .filePath(QStringLiteral("Zel_Connect/ports.conf"));
 }
 
-ComAssignments loadComNumbers(const QString& file) {
-    ComAssignments numbers(kDesignedPorts);
+namespace {
+
+// A group the device can be found by. Hand edits and older versions leave some that name
+// none, and such a group would hold its number for ever.
+bool namesDevice(const DeviceIdentity& identity) {
+    return identity.kind == DeviceIdentity::Kind::Usb
+               ? !identity.vendorId.isEmpty() && !identity.productId.isEmpty()
+               : identity.kind == DeviceIdentity::Kind::Path && !identity.path.isEmpty();
+}
+
+struct StoredNumbers {
+    ComAssignments numbers;
+    bool dropped = false; ///< a group that names no device was left out
+};
+
+StoredNumbers readComNumbers(const QString& file) {
+    StoredNumbers stored{ComAssignments(kDesignedPorts)};
     QSettings settings(file, QSettings::IniFormat);
     for (const QString& group : settings.childGroups()) {
         const std::size_t n = comGroupNumber(group);
         if (n == 0) {
             continue;
         }
-        numbers.resize(std::max(numbers.size(), n));
         settings.beginGroup(group);
         const QString kind = settings.value(QStringLiteral("kind")).toString();
-        if (kind == QLatin1String("usb") || kind == QLatin1String("path")) {
-            ComAssignment holder;
-            DeviceIdentity& identity = holder.identity;
-            identity.kind = kind == QLatin1String("usb") ? DeviceIdentity::Kind::Usb
-                                                         : DeviceIdentity::Kind::Path;
-            identity.path = settings.value(QStringLiteral("path")).toString();
-            identity.vendorId = settings.value(QStringLiteral("vendor")).toString();
-            identity.productId = settings.value(QStringLiteral("product")).toString();
-            identity.interfaceNumber = settings.value(QStringLiteral("interface")).toString();
-            identity.serialNumber = settings.value(QStringLiteral("serial")).toString();
-            identity.usbLocation = settings.value(QStringLiteral("location")).toString();
-            identity.serialTellsApart = settings.value(QStringLiteral("serialTellsApart")).toBool();
-            holder.description = settings.value(QStringLiteral("description")).toString();
-            holder.lastSeen =
-                QDateTime::fromString(settings.value(QStringLiteral("lastSeen")).toString(),
-                                      Qt::ISODate)
-                    .toSecsSinceEpoch();
-            numbers[n - 1] = holder;
-        }
+        ComAssignment holder;
+        DeviceIdentity& identity = holder.identity;
+        identity.kind = kind == QLatin1String("usb")    ? DeviceIdentity::Kind::Usb
+                        : kind == QLatin1String("path") ? DeviceIdentity::Kind::Path
+                                                        : DeviceIdentity::Kind::None;
+        identity.path = settings.value(QStringLiteral("path")).toString();
+        identity.vendorId = settings.value(QStringLiteral("vendor")).toString();
+        identity.productId = settings.value(QStringLiteral("product")).toString();
+        identity.interfaceNumber = settings.value(QStringLiteral("interface")).toString();
+        identity.serialNumber = settings.value(QStringLiteral("serial")).toString();
+        identity.usbLocation = settings.value(QStringLiteral("location")).toString();
+        identity.serialTellsApart = settings.value(QStringLiteral("serialTellsApart")).toBool();
+        holder.description = settings.value(QStringLiteral("description")).toString();
+        holder.lastSeen = QDateTime::fromString(
+                              settings.value(QStringLiteral("lastSeen")).toString(), Qt::ISODate)
+                              .toSecsSinceEpoch();
         settings.endGroup();
+        if (!namesDevice(identity)) {
+            qWarning("%s: the group [%s] names no device; Com%d is free again", qPrintable(file),
+                     qPrintable(group), int(n));
+            stored.dropped = true;
+            continue;
+        }
+        stored.numbers.resize(std::max(stored.numbers.size(), n));
+        stored.numbers[n - 1] = holder;
     }
-    return numbers;
+    return stored;
+}
+
+} // namespace
+
+ComAssignments loadComNumbers(const QString& file) {
+    return readComNumbers(file).numbers;
 }
 
 void saveComNumbers(const QString& file, const ComAssignments& numbers) {
@@ -196,11 +221,14 @@ void saveComNumbers(const QString& file, const ComAssignments& numbers) {
     }
 }
 
-ComAssignments rememberComNumbers(const QString& file, const QList<PortInfo>& present) {
-    const ComAssignments known = loadComNumbers(file);
-    const ComAssignments numbers =
-        assignComNumbers(known, present, QDateTime::currentSecsSinceEpoch());
-    if (numbers != known) {
+ComAssignments rememberComNumbers(const QString& file, const QList<PortInfo>& present, qint64 now) {
+    const StoredNumbers stored = readComNumbers(file);
+    // Seen to the day: the file changes when a number does (or a day has passed), not at
+    // every look at the ports.
+    constexpr qint64 day = 24 * 60 * 60;
+    const qint64 today = now / day * day;
+    const ComAssignments numbers = assignComNumbers(stored.numbers, present, today);
+    if (stored.dropped || numbers != stored.numbers) {
         saveComNumbers(file, numbers);
     }
     return numbers;

@@ -2,6 +2,7 @@
 
 #include "deviceidentity.h"
 
+#include <QDateTime>
 #include <QString>
 
 #include <optional>
@@ -14,7 +15,7 @@ namespace serial {
 struct ComAssignment {
     DeviceIdentity identity;
     QString description; ///< what the system called it
-    qint64 lastSeen = 0; ///< seconds since the epoch
+    qint64 lastSeen = 0; ///< seconds since the epoch; remembered to the day
     friend bool operator==(const ComAssignment&, const ComAssignment&) = default;
 };
 /// Com 1 to Com 4 are always offered, as designed; port numbers go up to COM255.
@@ -40,7 +41,10 @@ ComAssignments assignComNumbers(ComAssignments remembered, const QList<PortInfo>
 QString defaultComNumbersFile();
 ComAssignments loadComNumbers(const QString& file);
 void saveComNumbers(const QString& file, const ComAssignments& numbers);
-/// Gives the present devices their numbers and remembers what changed.
-ComAssignments rememberComNumbers(const QString& file, const QList<PortInfo>& present);
+/// Gives the present devices their numbers, as of now (seconds since the epoch), and
+/// remembers what changed: the file is written only when a number is given or dropped (a
+/// group that names no device, with a warning), or a present device's day last seen moves on.
+ComAssignments rememberComNumbers(const QString& file, const QList<PortInfo>& present,
+                                  qint64 now = QDateTime::currentSecsSinceEpoch());
 
 } // namespace serial

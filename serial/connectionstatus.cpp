@@ -21,13 +21,14 @@ QString portNotAvailablePrompt(int commPort, const QString& description) {
 }
 
 std::optional<QString> refusalBeforeOpening(int commPort, const PortChoice& choice) {
-    if (!choice.info || !choice.info->builtIn) {
+    // What the user named is tried: the open tells what is there.
+    if (!choice.info || !choice.info->builtIn || choice.source == PortChoice::Source::Variable) {
         return std::nullopt;
     }
     if (!choice.info->hardware) {
         return noHardwareDescription(choice.device);
     }
-    if (choice.info->systemConsole && choice.source != PortChoice::Source::Variable) {
+    if (choice.info->systemConsole) {
         return systemConsoleDescription(choice.device, commPort);
     }
     return std::nullopt;

@@ -30,8 +30,9 @@ StatusDisplay statusDisplay(bool portOpen, bool waitingForDevice, int commPort,
 QString portNotAvailablePrompt(int commPort, const QString& description);
 
 /// Why port n may not be opened on the device chosen for it, before it is touched: a
-/// built-in UART's node without a UART behind it (opening may even succeed, and then
-/// nothing would ever arrive), or the system console unless the user named it.
+/// built-in UART's node that the system says has no UART behind it (opening may even
+/// succeed, and then nothing would ever arrive), or the system console; nothing when the
+/// user named the device.
 std::optional<QString> refusalBeforeOpening(int commPort, const PortChoice& choice);
 
 /// Descriptions of a failed open that say what to do about it.

@@ -26,8 +26,8 @@ QByteArray sysfsAttribute(const QString& folder, const char* name) {
     return file.open(QIODevice::ReadOnly) ? file.readAll().trimmed() : QByteArray();
 }
 
-QString ttyFolder(const QString& name) {
-    return QStringLiteral("/sys/class/tty/") + name;
+QString ttyFolder(const QString& name, const QString& sysfs = QStringLiteral("/sys")) {
+    return QDir(sysfs).filePath(QStringLiteral("class/tty/") + name);
 }
 
 QStringList activeConsoles() {
@@ -36,13 +36,14 @@ QStringList activeConsoles() {
 }
 
 // /dev/ttyS* nodes exist whether or not a UART is behind them; the kernel tells which have
-// one (a port type other than 0, "unknown"), without the port being opened.
-PortInfo builtInUart(const QString& name) {
+// none (port type 0, "unknown") without the port being opened. Where /sys does not say (WSL 1,
+// whose ttyS nodes are Windows' COM ports; containers, chroots), opening the port finds out.
+PortInfo builtInUart(const QString& name, const QString& sysfs = QStringLiteral("/sys")) {
     PortInfo uart;
     uart.device = QStringLiteral("/dev/") + name;
     uart.builtIn = true;
-    const QByteArray type = sysfsAttribute(ttyFolder(name), "type");
-    uart.hardware = !type.isEmpty() && type != "0";
+    const QByteArray type = sysfsAttribute(ttyFolder(name, sysfs), "type");
+    uart.hardware = type != "0";
     uart.description = QStringLiteral("built-in serial port");
     return uart;
 }
@@ -137,16 +138,17 @@ QList<PortInfo> windowsComPorts(const QList<ListedComPort>& deviceMap,
     return ports;
 }
 
-std::optional<PortInfo> builtInUartAt(const QString& device) {
+std::optional<PortInfo> builtInUartAt(const QString& device, const QString& sysfs) {
 #ifdef Q_OS_LINUX
     static const QRegularExpression uartNode(QStringLiteral("^/dev/(ttyS\\d+)$"));
     if (const QRegularExpressionMatch node = uartNode.match(device); node.hasMatch()) {
-        PortInfo uart = builtInUart(node.captured(1));
+        PortInfo uart = builtInUart(node.captured(1), sysfs);
         uart.systemConsole = activeConsoles().contains(node.captured(1));
         return uart;
     }
 #else
     Q_UNUSED(device);
+    Q_UNUSED(sysfs);
 #endif
     return std::nullopt;
 }

@@ -14,7 +14,7 @@ struct PortInfo {
     QString description;        ///< "FT232R USB UART", where the system knows one
     QString serialNumber;       ///< the adapter's own, where it reports one
     bool builtIn = false;       ///< a built-in UART (ttyS*, ttyAMA*, ...), not an adapter
-    bool hardware = true;       ///< false: a built-in node with no UART behind it
+    bool hardware = true;       ///< false: the system says no UART is behind this built-in node
     bool systemConsole = false; ///< the kernel's console runs on it
     // What tells USB adapters apart; empty for other devices.
     QString vendorId;        ///< "0403"
@@ -48,8 +48,9 @@ QList<PortInfo> windowsComPorts(const QList<ListedComPort>& deviceMap,
                                 const QList<ListedComPort>& friendlyNames);
 
 /// What the kernel says of a built-in UART's node (/dev/ttyS3) without opening it; nothing
-/// for other devices and where the system cannot tell.
-std::optional<PortInfo> builtInUartAt(const QString& device);
+/// for other devices. sysfs: where /sys is mounted.
+std::optional<PortInfo> builtInUartAt(const QString& device,
+                                      const QString& sysfs = QStringLiteral("/sys"));
 
 /// The names of the ttys the kernel's console runs on ("ttyS0", "ttyAMA0"), from the text of
 /// /proc/consoles.
