@@ -13,12 +13,14 @@
 #include <QWheelEvent>
 
 #include <algorithm>
+#include <cstdlib>
 #include <utility>
 
 namespace {
 
-constexpr int kMargin = 3;       // between the frame and the text
-constexpr int kWheelNotch = 120; // eighths of a degree
+constexpr int kMargin = 3;        // between the frame and the text
+constexpr int kAutoScrollMs = 50; // a row further while a selection is dragged past an edge
+constexpr int kWheelNotch = 120;  // eighths of a degree
 
 } // namespace
 
@@ -357,7 +359,36 @@ void ResponseView::mouseMoveEvent(QMouseEvent* event) {
     if (!(event->buttons() & Qt::LeftButton)) {
         return;
     }
-    m_cursor = positionAt(event->position().toPoint());
+    m_dragPoint = event->position().toPoint();
+    // Past the top or the bottom the text scrolls on under the selection.
+    if (m_dragPoint.y() >= 0 && m_dragPoint.y() < viewport()->height()) {
+        m_autoScroll.stop();
+    } else if (!m_autoScroll.isActive()) {
+        m_autoScroll.start(kAutoScrollMs, this);
+    }
+    selectTo(m_dragPoint);
+}
+
+void ResponseView::mouseReleaseEvent(QMouseEvent* event) {
+    m_autoScroll.stop();
+    event->setAccepted(event->button() == Qt::LeftButton);
+}
+
+void ResponseView::timerEvent(QTimerEvent* event) {
+    if (event->timerId() != m_autoScroll.timerId()) {
+        QAbstractScrollArea::timerEvent(event);
+        return;
+    }
+    // The further past the edge, the faster.
+    const int past = m_dragPoint.y() < 0 ? m_dragPoint.y() : m_dragPoint.y() - viewport()->height();
+    const int rows = 1 + std::abs(past) / fontMetrics().height();
+    scrollByRows(past < 0 ? -rows : rows);
+    selectTo(m_dragPoint);
+}
+
+void ResponseView::selectTo(QPoint point) {
+    point.setY(std::clamp(point.y(), 0, viewport()->height() - 1));
+    m_cursor = positionAt(point);
     viewport()->update();
 }
 

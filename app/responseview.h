@@ -4,6 +4,7 @@
 #include "linelayout.h"
 
 #include <QAbstractScrollArea>
+#include <QBasicTimer>
 #include <QByteArray>
 #include <QString>
 
@@ -20,9 +21,9 @@
 /// Changes to the text are shown at the next refresh(), which the window calls once per
 /// display frame, not once per read.
 /// The view scrolls by rows: its top may stand at any row of a line, so that a line taller
-/// than the field can be read through with the arrow keys, the wheel and the scroll bar. The
-/// scroll bar counts kStepsPerLine steps a line, shared among the line's rows, so that its
-/// value is known from the top line alone.
+/// than the field can be read through with the arrow keys, the wheel and the scroll bar, and
+/// a selection dragged past an edge scrolls on. The scroll bar counts kStepsPerLine steps a
+/// line, shared among the line's rows, so that its value is known from the top line alone.
 /// Text can be selected with the mouse and copied, every byte as the character
 /// terminal::ResponseText::shown() makes of it. Beyond kLimit characters the oldest whole
 /// lines are dropped, keeping at least the newest kKept.
@@ -65,10 +66,12 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
     void changeEvent(QEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
@@ -106,6 +109,7 @@ private:
     std::vector<ShownLine> layOutEnd();
     LineLayout layOut(qint64 line);
     Position positionAt(const QPoint& point);
+    void selectTo(QPoint point);
     qint64 firstLine() const { return m_dropped; }
     qint64 lastLine() const { return m_dropped + qint64(m_lineStart.size()) - 1; }
     QByteArrayView lineBytes(qint64 line) const;
@@ -126,5 +130,7 @@ private:
     std::vector<ShownLine> m_shown;
     bool m_shownValid = false;
     bool m_changed = false;
+    QBasicTimer m_autoScroll; // while a selection is dragged past an edge
+    QPoint m_dragPoint;
     int m_wheelRest = 0; // eighths of a degree turned, times the rows a notch, not yet scrolled
 };

@@ -364,6 +364,7 @@ void TerminalWindowTest::tallLineShownRowByRow_data() {
         QTest::newRow(qPrintable(way + QString(" down"))) << QString(way) << 1;
         QTest::newRow(qPrintable(way + QString(" up"))) << QString(way) << -1;
     }
+    QTest::newRow("selection dragged past the bottom") << "selection" << 1;
 }
 
 void TerminalWindowTest::tallLineShownRowByRow() {
@@ -383,6 +384,15 @@ void TerminalWindowTest::tallLineShownRowByRow() {
     const QPoint bottomRight(area->width() - 1, area->height() - 4);
     view.setFocus();
     QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier);
+    if (way == "selection") {
+        QTest::mousePress(area, Qt::LeftButton, {}, topLeft);
+        QTest::mouseMove(area, bottomRight + QPoint(0, 40));
+        QTRY_VERIFY(view.selectedText().size() > kTall + 1024);
+        QTest::mouseMove(area, bottomRight); // back inside: the text stands still
+        QTest::mouseRelease(area, Qt::LeftButton, {}, bottomRight);
+        QVERIFY2(view.selectedText().size() < kTall + 2048, qPrintable(view.selectedText()));
+        return;
+    }
     // Shift+click extends the selection from the start: its length is where the click went.
     view.selectAll();
     const auto offsetAt = [&](QPoint point) {
