@@ -10,6 +10,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyleOptionSlider>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -167,10 +168,29 @@ void ResponseView::updateScrollBar() {
     }
     layOutShownLines();
     QScrollBar* bar = verticalScrollBar();
+    const int pageStep = rowsPerPage() * kStepsPerLine;
+    // Following a stream, the thumb moves a pixel only now and then: the bar is drawn anew
+    // only then, a few steps short of the end meanwhile.
+    if (m_followEnd && bar->value() == bar->maximum() && bar->pageStep() == pageStep &&
+        thumbAtEnd(end.value) == thumbAtEnd(bar->maximum())) {
+        return;
+    }
     const QSignalBlocker quiet(bar);
     bar->setRange(0, end.value);
-    bar->setPageStep(rowsPerPage() * kStepsPerLine);
+    bar->setPageStep(pageStep);
     bar->setValue(m_followEnd ? end.value : valueOf(m_top, m_shown.front().layout));
+}
+
+QRect ResponseView::thumbAtEnd(int maximum) const {
+    const QScrollBar* bar = verticalScrollBar();
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.orientation = Qt::Vertical;
+    option.maximum = option.sliderPosition = option.sliderValue = maximum;
+    option.singleStep = bar->singleStep();
+    option.pageStep = bar->pageStep();
+    return bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
+                                        bar);
 }
 
 const ResponseView::End& ResponseView::end() {

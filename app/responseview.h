@@ -101,6 +101,7 @@ private:
     void trim();
     void changed();
     void updateScrollBar();
+    QRect thumbAtEnd(int maximum) const;
     const End& end();
     int valueOf(Position top, const LineLayout& layout) const;
     int rowsPerPage() const;
