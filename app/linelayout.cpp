@@ -83,6 +83,34 @@ int LineLayout::height() const {
     return int(std::ceil(qreal(m_rowStart.size()) * m_cells->rowHeight()));
 }
 
+int LineLayout::rowCount() const {
+    return m_text ? std::max(1, m_text->lineCount()) : int(m_rowStart.size());
+}
+
+int LineLayout::rowStart(int row) const {
+    if (m_text) {
+        return m_text->lineCount() > 0 ? m_text->lineAt(row).textStart() : 0;
+    }
+    return m_rowStart[std::size_t(row)];
+}
+
+int LineLayout::rowTop(int row) const {
+    if (m_text) {
+        return m_text->lineCount() > 0 ? int(m_text->lineAt(row).y()) : 0;
+    }
+    return int(row * m_cells->rowHeight());
+}
+
+int LineLayout::rowOf(int column) const {
+    if (m_text) {
+        const QTextLine row = m_text->lineForTextPosition(column);
+        return row.isValid() ? row.lineNumber() : rowCount() - 1;
+    }
+    return int(std::upper_bound(m_rowStart.begin(), m_rowStart.end(), column) -
+               m_rowStart.begin()) -
+           1;
+}
+
 int LineLayout::columnAt(QPointF point) const {
     if (m_text) {
         for (int i = 0; i < m_text->lineCount(); ++i) {

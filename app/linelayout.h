@@ -26,6 +26,13 @@ public:
 
     /// Whole pixels, the rows together.
     int height() const;
+    /// The rows the line wraps into, at least one.
+    int rowCount() const;
+    /// A row's first character and its top in pixels below the line's top.
+    int rowStart(int row) const;
+    int rowTop(int row) const;
+    /// The row that holds a character, the last row for the end of the line.
+    int rowOf(int column) const;
     /// The place between two characters nearest to a point relative to the line's top left.
     int columnAt(QPointF point) const;
     /// Draws the rows that meet clip, with the characters from `from` up to `to` selected.

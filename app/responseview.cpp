@@ -10,13 +10,18 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
+#include <QStyleOptionSlider>
+#include <QWheelEvent>
 
 #include <algorithm>
+#include <cstdlib>
 #include <utility>
 
 namespace {
 
-constexpr int kMargin = 3; // between the frame and the text
+constexpr int kMargin = 3;        // between the frame and the text
+constexpr int kAutoScrollMs = 50; // a row further while a selection is dragged past an edge
+constexpr int kWheelNotch = 120;  // eighths of a degree
 
 } // namespace
 
@@ -27,7 +32,29 @@ ResponseView::ResponseView(QWidget* parent) : QAbstractScrollArea(parent) {
     viewport()->setCursor(Qt::IBeamCursor);
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
-    verticalScrollBar()->setSingleStep(1);
+    QScrollBar* bar = verticalScrollBar();
+    bar->setSingleStep(1);
+    // Its arrows, its page steps and the keys go by rows; a dragged slider by its value
+    // (scrollContentsBy); the wheel over it as over the text.
+    bar->installEventFilter(this);
+    connect(bar, &QAbstractSlider::actionTriggered, this, [this](int action) {
+        switch (action) {
+        case QAbstractSlider::SliderSingleStepAdd:
+            scrollByRows(1);
+            break;
+        case QAbstractSlider::SliderSingleStepSub:
+            scrollByRows(-1);
+            break;
+        case QAbstractSlider::SliderPageStepAdd:
+            scrollByRows(rowsPerPage());
+            break;
+        case QAbstractSlider::SliderPageStepSub:
+            scrollByRows(-rowsPerPage());
+            break;
+        default:
+            break;
+        }
+    });
 }
 
 QByteArrayView ResponseView::lineBytes(qint64 line) const {
@@ -69,6 +96,7 @@ void ResponseView::append(QStringView text) {
 
 void ResponseView::changed() {
     m_shownValid = false;
+    m_end.reset();
     m_changed = true;
 }
 
@@ -98,13 +126,14 @@ void ResponseView::trim() {
     const Position first{firstLine(), 0};
     m_anchor = std::max(m_anchor, first);
     m_cursor = std::max(m_cursor, first);
+    m_top = std::max(m_top, first);
 }
 
 void ResponseView::clear() {
     m_dropped += qint64(m_lineStart.size());
     m_lineStart = {0};
     m_bytes.clear();
-    m_anchor = m_cursor = {firstLine(), 0};
+    m_anchor = m_cursor = m_top = {firstLine(), 0};
     m_followEnd = true;
     changed();
 }
@@ -132,21 +161,102 @@ bool ResponseView::atEnd() const {
 }
 
 void ResponseView::updateScrollBar() {
-    QScrollBar* bar = verticalScrollBar();
-    const QSignalBlocker quiet(bar);
-    const int lines = int(std::min<std::size_t>(m_lineStart.size(), INT_MAX));
-    const int perPage =
-        std::max(1, viewport()->height() / std::max(1, fontMetrics().lineSpacing()));
-    bar->setRange(0, std::max(0, lines - 1));
-    bar->setPageStep(perPage);
-    if (m_followEnd) {
-        bar->setValue(bar->maximum());
+    const End& end = this->end();
+    if (!m_followEnd && m_top >= end.top) {
+        m_followEnd = true;
+        m_shownValid = false;
     }
+    layOutShownLines();
+    QScrollBar* bar = verticalScrollBar();
+    const int pageStep = rowsPerPage() * kStepsPerLine;
+    // Following a stream, the thumb moves a pixel only now and then: the bar is drawn anew
+    // only then, a few steps short of the end meanwhile.
+    if (m_followEnd && bar->value() == bar->maximum() && bar->pageStep() == pageStep &&
+        thumbAtEnd(end.value) == thumbAtEnd(bar->maximum())) {
+        return;
+    }
+    const QSignalBlocker quiet(bar);
+    bar->setRange(0, end.value);
+    bar->setPageStep(pageStep);
+    bar->setValue(m_followEnd ? end.value : valueOf(m_top, m_shown.front().layout));
+}
+
+QRect ResponseView::thumbAtEnd(int maximum) const {
+    const QScrollBar* bar = verticalScrollBar();
+    QStyleOptionSlider option;
+    option.initFrom(bar);
+    option.orientation = Qt::Vertical;
+    option.maximum = option.sliderPosition = option.sliderValue = maximum;
+    option.singleStep = bar->singleStep();
+    option.pageStep = bar->pageStep();
+    return bar->style()->subControlRect(QStyle::CC_ScrollBar, &option, QStyle::SC_ScrollBarSlider,
+                                        bar);
+}
+
+const ResponseView::End& ResponseView::end() {
+    if (m_end) {
+        return *m_end;
+    }
+    std::vector<ShownLine> endLines;
+    if (m_followEnd) {
+        layOutShownLines();
+    } else {
+        endLines = layOutEnd();
+    }
+    for (const ShownLine& shown : m_followEnd ? m_shown : endLines) {
+        for (int row = 0; row < shown.layout.rowCount(); ++row) {
+            if (shown.top + shown.layout.rowTop(row) >= kMargin) {
+                const Position top{shown.line, shown.layout.rowStart(row)};
+                return m_end.emplace(End{top, valueOf(top, shown.layout)});
+            }
+        }
+    }
+    // In a field lower than a row, the last row is the top.
+    const LineLayout last = layOut(lastLine());
+    const Position top{lastLine(), last.rowStart(last.rowCount() - 1)};
+    return m_end.emplace(End{top, valueOf(top, last)});
+}
+
+int ResponseView::valueOf(Position top, const LineLayout& layout) const {
+    const int rows = layout.rowCount();
+    return int(top.line - firstLine()) * kStepsPerLine +
+           (layout.rowOf(top.column) * kStepsPerLine + rows - 1) / rows;
+}
+
+int ResponseView::rowsPerPage() const {
+    return std::max(1, (viewport()->height() - 2 * kMargin) / fontMetrics().height());
+}
+
+void ResponseView::scrollByRows(int rows) {
+    Position top = m_followEnd ? end().top : m_top;
+    LineLayout layout = layOut(top.line);
+    int row = layout.rowOf(top.column) + rows;
+    while (row < 0 && top.line > firstLine()) {
+        layout = layOut(--top.line);
+        row += layout.rowCount();
+    }
+    while (row >= layout.rowCount() && top.line < lastLine()) {
+        row -= layout.rowCount();
+        layout = layOut(++top.line);
+    }
+    top.column = layout.rowStart(std::clamp(row, 0, layout.rowCount() - 1));
+    m_top = top;
+    m_followEnd = false; // until the top reaches the end's
+    m_shownValid = false;
+    updateScrollBar();
+    viewport()->update();
 }
 
 void ResponseView::scrollContentsBy(int, int) {
-    // The scroll bar's value is the first line shown; at its end the view follows new text.
-    m_followEnd = verticalScrollBar()->value() >= verticalScrollBar()->maximum();
+    // The value is a line and a share of its rows; at the maximum the view follows new text.
+    const QScrollBar* bar = verticalScrollBar();
+    m_followEnd = bar->value() >= bar->maximum();
+    if (!m_followEnd) {
+        const qint64 line = std::min(firstLine() + bar->value() / kStepsPerLine, lastLine());
+        const LineLayout layout = layOut(line);
+        const int share = bar->value() % kStepsPerLine;
+        m_top = {line, layout.rowStart(share * layout.rowCount() / kStepsPerLine)};
+    }
     m_shownValid = false;
     viewport()->update();
 }
@@ -154,44 +264,62 @@ void ResponseView::scrollContentsBy(int, int) {
 void ResponseView::resizeEvent(QResizeEvent* event) {
     QAbstractScrollArea::resizeEvent(event);
     m_shownValid = false;
+    m_end.reset();
     updateScrollBar();
 }
 
-LineLayout ResponseView::layOut(qint64 line) const {
+void ResponseView::changeEvent(QEvent* event) {
+    QAbstractScrollArea::changeEvent(event);
+    if (event->type() == QEvent::FontChange) {
+        m_shownValid = false;
+        m_end.reset();
+        updateScrollBar();
+    }
+}
+
+LineLayout ResponseView::layOut(qint64 line) {
+    if (!m_cells || m_cells->font() != font()) {
+        m_cells.emplace(font());
+    }
     return LineLayout(lineBytes(line), *m_cells, viewport()->width() - 2 * kMargin);
+}
+
+std::vector<ResponseView::ShownLine> ResponseView::layOutEnd() {
+    // The newest line at the bottom, older ones above it.
+    std::vector<ShownLine> shown;
+    int bottom = viewport()->height() - kMargin;
+    for (qint64 line = lastLine(); line >= firstLine() && bottom > 0; --line) {
+        LineLayout layout = layOut(line);
+        bottom -= layout.height();
+        shown.push_back({line, bottom, std::move(layout)});
+    }
+    std::reverse(shown.begin(), shown.end());
+    // Less than a page of text starts at the top.
+    if (!shown.empty() && shown.front().line == firstLine() && shown.front().top > kMargin) {
+        const int shift = shown.front().top - kMargin;
+        for (ShownLine& line : shown) {
+            line.top -= shift;
+        }
+    }
+    return shown;
 }
 
 void ResponseView::layOutShownLines() {
     if (m_shownValid) {
         return;
     }
-    m_shown.clear();
-    if (!m_cells || m_cells->font() != font()) {
-        m_cells.emplace(font());
-    }
-    const int height = viewport()->height();
     if (m_followEnd) {
-        // The newest line at the bottom, older ones above it.
-        int bottom = height - kMargin;
-        for (qint64 line = lastLine(); line >= firstLine() && bottom > 0; --line) {
-            LineLayout layout = layOut(line);
-            bottom -= layout.height();
-            m_shown.push_back({line, bottom, std::move(layout)});
-        }
-        std::reverse(m_shown.begin(), m_shown.end());
-        // Less than a page of text starts at the top.
-        if (!m_shown.empty() && m_shown.front().line == firstLine() &&
-            m_shown.front().top > kMargin) {
-            const int shift = m_shown.front().top - kMargin;
-            for (ShownLine& shown : m_shown) {
-                shown.top -= shift;
-            }
-        }
+        m_shown = layOutEnd();
     } else {
+        // The top line's rows above the top row stand out of view.
+        m_shown.clear();
         int top = kMargin;
-        for (qint64 line = firstLine() + verticalScrollBar()->value();
-             line <= lastLine() && top < height; ++line) {
+        for (qint64 line = m_top.line;
+             line <= lastLine() && (m_shown.empty() || top < viewport()->height()); ++line) {
             LineLayout layout = layOut(line);
+            if (m_shown.empty()) {
+                top -= layout.rowTop(layout.rowOf(m_top.column));
+            }
             const int lineHeight = layout.height();
             m_shown.push_back({line, top, std::move(layout)});
             top += lineHeight;
@@ -202,7 +330,10 @@ void ResponseView::layOutShownLines() {
 
 void ResponseView::paintEvent(QPaintEvent* event) {
     layOutShownLines();
+    // A row partly out of view at the top is cut at the margin, not drawn into it.
+    const QRect clip = event->rect() & viewport()->rect().adjusted(0, kMargin, 0, 0);
     QPainter painter(viewport());
+    painter.setClipRect(clip);
     const Position from = std::min(m_anchor, m_cursor);
     const Position to = std::max(m_anchor, m_cursor);
     for (const ShownLine& shown : m_shown) {
@@ -212,8 +343,7 @@ void ResponseView::paintEvent(QPaintEvent* event) {
             start = shown.line == from.line ? from.column : 0;
             end = shown.line == to.line ? to.column : lineLength(shown.line) + 1;
         }
-        shown.layout.draw(painter, QPointF(kMargin, shown.top), start, end, palette(),
-                          event->rect());
+        shown.layout.draw(painter, QPointF(kMargin, shown.top), start, end, palette(), clip);
     }
 }
 
@@ -249,8 +379,56 @@ void ResponseView::mouseMoveEvent(QMouseEvent* event) {
     if (!(event->buttons() & Qt::LeftButton)) {
         return;
     }
-    m_cursor = positionAt(event->position().toPoint());
+    m_dragPoint = event->position().toPoint();
+    // Past the top or the bottom the text scrolls on under the selection.
+    if (m_dragPoint.y() >= 0 && m_dragPoint.y() < viewport()->height()) {
+        m_autoScroll.stop();
+    } else if (!m_autoScroll.isActive()) {
+        m_autoScroll.start(kAutoScrollMs, this);
+    }
+    selectTo(m_dragPoint);
+}
+
+void ResponseView::mouseReleaseEvent(QMouseEvent* event) {
+    m_autoScroll.stop();
+    event->setAccepted(event->button() == Qt::LeftButton);
+}
+
+void ResponseView::timerEvent(QTimerEvent* event) {
+    if (event->timerId() != m_autoScroll.timerId()) {
+        QAbstractScrollArea::timerEvent(event);
+        return;
+    }
+    // The further past the edge, the faster.
+    const int past = m_dragPoint.y() < 0 ? m_dragPoint.y() : m_dragPoint.y() - viewport()->height();
+    const int rows = 1 + std::abs(past) / fontMetrics().height();
+    scrollByRows(past < 0 ? -rows : rows);
+    selectTo(m_dragPoint);
+}
+
+void ResponseView::selectTo(QPoint point) {
+    point.setY(std::clamp(point.y(), 0, viewport()->height() - 1));
+    m_cursor = positionAt(point);
     viewport()->update();
+}
+
+void ResponseView::wheelEvent(QWheelEvent* event) {
+    // A notch goes as many rows as the system's lines; a finer wheel adds up to them.
+    m_wheelRest += event->angleDelta().y() * QApplication::wheelScrollLines();
+    const int rows = m_wheelRest / kWheelNotch;
+    m_wheelRest -= rows * kWheelNotch;
+    if (rows != 0) {
+        scrollByRows(-rows);
+    }
+    event->setAccepted(event->angleDelta().y() != 0);
+}
+
+bool ResponseView::eventFilter(QObject* watched, QEvent* event) {
+    if (watched == verticalScrollBar() && event->type() == QEvent::Wheel) {
+        wheelEvent(static_cast<QWheelEvent*>(event));
+        return true;
+    }
+    return QAbstractScrollArea::eventFilter(watched, event);
 }
 
 QString ResponseView::selectedText() const {

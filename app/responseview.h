@@ -4,10 +4,12 @@
 #include "linelayout.h"
 
 #include <QAbstractScrollArea>
+#include <QBasicTimer>
 #include <QByteArray>
 #include <QString>
 
 #include <deque>
+#include <limits>
 #include <optional>
 #include <vector>
 
@@ -18,6 +20,10 @@
 /// whatever bytes it holds, and a megabyte of text takes about a megabyte of memory.
 /// Changes to the text are shown at the next refresh(), which the window calls once per
 /// display frame, not once per read.
+/// The view scrolls by rows: its top may stand at any row of a line, so that a line taller
+/// than the field can be read through with the arrow keys, the wheel and the scroll bar, and
+/// a selection dragged past an edge scrolls on. The scroll bar counts kStepsPerLine steps a
+/// line, shared among the line's rows, so that its value is known from the top line alone.
 /// Text can be selected with the mouse and copied, every byte as the character
 /// terminal::ResponseText::shown() makes of it. Beyond kLimit characters the oldest whole
 /// lines are dropped, keeping at least the newest kKept.
@@ -60,8 +66,13 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void changeEvent(QEvent* event) override;
+    void timerEvent(QTimerEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void scrollContentsBy(int dx, int dy) override;
 
 private:
@@ -77,13 +88,29 @@ private:
         int top = 0;
         LineLayout layout;
     };
+    /// Where the top stands when the view follows the newest text: the first row wholly shown.
+    struct End {
+        Position top;
+        int value = 0; // of the scroll bar, its maximum
+    };
+    // Each row of a line of up to this many rows has a step of its own; a line of
+    // terminal::ResponseText::kLongestLine boxes takes more only in a field a few boxes wide.
+    static constexpr int kStepsPerLine = 512;
+    static_assert((kLimit + 2) * kStepsPerLine < std::numeric_limits<int>::max());
 
     void trim();
     void changed();
     void updateScrollBar();
+    QRect thumbAtEnd(int maximum) const;
+    const End& end();
+    int valueOf(Position top, const LineLayout& layout) const;
+    int rowsPerPage() const;
+    void scrollByRows(int rows);
     void layOutShownLines();
-    LineLayout layOut(qint64 line) const;
+    std::vector<ShownLine> layOutEnd();
+    LineLayout layOut(qint64 line);
     Position positionAt(const QPoint& point);
+    void selectTo(QPoint point);
     qint64 firstLine() const { return m_dropped; }
     qint64 lastLine() const { return m_dropped + qint64(m_lineStart.size()) - 1; }
     QByteArrayView lineBytes(qint64 line) const;
@@ -94,10 +121,17 @@ private:
     std::deque<quint32> m_lineStart{0}; // where each kept line begins; the last is open
     qint64 m_dropped = 0;               // lines dropped from the front so far
     bool m_followEnd = true;
+    // While the view does not follow the end: the top row's first character, so that the same
+    // text stays at the top when the rows wrap anew.
+    Position m_top;
+    std::optional<End> m_end; // until the text or the field changes
     Position m_anchor;
     Position m_cursor;
     std::optional<CellFont> m_cells; // measured for the font the shown lines were laid out in
     std::vector<ShownLine> m_shown;
     bool m_shownValid = false;
     bool m_changed = false;
+    QBasicTimer m_autoScroll; // while a selection is dragged past an edge
+    QPoint m_dragPoint;
+    int m_wheelRest = 0; // eighths of a degree turned, times the rows a notch, not yet scrolled
 };

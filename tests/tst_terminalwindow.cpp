@@ -1,7 +1,7 @@
 // The terminal on the window of Zel_Connect over a pseudo-terminal: what the hex fields and
 // the text line put on the line, what the device's readings do to the fields, the chart and
-// the log, no reading across a close, bytes still queued at a close, and received control
-// characters that can be seen.
+// the log, no reading across a close, bytes still queued at a close, received control
+// characters that can be seen, and a line taller than the response field read row by row.
 #include "cellfont.h"
 #include "devicewindow.h"
 #include "sampleplot.h"
@@ -33,6 +33,9 @@ private slots:
     void bytesThatCannotGoOutAreReported();
     void controlCharactersAreVisible();
     void responseFieldAsItIsUsed();
+    void tallLineShownRowByRow_data();
+    void tallLineShownRowByRow();
+    void scrolledBackViewKeepsItsRowThroughATrim();
 
 private:
     QLineEdit* textLineField() const { return w->window->controls().txtTextOut; }
@@ -352,6 +355,123 @@ void TerminalWindowTest::responseFieldAsItIsUsed() {
     view.clear();
     view.refresh();
     QCOMPARE(view.grab().toImage(), blank);
+}
+
+void TerminalWindowTest::tallLineShownRowByRow_data() {
+    QTest::addColumn<QString>("way");
+    QTest::addColumn<int>("direction"); // 1 down from the top, -1 up from the end
+    for (const char* way : {"arrow key", "page key", "wheel", "scroll bar arrow", "slider"}) {
+        QTest::newRow(qPrintable(way + QString(" down"))) << QString(way) << 1;
+        QTest::newRow(qPrintable(way + QString(" up"))) << QString(way) << -1;
+    }
+    QTest::newRow("selection dragged past the bottom") << "selection" << 1;
+}
+
+void TerminalWindowTest::tallLineShownRowByRow() {
+    QFETCH(QString, way);
+    QFETCH(int, direction);
+    ResponseView view;
+    view.resize(300, 120);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    constexpr qsizetype kTall = 8; // where the line of 2048 boxes begins, on the third row
+    view.append(QByteArrayView("one\ntwo\n" + QByteArray(2048, '\x01') + "\nthree\nfour\nfive"));
+    view.refresh();
+    QWidget* area = view.viewport();
+    QScrollBar* bar = view.verticalScrollBar();
+    const int h = QFontMetrics(view.font()).height();
+    const QPoint topLeft(3, 4);
+    const QPoint bottomRight(area->width() - 1, area->height() - 4);
+    view.setFocus();
+    QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier);
+    if (way == "selection") {
+        QTest::mousePress(area, Qt::LeftButton, {}, topLeft);
+        QTest::mouseMove(area, bottomRight + QPoint(0, 40));
+        QTRY_VERIFY(view.selectedText().size() > kTall + 1024);
+        QTest::mouseMove(area, bottomRight); // back inside: the text stands still
+        QTest::mouseRelease(area, Qt::LeftButton, {}, bottomRight);
+        QVERIFY2(view.selectedText().size() < kTall + 2048, qPrintable(view.selectedText()));
+        return;
+    }
+    // Shift+click extends the selection from the start: its length is where the click went.
+    view.selectAll();
+    const auto offsetAt = [&](QPoint point) {
+        QTest::mouseClick(area, Qt::LeftButton, Qt::ShiftModifier, point);
+        return view.selectedText().size();
+    };
+    const qsizetype perRow = offsetAt({bottomRight.x(), 4 + 2 * h}) - kTall;
+    const bool down = direction > 0;
+    QTest::keyClick(&view, down ? Qt::Key_Home : Qt::Key_End, Qt::ControlModifier);
+    const auto step = [&] {
+        if (way.endsWith("key")) {
+            QTest::keyClick(&view, way == "arrow key" ? (down ? Qt::Key_Down : Qt::Key_Up)
+                                                      : (down ? Qt::Key_PageDown : Qt::Key_PageUp));
+        } else if (way == "wheel") {
+            QWheelEvent wheel(topLeft, area->mapToGlobal(topLeft), {}, {0, -120 * direction},
+                              Qt::NoButton, {}, Qt::NoScrollPhase, false);
+            QApplication::sendEvent(area, &wheel);
+        } else if (way == "scroll bar arrow") {
+            bar->triggerAction(down ? QAbstractSlider::SliderSingleStepAdd
+                                    : QAbstractSlider::SliderSingleStepSub);
+        } else {
+            bar->setValue(bar->value() + direction);
+        }
+    };
+    // A step within the tall line moves by rows (a page: the rows that fit), so that every
+    // row of it comes into view on the way.
+    const int rows = way == "page key" ? (area->height() - 6) / h
+                     : way == "wheel"  ? QApplication::wheelScrollLines()
+                     : way == "slider" ? 0
+                                       : 1;
+    std::vector<bool> seen(view.text().size() + 1);
+    qsizetype top = -1;
+    for (int steps = 0; steps < 5000; ++steps) {
+        const qsizetype before = std::exchange(top, offsetAt(topLeft));
+        std::fill(seen.begin() + top, seen.begin() + offsetAt(bottomRight), true);
+        if (rows > 0 && std::min(top, before) >= kTall && std::max(top, before) < kTall + 2048 &&
+            steps > 1 && !view.atEnd()) {
+            QCOMPARE(std::abs(top - before), rows * perRow);
+        }
+        if (down ? view.atEnd() : bar->value() == 0) {
+            break;
+        }
+        step();
+    }
+    QCOMPARE(std::find(seen.begin() + kTall, seen.begin() + kTall + 2048, false) - seen.begin(),
+             kTall + 2048);
+    // At the end the view follows new text; scrolled back, it stays.
+    view.append(QByteArrayView("\nnewest"));
+    view.refresh();
+    QCOMPARE(offsetAt(down ? bottomRight : topLeft), down ? view.text().size() : 0);
+}
+
+void TerminalWindowTest::scrolledBackViewKeepsItsRowThroughATrim() {
+    ResponseView view;
+    view.resize(300, 120);
+    view.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&view));
+    const QByteArray filler = QByteArray("filler\n").repeated(ResponseView::kLimit * 3 / 4 / 7);
+    view.append(QByteArrayView(filler + QByteArray(2048, '\x01') + "\nend\n"));
+    view.refresh();
+    for (int i = 0; i < 5; ++i) {
+        QTest::keyClick(&view, Qt::Key_PageUp);
+    }
+    const auto topFrom = [&](QChar character) { // where the top row begins, from a character on
+        view.selectAll();
+        QTest::mouseClick(view.viewport(), Qt::LeftButton, Qt::ShiftModifier, QPoint(3, 4));
+        return view.selectedText().size() - view.text().indexOf(character);
+    };
+    const qsizetype top = topFrom(QChar(0x2401));
+    QVERIFY(top > 0);
+    // Older lines dropped, the same row of the tall line stays at the top; the top line
+    // dropped, the oldest line kept comes to the top.
+    view.append(QByteArrayView(filler).first(ResponseView::kKept * 3 / 4));
+    view.refresh();
+    QVERIFY(view.characterCount() < filler.size());
+    QCOMPARE(topFrom(QChar(0x2401)), top);
+    view.append(QByteArrayView(filler));
+    view.refresh();
+    QCOMPARE(topFrom(u'f'), 0);
 }
 
 QTEST_MAIN(TerminalWindowTest)
