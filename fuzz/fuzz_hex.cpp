@@ -40,9 +40,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         const char16_t code = line[i].unicode();
         check(static_cast<unsigned char>(bytes[i]) == (code <= 0xFF ? code : u'?'));
     }
-    for (const QChar c : line.left(4)) {
-        const qint16 value = terminal::HexChar(QStringView(&c, 1));
-        check(value >= 0 && value <= 15);
-    }
     return 0;
 }

@@ -14,7 +14,6 @@
 #include <functional>
 #include <numeric>
 #include <poll.h>
-#include <termios.h>
 #include <unistd.h>
 
 namespace {

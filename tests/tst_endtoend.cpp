@@ -2,6 +2,7 @@
 // log fills with the sensor's samples, beside the program or, installed where the user may
 // not write, in the user's data folder; the command line works without a display; a signal
 // ends a program as closing its window does.
+#include "files.h"
 #include "pseudoterminal.h"
 #include "readonlyfolder.h"
 
@@ -62,13 +63,9 @@ void EndToEndTest::zelConnectLogsTheSensorsSamples() {
 
     const QString logPath =
         programFolderWritable ? dir.filePath("app.txt") : data.filePath("Zel_Connect/app.txt");
-    const auto logLines = [&logPath] {
-        QFile log(logPath);
-        return log.open(QIODevice::ReadOnly) ? log.readAll().split('\n') : QList<QByteArray>{};
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(logLines().size() > 10, 20000);
+    QTRY_VERIFY_WITH_TIMEOUT(readAll(logPath).count('\n') >= 10, 20000);
 
-    const QList<QByteArray> lines = logLines();
+    const QList<QByteArray> lines = readAll(logPath).split('\n');
     const QRegularExpression pattern(QStringLiteral("^(\\d+), R=\\d{4} G=\\d{4} B=\\d{4}\\r$"));
     for (qsizetype i = 0; i + 1 < lines.size(); ++i) { // the last piece follows the last CR LF
         const QRegularExpressionMatch match = pattern.match(QString::fromLatin1(lines[i]));

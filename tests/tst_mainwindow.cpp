@@ -14,7 +14,6 @@
 #include <QMenuBar>
 #include <QMessageBox>
 
-#include <numeric>
 #ifdef Q_OS_UNIX
 #include <csignal>
 #endif
@@ -91,8 +90,7 @@ void MainWindowTest::layout() {
     QFETCH(QStringList, spotChecks);
     QFETCH(QStringList, options);
     frmMain window(variant);
-    window.show();
-    QVERIFY(QTest::qWaitForWindowExposed(&window));
+    showActive(&window);
     QCOMPARE(window.findChild<QWidget*>("frmMain.client")->size(), client);
     QCOMPARE(window.minimumSize(), window.maximumSize());
     QCOMPARE(window.windowIcon().isNull(), variant.iconResource.isEmpty());
@@ -156,8 +154,6 @@ void MainWindowTest::layout() {
     }
 
     // Tab visits every control that takes the focus once, starting at the first hex field.
-    window.activateWindow();
-    QVERIFY(QTest::qWaitForWindowActive(&window));
     QCOMPARE(QApplication::focusWidget(), window.controls().txtHEX[0]);
     QSet<QWidget*> focusable;
     for (QWidget* control : controls) {
@@ -184,14 +180,12 @@ void MainWindowTest::layout() {
 
 void MainWindowTest::startUp() {
     const frmMainControls& ui = m_window->controls();
-    const auto texts = [](const QList<QLineEdit*>& fields) {
-        return std::accumulate(
-            fields.begin(), fields.end(), QStringList(),
-            [](QStringList all, const QLineEdit* f) { return all << f->text(); });
-    };
-    QCOMPARE(texts({ui.txtHEX.begin(), ui.txtHEX.end()}), QStringList(12, ""));
-    QCOMPARE(texts({ui.TextR, ui.TextG, ui.TextB, ui.TextCal}),
-             QStringList({"R", "G", "B", "Text1"}));
+    for (const QLineEdit* hex : ui.txtHEX) {
+        QCOMPARE(hex->text(), QString());
+    }
+    QCOMPARE(
+        QStringList({ui.TextR->text(), ui.TextG->text(), ui.TextB->text(), ui.TextCal->text()}),
+        QStringList({"R", "G", "B", "Text1"}));
     QCOMPARE(QStringList({ui.StatusBar1Panels[1]->text(), ui.StatusBar1Panels[2]->text(),
                           ui.StatusBar1Panels[3]->text(), m_window->menus().mnuConnect->text()}),
              QStringList({"Disconnected", "COM1", "9600,N,8,1", "&Connect"}));

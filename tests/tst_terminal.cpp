@@ -39,11 +39,9 @@ class TerminalTest : public QObject {
 private slots:
     void hexField_data();
     void hexField();
-    void lineBytes_data();
     void lineBytes();
     void capture_data();
     void capture();
-    void response_data();
     void response();
 };
 
@@ -80,7 +78,6 @@ void TerminalTest::hexField() {
     QFETCH(QByteArray, byte);
     QCOMPARE(normalizedHexField(typed), tidied);
     QCOMPARE(normalizedHexField(tidied), tidied); // tidying again changes nothing
-    QCOMPARE(hexMessage({typed}), byte);
     if (!tidied.isEmpty()) {
         QCOMPARE(hexMessage({tidied}), QByteArray(1, char(tidied.toInt(nullptr, 16))));
     }
@@ -88,22 +85,18 @@ void TerminalTest::hexField() {
     QCOMPARE(hexMessage({"01", "", typed, "", "FF"}), "\x01" + byte + "\xff");
 }
 
-void TerminalTest::lineBytes_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("ABC, nothing added") << "ABC" << QByteArray("ABC");
-    QTest::newRow("NUL inside") << QString::fromLatin1("A\0B", 3) << QByteArray("A\0B", 3);
-    QTest::newRow("Latin-1 as it is") << QString::fromLatin1("\xe9\xff") << QByteArray("\xe9\xff");
-    QTest::newRow("euro sign beyond 255") << QString::fromUtf8("5\xe2\x82\xac") << QByteArray("5?");
-    QTest::newRow("first beyond 255") << QString(QChar(0x100)) << QByteArray("?");
-    QTest::newRow("emoji, two UTF-16 units")
-        << QString::fromUtf8("\xf0\x9f\x98\x80") << QByteArray("??");
-}
-
 void TerminalTest::lineBytes() {
-    QFETCH(QString, text);
-    QFETCH(QByteArray, bytes);
-    QCOMPARE(terminal::lineBytes(text), bytes);
+    // Nothing added, a byte a character as it is, "?" beyond 255 (an emoji is two UTF-16 units).
+    const QList<std::pair<QString, QByteArray>> cases = {
+        {"ABC", "ABC"},
+        {QString::fromLatin1("A\0B", 3), QByteArray("A\0B", 3)},
+        {QString::fromLatin1("\xe9\xff"), "\xe9\xff"},
+        {QString::fromUtf8("5\xe2\x82\xac"), "5?"},
+        {QString(QChar(0x100)), "?"},
+        {QString::fromUtf8("\xf0\x9f\x98\x80"), "??"}};
+    for (const auto& [text, bytes] : cases) {
+        QCOMPARE(terminal::lineBytes(text), bytes);
+    }
     QCOMPARE(HexChar(u""), 0); // as any text that is no hex digit
 }
 
@@ -178,32 +171,28 @@ void TerminalTest::capture() {
     QCOMPARE(recorder.reds, all.count(u'R'));
 }
 
-void TerminalTest::response_data() {
-    QTest::addColumn<QStringList>("reads");
-    QTest::addColumn<QString>("shown");
-    QTest::newRow("CR LF is one line break") << QStringList{"R=1\r\nG=2"} << "R=1\nG=2";
-    QTest::newRow("lone LF, lone CR") << QStringList{"a\nb\rc"} << "a\nb\nc";
-    QTest::newRow("CR LF split between reads") << QStringList{"a\r", "\nb"} << "a\nb";
-    QTest::newRow("LF CR is two breaks") << QStringList{"a\n\rb"} << "a\n\nb";
-    QTest::newRow("CR CR LF") << QStringList{"a\r\r\nb"} << "a\n\nb";
-    QTest::newRow("LF LF") << QStringList{"a\n", "\nb"} << "a\n\nb";
-    QTest::newRow("controls as pictures")
-        << QStringList{QString::fromLatin1("\0\x1b\x1f\x7f", 4)}
-        << QString::fromUtf8("\xe2\x90\x80\xe2\x90\x9b\xe2\x90\x9f\xe2\x90\xa1");
-    QTest::newRow("text as it is")
-        << QStringList{QString::fromLatin1(" ~\x85\x9f\xa0\xad\xe9\xff\ta")}
-        << QString::fromLatin1(" ~\x85\x9f\xa0\xad\xe9\xff\ta");
-}
-
 void TerminalTest::response() {
-    QFETCH(QStringList, reads);
-    QFETCH(QString, shown);
-    ResponseText text;
-    QString result;
-    for (const QString& read : reads) {
-        result += text.render(read);
+    // The reads, what they show: CR LF one line break (also split between reads), a lone LF
+    // or CR one each, LF CR two; controls as pictures, other text as it is.
+    const QList<std::pair<QStringList, QString>> cases = {
+        {{"R=1\r\nG=2"}, "R=1\nG=2"},
+        {{"a\nb\rc"}, "a\nb\nc"},
+        {{"a\r", "\nb"}, "a\nb"},
+        {{"a\n\rb"}, "a\n\nb"},
+        {{"a\r\r\nb"}, "a\n\nb"},
+        {{"a\n", "\nb"}, "a\n\nb"},
+        {{QString::fromLatin1("\0\x1b\x1f\x7f", 4)},
+         QString::fromUtf8("\xe2\x90\x80\xe2\x90\x9b\xe2\x90\x9f\xe2\x90\xa1")},
+        {{QString::fromLatin1(" ~\x85\x9f\xa0\xad\xe9\xff\ta")},
+         QString::fromLatin1(" ~\x85\x9f\xa0\xad\xe9\xff\ta")}};
+    for (const auto& [reads, shown] : cases) {
+        ResponseText text;
+        QString result;
+        for (const QString& read : reads) {
+            result += text.render(read);
+        }
+        QCOMPARE(result, shown);
     }
-    QCOMPARE(result, shown);
     // Drawn as named boxes: exactly the bytes no font can be trusted with, each its own name.
     QSet<QString> names;
     for (int byte = 0; byte < 256; ++byte) {

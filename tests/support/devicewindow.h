@@ -40,10 +40,7 @@ public:
     MSComm& comm() const { return window->serialControl(); }
     QString link() const { return dir.filePath("sensor"); }
     QString logPath() const { return dir.filePath("app.txt"); }
-    QByteArray log() const {
-        QFile file(logPath());
-        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-    }
+    QByteArray log() const { return readAll(logPath()); }
     QString panel(int number) const { return window->controls().StatusBar1Panels[number]->text(); }
     QString response() const { return window->controls().txtResponse->text(); }
 

@@ -3,7 +3,6 @@
 #include <QElapsedTimer>
 #include <QTest>
 
-#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <fcntl.h>
@@ -32,28 +31,22 @@ PseudoTerminal::PseudoTerminal() {
 }
 
 PseudoTerminal::~PseudoTerminal() {
-    if (m_device >= 0) {
-        ::close(m_device);
-    }
-    if (m_programEnd >= 0) {
-        ::close(m_programEnd);
-    }
+    // Either may be -1 (none opened, or given up at an unplug): that close fails harmlessly.
+    ::close(m_device);
+    ::close(m_programEnd);
 }
 
 bool PseudoTerminal::write(const QByteArray& bytes) {
-    qsizetype done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n =
-            ::write(m_device, bytes.constData() + done, static_cast<size_t>(bytes.size() - done));
+    for (QByteArrayView rest(bytes); !rest.isEmpty();) {
+        const ssize_t n = ::write(m_device, rest.data(), static_cast<size_t>(rest.size()));
         if (n < 0 && errno == EAGAIN) {
             pollfd waitFor{m_device, POLLOUT, 0};
             ::poll(&waitFor, 1, 1000);
-            continue;
-        }
-        if (n <= 0) {
+        } else if (n <= 0) {
             return false;
+        } else {
+            rest = rest.sliced(n);
         }
-        done += n;
     }
     return true;
 }
@@ -65,8 +58,7 @@ qsizetype PseudoTerminal::writeSome(QByteArrayView bytes) {
 
 QByteArray PseudoTerminal::read(int timeoutMs) {
     QByteArray result;
-    int wait = timeoutMs;
-    for (;;) {
+    for (int wait = timeoutMs;; wait = 50) {
         pollfd readable{m_device, POLLIN, 0};
         if (::poll(&readable, 1, wait) <= 0 || !(readable.revents & POLLIN)) {
             return result;
@@ -77,7 +69,6 @@ QByteArray PseudoTerminal::read(int timeoutMs) {
             return result;
         }
         result.append(buffer, n);
-        wait = 50;
     }
 }
 
