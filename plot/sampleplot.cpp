@@ -162,9 +162,18 @@ void SamplePlot::showScrollState() {
 }
 
 void SamplePlot::useLocation(const SampleLog::Location& location) {
-    m_log.setPath(location.path);
-    if (location.inDataFolder && userSettings().value(kAnnouncedLog).toString() != location.path) {
+    m_claim = std::make_unique<LogClaim>(location.path);
+    m_log.setPath(m_claim->path());
+    if (m_claim->path() != location.path) {
+        // Told at every such start: it depends on the other program.
+        m_announce =
+            QStringLiteral("%1 running at the same time logs to %2")
+                .arg(m_window.variant().applicationTitle, QDir::toNativeSeparators(location.path));
+        m_rememberAnnounced = false;
+    } else if (location.inDataFolder &&
+               userSettings().value(kAnnouncedLog).toString() != location.path) {
         m_announce = location.whyNotBeside;
+        m_rememberAnnounced = true;
     }
 }
 
@@ -180,7 +189,9 @@ void SamplePlot::LogSample(qint64 position) {
                  .arg(QDir::toNativeSeparators(m_log.path()), std::exchange(m_announce, {})),
              m_window.variant().applicationTitle, MessageButtons::OkOnly,
              MessageIcon::Information});
-        userSettings().setValue(kAnnouncedLog, m_log.path());
+        if (m_rememberAnnounced) {
+            userSettings().setValue(kAnnouncedLog, m_log.path());
+        }
     }
 }
 

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "logclaim.h"
 #include "plotmodel.h"
 #include "samplelog.h"
 
 #include <QObject>
+
+#include <memory>
 
 class DrawBox;
 class QTimer;
@@ -21,9 +24,11 @@ public:
     SamplePlot(frmMain& window, QString logPath);
 
     void setLogPath(QString path) { m_log.setPath(std::move(path)); }
-    /// Logs where SampleLog::chooseLocation says. In the user's data folder the log is not where
-    /// the user would look for it: the first line written there tells where, and why, once for
-    /// this user (remembered in the user's settings), not at every start.
+    /// Logs where SampleLog::chooseLocation says, unless another program running at the same
+    /// time logs there: then to a file of its own beside it (LogClaim), which the first line
+    /// written tells, naming both. In the user's data folder the log is not where the user
+    /// would look for it: the first line written there tells where, and why, once for this
+    /// user (remembered in the user's settings), not at every start.
     void useLocation(const SampleLog::Location& location);
     const SampleLog& log() const { return m_log; }
     const plot::PlotModel& model() const { return m_model; }
@@ -63,4 +68,6 @@ private:
     qsizetype m_waitedLines = 0;
     QTimer* m_logRetry = nullptr; // a child
     QString m_announce;           // said once, with the first line written
+    bool m_rememberAnnounced = false;
+    std::unique_ptr<LogClaim> m_claim;
 };
