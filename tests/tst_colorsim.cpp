@@ -63,7 +63,6 @@ private slots:
     void runsOnAPseudoTerminal();
     void burst_data();
     void burst();
-    void restsWhileNobodyListens();
 };
 
 void ColorSimTest::whatTheSensorSays() {
@@ -183,22 +182,6 @@ void ColorSimTest::burst() {
     // Only the lines that went out whole count as sent (22 bytes each).
     const auto [sent, bytes, lost, heard] = endReport(sim);
     QVERIFY(sent > 0 && 22 * sent <= bytes);
-}
-
-void ColorSimTest::restsWhileNobodyListens() {
-    const auto cpuSeconds = [](qint64 pid) { // the first field: nanoseconds on a CPU
-        QFile stat(QStringLiteral("/proc/%1/schedstat").arg(pid));
-        return stat.open(QIODevice::ReadOnly) ? stat.readAll().split(' ')[0].toDouble() / 1e9 : -1;
-    };
-    QProcess sim;
-    ::close(startSim(sim, {"--baud", "9600"}));
-    // After a program has opened and closed the port, and before another opens it.
-    const double before = cpuSeconds(sim.processId());
-    QTest::qWait(2000);
-    const double used = cpuSeconds(sim.processId()) - before;
-    QVERIFY2(before >= 0 && used < 0.1, qPrintable(QString::number(used)));
-    sim.terminate();
-    QVERIFY(sim.waitForFinished(5000));
 }
 
 QTEST_GUILESS_MAIN(ColorSimTest)

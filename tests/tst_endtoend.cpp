@@ -15,6 +15,7 @@
 #include <QTest>
 
 #include <csignal>
+#include <numeric>
 
 class EndToEndTest : public QObject {
     Q_OBJECT
@@ -25,7 +26,29 @@ private slots:
     void commandLineWithoutADisplay();
     void signalEndsTheProgramAsClosingDoes_data();
     void signalEndsTheProgramAsClosingDoes();
+    void twoSensorsTwoLogs();
 };
+
+namespace {
+
+// Qt Serial Port's lock file of a device (/var/lock is its first choice; on Debian it is
+// /run/lock): there while a program has the port open.
+QString portLock(const PseudoTerminal& device) {
+    return "/var/lock/LCK.." + device.devicePath().mid(5).replace('/', '_');
+}
+
+// The red readings logged in a file, in order.
+QList<int> loggedReds(const QString& path) {
+    QList<int> reds;
+    for (const QByteArray& line : readAll(path).split('\n')) {
+        if (const qsizetype at = line.indexOf("R="); at >= 0) {
+            reds << line.mid(at + 2, 4).toInt();
+        }
+    }
+    return reds;
+}
+
+} // namespace
 
 void EndToEndTest::zelConnectLogsTheSensorsSamples_data() {
     QTest::addColumn<bool>("programFolderWritable");
@@ -140,9 +163,8 @@ void EndToEndTest::signalEndsTheProgramAsClosingDoes() {
     qputenv("ZEL_COM1", QFile::encodeName(device.devicePath()));
     qputenv("ZEL_CONNECT_AT_START", "1");
     qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Qt Serial Port's lock file (/var/lock is its first choice; on Debian it is /run/lock). One
-    // for a terminal just made can only be left by a program that was killed.
-    const QString lock = "/var/lock/LCK.." + device.devicePath().mid(5).replace('/', '_');
+    // One for a terminal just made can only be left by a program that was killed.
+    const QString lock = portLock(device);
     QFile::remove(lock);
     QProcess process;
     process.start(command.takeFirst(), command);
@@ -163,6 +185,63 @@ void EndToEndTest::signalEndsTheProgramAsClosingDoes() {
     QCOMPARE(received.count('x'), queued);
     QVERIFY(!QFileInfo::exists(lock));
     QCOMPARE(process.exitCode(), 0); // not the signal's number: a normal exit
+}
+
+void EndToEndTest::twoSensorsTwoLogs() {
+    // One program per sensor, started from one folder: each logs to a file of its own.
+    QTemporaryDir dir;
+    const QString program = dir.filePath("Zel_Connect");
+    QVERIFY(QFile::copy(QStringLiteral(ZEL_CONNECT), program));
+    QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
+    PseudoTerminal sensors[3];
+    QProcess programs[3];
+    const auto start = [&](int n) {
+        QFile::remove(portLock(sensors[n]));
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_CONFIG_HOME", dir.path());
+        environment.insert("QT_QPA_PLATFORM", "offscreen");
+        environment.insert("ZEL_COM1", sensors[n].devicePath());
+        environment.insert("ZEL_CONNECT_AT_START", "1");
+        programs[n].setProcessEnvironment(environment);
+        programs[n].start(program, {});
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(portLock(sensors[n])), 10000);
+    };
+    // Sensor n reads n000, n001, ...: a run of consecutive readings of one sensor is exact.
+    int reading = 0;
+    const auto measure = [&](QList<int> active, const QString& log, qsizetype until) {
+        for (const int end = reading + 2000;
+             loggedReds(dir.filePath(log)).size() < until && reading < end; ++reading) {
+            for (const int n : active) {
+                sensors[n].write(QStringLiteral("R=%1 G=2000 B=3000\r\n")
+                                     .arg((n + 1) * 1000 + reading)
+                                     .toLatin1());
+            }
+            QTest::qWait(10);
+        }
+    };
+    const auto isRun = [](const QList<int>& reds, int sensor) {
+        QList<int> run(reds.size());
+        std::iota(run.begin(), run.end(), reds.value(0));
+        return !reds.isEmpty() && reds.first() / 1000 == sensor && reds == run;
+    };
+    start(0);
+    start(1);
+    measure({0, 1}, "app-2.txt", 20);
+    QVERIFY2(isRun(loggedReds(dir.filePath("app.txt")), 1), readAll(dir.filePath("app.txt")));
+    QVERIFY2(isRun(loggedReds(dir.filePath("app-2.txt")), 2), readAll(dir.filePath("app-2.txt")));
+    // Killed, the first leaves its lock behind; the next program takes app.txt all the same.
+    programs[0].kill();
+    QVERIFY(programs[0].waitForFinished(5000));
+    const qsizetype before = loggedReds(dir.filePath("app.txt")).size();
+    start(2);
+    measure({1, 2}, "app.txt", before + 20);
+    QVERIFY(isRun(loggedReds(dir.filePath("app.txt")).mid(before), 3));
+    QVERIFY(isRun(loggedReds(dir.filePath("app-2.txt")), 2));
+    QVERIFY(!QFileInfo::exists(dir.filePath("app-3.txt")));
+    for (QProcess& zel : programs) {
+        zel.terminate();
+        zel.waitForFinished(5000);
+    }
 }
 
 QTEST_GUILESS_MAIN(EndToEndTest)

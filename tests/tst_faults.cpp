@@ -250,6 +250,20 @@ void FaultsTest::installedProgramLogsInTheDataFolder() {
                          (said.contains(location.path) && said.contains(QString(why).arg(blocked))),
                      qPrintable(said));
         }
+        // Another program logs there now: this one to a file of its own, said at every start.
+        w.reset();
+        const LogClaim other(location.path);
+        for (int start = 0; start < 2; ++start) {
+            w = std::make_unique<DeviceWindow<ZelConnectWindow>>();
+            w->window->samplePlot().useLocation(location);
+            w->window->receive(QByteArray("R=3000 G=2000 B=1000\r\n").repeated(2));
+            QCOMPARE(
+                w->notices.value(0).prompt,
+                QStringLiteral("Samples are logged to\n%1\n(Zel_Connect beta running at the same "
+                               "time logs to %2).")
+                    .arg(LogClaim::numbered(location.path, 2), location.path));
+        }
+        w.reset(); // before its folder goes
     }
 }
 
