@@ -162,23 +162,35 @@ void SamplePlot::showScrollState() {
 }
 
 void SamplePlot::useLocation(const SampleLog::Location& location) {
-    m_claim = std::make_unique<LogClaim>(location.path);
-    m_log.setPath(m_claim->path());
-    if (m_claim->path() != location.path) {
-        // Told at every such start: it depends on the other program.
-        m_announce =
-            QStringLiteral("%1 running at the same time logs to %2")
-                .arg(m_window.variant().applicationTitle, QDir::toNativeSeparators(location.path));
-        m_rememberAnnounced = false;
-    } else if (location.inDataFolder &&
-               userSettings().value(kAnnouncedLog).toString() != location.path) {
+    m_log.setPath(location.path);
+    m_unclaimed = location.path;
+    if (location.inDataFolder && userSettings().value(kAnnouncedLog).toString() != location.path) {
         m_announce = location.whyNotBeside;
         m_rememberAnnounced = true;
     }
 }
 
+void SamplePlot::claimLog() {
+    // With the first line: a program that never logs (or is killed before it does) leaves
+    // nothing beside the log, nor in an installed program's folder.
+    if (m_unclaimed.isEmpty()) {
+        return;
+    }
+    const QString wanted = std::exchange(m_unclaimed, {});
+    m_claim = std::make_unique<LogClaim>(wanted);
+    if (m_claim->path() != wanted) {
+        m_log.setPath(m_claim->path());
+        // Told at every such start: it depends on the other program.
+        m_announce =
+            QStringLiteral("%1 running at the same time logs to %2")
+                .arg(m_window.variant().applicationTitle, QDir::toNativeSeparators(wanted));
+        m_rememberAnnounced = false;
+    }
+}
+
 void SamplePlot::LogSample(qint64 position) {
     using Text = frmMain::SampleText;
+    claimLog();
     const std::optional<SampleLog::Failure> failure = m_log.log(
         SampleLog::line(position, m_window.sampleText(Text::Red), m_window.sampleText(Text::Green),
                         m_window.sampleText(Text::Blue)));

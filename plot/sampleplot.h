@@ -25,10 +25,10 @@ public:
 
     void setLogPath(QString path) { m_log.setPath(std::move(path)); }
     /// Logs where SampleLog::chooseLocation says, unless another program running at the same
-    /// time logs there: then to a file of its own beside it (LogClaim), which the first line
-    /// written tells, naming both. In the user's data folder the log is not where the user
-    /// would look for it: the first line written there tells where, and why, once for this
-    /// user (remembered in the user's settings), not at every start.
+    /// time logged there first: then to a file of its own beside it (LogClaim, taken with
+    /// the first line), which the first line written tells, naming both. In the user's data folder
+    /// the log is not where the user would look for it: the first line written there tells where,
+    /// and why, once for this user (remembered in the user's settings), not at every start.
     void useLocation(const SampleLog::Location& location);
     const SampleLog& log() const { return m_log; }
     const plot::PlotModel& model() const { return m_model; }
@@ -56,6 +56,7 @@ private:
     void showFrame();
     void showScrollState();
     void retryLog();
+    void claimLog();
     /// The notices of a log that fails and works again.
     void logResult(const std::optional<SampleLog::Failure>& failure, bool retried);
 
@@ -69,5 +70,6 @@ private:
     QTimer* m_logRetry = nullptr; // a child
     QString m_announce;           // said once, with the first line written
     bool m_rememberAnnounced = false;
+    QString m_unclaimed; // the log's path until the first line claims it (LogClaim)
     std::unique_ptr<LogClaim> m_claim;
 };

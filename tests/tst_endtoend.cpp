@@ -226,6 +226,7 @@ void EndToEndTest::twoSensorsTwoLogs() {
     };
     start(0);
     start(1);
+    measure({0}, "app.txt", 1); // the first to log keeps app.txt
     measure({0, 1}, "app-2.txt", 20);
     QVERIFY2(isRun(loggedReds(dir.filePath("app.txt")), 1), readAll(dir.filePath("app.txt")));
     QVERIFY2(isRun(loggedReds(dir.filePath("app-2.txt")), 2), readAll(dir.filePath("app-2.txt")));
