@@ -190,8 +190,8 @@ void frmMain::MSComm1_PortLost(const QString& reason) {
 
 void frmMain::showPortDevices() {
     // Which device each Com n is now: adapters come and go while the program runs.
-    const QList<serial::NumberedPort> present = MSComm1.presentPorts();
-    const QList<int> further = serial::furtherMenuPorts(present, MSComm1.CommPort());
+    const serial::PortsNow ports = MSComm1.lookUpPorts();
+    const QList<int> further = serial::furtherMenuPorts(ports.numbered(), MSComm1.CommPort());
     for (int port = serial::kDesignedPorts + 1; port <= serial::kHighestPort; ++port) {
         if (QAction* item = m_menus.mnuCom[port]; item && !further.contains(port)) {
             m_menus.mnuCom[port] = nullptr;
@@ -206,7 +206,7 @@ void frmMain::showPortDevices() {
     }
     for (int port = 1; port <= serial::kHighestPort; ++port) {
         if (QAction* item = m_menus.mnuCom[port]) {
-            item->setToolTip(serial::portSummary(port, MSComm1.portChoice(port)));
+            item->setToolTip(serial::portSummary(port, ports.choice(port)));
         }
     }
 }
@@ -238,5 +238,5 @@ QString frmMain::portPanelToolTip() const {
     if (MSComm1.PortOpen()) {
         return MSComm1.openedDevice();
     }
-    return serial::portSummary(port, MSComm1.portChoice(port));
+    return serial::portSummary(port, MSComm1.lookUpPorts().choice(port));
 }

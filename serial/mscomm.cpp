@@ -80,12 +80,8 @@ CommError MSComm::setSettings(const QString& settings) {
     return {};
 }
 
-serial::PortChoice MSComm::portChoice(int port) const {
-    return serial::lookUpPort(port, m_inventory(), m_numbersFile);
-}
-
-QList<serial::NumberedPort> MSComm::presentPorts() const {
-    return serial::lookUpNumberedPorts(m_inventory(), m_numbersFile);
+serial::PortsNow MSComm::lookUpPorts() const {
+    return serial::lookUpPorts(m_inventory(), m_numbersFile);
 }
 
 void MSComm::setPortInventory(serial::PortInventory inventory) {

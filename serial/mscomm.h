@@ -107,11 +107,9 @@ public:
     /// The code of the event being raised: comEvReceive.
     int CommEvent() const { return m_commEvent; }
 
-    /// Where port n leads on this machine now (looked up again at every open, so that an
-    /// adapter plugged in later is found), with the Com numbers the devices keep.
-    serial::PortChoice portChoice(int port) const;
-    /// The ports present now, by number.
-    QList<serial::NumberedPort> presentPorts() const;
+    /// The ports on this machine now and the Com numbers the devices keep, looked up once
+    /// (again at every open, so that an adapter plugged in later is found).
+    serial::PortsNow lookUpPorts() const;
     /// Where the ports are looked up; the machine's own list unless a test hands in one.
     void setPortInventory(serial::PortInventory inventory);
     /// Where the Com numbers are remembered; the user's own file unless a test hands in one.

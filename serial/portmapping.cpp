@@ -126,8 +126,12 @@ QList<NumberedPort> numberedPorts(const EnvironmentLookup& environment,
     return ports;
 }
 
-QList<NumberedPort> lookUpNumberedPorts(const QList<PortInfo>& present,
-                                        const QString& numbersFile) {
+PortsNow lookUpPorts(QList<PortInfo> present, const QString& numbersFile) {
+    ComAssignments numbers = numbersOf(present, numbersFile);
+    return {std::move(present), std::move(numbers)};
+}
+
+QList<NumberedPort> PortsNow::numbered() const {
 #ifdef Q_OS_WIN
     const EnvironmentLookup environment; // COMn is COMn
 #else
@@ -137,7 +141,12 @@ QList<NumberedPort> lookUpNumberedPorts(const QList<PortInfo>& present,
         return QFileInfo::exists(named) ? named : QString();
     };
 #endif
-    return numberedPorts(environment, present, numbersOf(present, numbersFile));
+    return numberedPorts(environment, present, numbers);
+}
+
+QList<NumberedPort> lookUpNumberedPorts(const QList<PortInfo>& present,
+                                        const QString& numbersFile) {
+    return lookUpPorts(present, numbersFile).numbered();
 }
 
 QList<int> furtherMenuPorts(const QList<NumberedPort>& ports, int chosen) {
@@ -174,12 +183,15 @@ QString otherPortsText(const QList<NumberedPort>& ports, int chosen) {
                                   .arg(others.join(QStringLiteral(", ")));
 }
 
-PortChoice lookUpPort(int port, const QList<PortInfo>& present, const QString& numbersFile) {
-    PortChoice choice =
-        choosePort(port, processEnvironment, present, numbersOf(present, numbersFile));
+PortChoice PortsNow::choice(int port) const {
+    PortChoice choice = choosePort(port, processEnvironment, present, numbers);
     choice.missing =
         choice.source == PortChoice::Source::Variable && !QFileInfo::exists(choice.device);
     return choice;
+}
+
+PortChoice lookUpPort(int port, const QList<PortInfo>& present, const QString& numbersFile) {
+    return lookUpPorts(present, numbersFile).choice(port);
 }
 
 QString comName(int port) {

@@ -69,6 +69,20 @@ QList<int> furtherMenuPorts(const QList<NumberedPort>& ports, int chosen);
 /// serial ports: COM7 (USB Serial Port)."; empty when there are none.
 QString otherPortsText(const QList<NumberedPort>& ports, int chosen);
 
+/// The ports present and the numbers they hold, looked up once: what the Port menu, the box
+/// that says a port is not there and --ports show at one moment, without asking the system
+/// again for every port they name.
+struct PortsNow {
+    QList<PortInfo> present;
+    ComAssignments numbers;
+
+    /// lookUpPort() of this moment.
+    PortChoice choice(int port) const;
+    /// lookUpNumberedPorts() of this moment.
+    QList<NumberedPort> numbered() const;
+};
+PortsNow lookUpPorts(QList<PortInfo> present, const QString& numbersFile);
+
 /// "Com1", the way the menu and the boxes name a port.
 QString comName(int port);
 
