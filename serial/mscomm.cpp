@@ -140,7 +140,10 @@ CommError MSComm::setPortOpen(bool open) {
     }
     CommError error = openPort();
     if (!error && m_opening) {
-        if (m_opening->open->wait(kOpenWaitMs)) {
+        // An open of the device that was already under way (Connect again after giving up
+        // on a slow one) has had its chance to be quick.
+        if (m_opening->open->wait(
+                int(std::max<qint64>(kOpenWaitMs - m_opening->open->underWayMs(), 0)))) {
             error = finishOpening();
         } else {
             // Slow to answer: the window goes on, the port waits for it.
@@ -208,10 +211,8 @@ CommError MSComm::refuseBeforeOpening(const serial::PortChoice& choice) const {
 }
 
 void MSComm::startOpening(const QString& device, const serial::DeviceIdentity& identity) {
-    m_opening.emplace(Opening{device,
-                              identity,
-                              std::make_unique<serial::BackgroundOpen>(device, serial::reachDevice),
-                              {}});
+    m_opening.reset(); // given up before it may be joined
+    m_opening.emplace(Opening{device, identity, m_opens.open(device), {}});
     m_opening->since.start();
     m_openPoll.start();
 }

@@ -197,6 +197,7 @@ private:
         QElapsedTimer since;
     };
     std::optional<Opening> m_opening;
+    serial::DeviceOpens m_opens{serial::reachDevice};
     bool m_userOpening = false; // the user's Connect, not a retry: a failure is told
     QTimer m_openPoll;
     bool m_lostDuringFlush = false;

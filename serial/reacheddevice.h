@@ -2,11 +2,10 @@
 
 #include <QString>
 
-#include <condition_variable>
 #include <functional>
 #include <memory>
-#include <mutex>
 #include <utility>
+#include <vector>
 
 namespace serial {
 
@@ -52,28 +51,46 @@ ReachedDevice reachDevice(const QString& device);
 /// for it. An open that is no longer wanted when it ends is closed again by that thread.
 class BackgroundOpen {
 public:
-    using Reach = std::function<ReachedDevice(const QString&)>;
-
-    BackgroundOpen(const QString& device, Reach reach);
-    /// Gives the open up: what it still reaches is closed.
+    /// Gives the open up: what it still reaches is closed, unless the next open of the same
+    /// device joins it first.
     ~BackgroundOpen();
     BackgroundOpen(const BackgroundOpen&) = delete;
     BackgroundOpen& operator=(const BackgroundOpen&) = delete;
 
     /// Waits at most ms for the open to end; true when it has.
     bool wait(int ms);
+    /// How long the open has been under way, joined ones included.
+    qint64 underWayMs() const;
     /// What the open reached, once it has ended.
     ReachedDevice take();
 
+    struct State; ///< shared with the open's thread
+
 private:
-    struct State {
-        std::mutex mutex;
-        std::condition_variable ended;
-        bool done = false;
-        bool abandoned = false;
-        ReachedDevice result;
-    };
-    std::shared_ptr<State> m_state = std::make_shared<State>();
+    friend class DeviceOpens;
+    explicit BackgroundOpen(std::shared_ptr<State> state);
+
+    std::shared_ptr<State> m_state;
+    int m_claim = 0; // which of the opens that joined this one it is
+};
+
+/// The opens under way, at most one per device. A device that does not answer keeps its
+/// open's thread in the driver, and a COM port refuses a second open while the first one is
+/// pending or holds it: so the next open of the same device (Connect again, a retry while
+/// waiting) joins the one under way instead of starting another, and one that is still
+/// closing what it reached too late is waited for, on the new open's thread.
+class DeviceOpens {
+public:
+    using Reach = std::function<ReachedDevice(const QString&)>;
+
+    explicit DeviceOpens(Reach reach);
+
+    /// An open of device: the one under way, or a new one.
+    std::unique_ptr<BackgroundOpen> open(const QString& device);
+
+private:
+    Reach m_reach;
+    std::vector<std::shared_ptr<BackgroundOpen::State>> m_underWay;
 };
 
 } // namespace serial

@@ -57,6 +57,12 @@ private:
         }));
     }
 
+    static qsizetype threads() {
+        return QDir(QStringLiteral("/proc/self/task"))
+            .entryList(QDir::Dirs | QDir::NoDotAndDotDot)
+            .size();
+    }
+
     std::unique_ptr<DeviceWindow<frmMain>> w;
 };
 
@@ -433,6 +439,17 @@ void ConnectionTest::slowOpenLeavesTheWindowFree() {
     QCOMPARE(w->panel(1), QStringLiteral("Disconnected"));
     QCOMPARE(openOnDevice(), before);
     QVERIFY(w->boxes.isEmpty());
+
+    // An open that never returns, however often the user clicks: the next Connect joins it,
+    // so one thread waits in the driver, not one more per click.
+    qputenv("ZEL_SLOW_OPEN_MS", "4000000");
+    const qsizetype idle = threads();
+    for (int click = 0; click < 50; ++click) {
+        w->window->mnuConnect_Click();
+        QCOMPARE(w->panel(1), QStringLiteral("Waiting"));
+        w->window->mnuConnect_Click();
+    }
+    QCOMPARE(threads(), idle + 1);
 }
 
 void ConnectionTest::lastBytesLeaveBeforeTheClose() {
