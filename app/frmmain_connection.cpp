@@ -4,6 +4,7 @@
 #include "settingsmerge.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -27,7 +28,7 @@ void frmMain::mnuConnect_Click() {
 }
 
 void frmMain::closePort() {
-    if (MSComm1.OutputPending() == 0) {
+    if (!MSComm1.closeMayWait()) {
         (void)MSComm1.setPortOpen(false);
         return;
     }
@@ -35,15 +36,17 @@ void frmMain::closePort() {
     // alive meanwhile but takes no input, since the port is closing; a small box shows how
     // far it is and can give up.
     m_closingPort = true;
+    const QPointer<QWidget> focused = QApplication::focusWidget();
     centralWidget()->setEnabled(false);
     menuBar()->setEnabled(false);
     QPointer<QProgressDialog> progress;
     const auto showProgress = [this, &progress](qint64 remaining, qint64 total, qint64 elapsed) {
         if (!progress && elapsed >= kFlushProgressAfterMs) {
-            progress = new QProgressDialog(QStringLiteral("Sending %1 bytes to %2...")
-                                               .arg(total)
-                                               .arg(serial::comName(MSComm1.CommPort())),
-                                           QStringLiteral("Cancel"), 0, 100, this);
+            const QString what = total > 0 ? QStringLiteral("%1 bytes").arg(total)
+                                           : QStringLiteral("the last bytes");
+            progress = new QProgressDialog(QStringLiteral("Sending %1 to %2...")
+                                               .arg(what, serial::comName(MSComm1.CommPort())),
+                                           QStringLiteral("Cancel"), 0, total > 0 ? 100 : 0, this);
             progress->setWindowTitle(m_variant.applicationTitle);
             progress->setWindowModality(Qt::WindowModal);
             progress->setMinimumDuration(0);
@@ -53,7 +56,7 @@ void frmMain::closePort() {
         }
         if (progress && progress->wasCanceled()) {
             MSComm1.cancelFlush(); // Escape, or the box was closed
-        } else if (progress) {
+        } else if (progress && total > 0) {
             progress->setValue(int(100 * (total - remaining) / total));
         }
     };
@@ -64,6 +67,9 @@ void frmMain::closePort() {
     delete progress;
     centralWidget()->setEnabled(true);
     menuBar()->setEnabled(true);
+    if (focused) {
+        focused->setFocus(); // where the user was typing before the port closed
+    }
     m_closingPort = false;
     if (std::exchange(m_closeAfterPort, false)) {
         QMetaObject::invokeMethod(

@@ -398,11 +398,6 @@ void MSComm::keepNewestHeld() {
 
 qint64 MSComm::flushOutput() {
     const qint64 total = OutputPending();
-    if (total == 0) {
-        return 0;
-    }
-    const qint64 lineMs = serial::transmitMilliseconds(total, m_settings);
-    const QDeadlineTimer deadline(std::min<qint64>(lineMs * 3 / 2 + 250, kLongestFlushMs));
     // Whatever the device sends meanwhile is kept for nobody: the port is closing. No event
     // is raised inside the handler that closes. The event loop runs, so Qt hands its queue to
     // the driver and the window stays alive.
@@ -412,22 +407,40 @@ qint64 MSComm::flushOutput() {
     ++m_holdDepth;
     QElapsedTimer elapsed;
     elapsed.start();
-    QEventLoop loop;
-    QTimer tick;
-    connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
-    tick.start(kFlushTickMs);
-    while (PortOpen() && OutputPending() > 0 && !deadline.hasExpired() && !m_flushCancelled &&
-           !m_lostDuringFlush) {
-        loop.exec();
-        emit FlushProgress(OutputPending(), total, elapsed.elapsed());
+    const auto waitWhile = [&](const auto& going, qint64 boundMs) {
+        const QDeadlineTimer deadline(std::min<qint64>(boundMs, kLongestFlushMs));
+        QEventLoop loop;
+        QTimer tick;
+        connect(&tick, &QTimer::timeout, &loop, &QEventLoop::quit);
+        tick.start(kFlushTickMs);
+        while (PortOpen() && going() && !deadline.hasExpired() && !m_flushCancelled &&
+               !m_lostDuringFlush) {
+            loop.exec();
+            emit FlushProgress(OutputPending(), total, elapsed.elapsed());
+        }
+        return !going();
+    };
+    if (total > 0) {
+        const qint64 lineMs = serial::transmitMilliseconds(total, m_settings);
+        waitWhile([this] { return OutputPending() > 0; }, lineMs * 3 / 2 + 250);
+    }
+    const qint64 unsent = OutputPending();
+    bool drained = true;
+    if (unsent == 0 && PortOpen() && !m_flushCancelled && !m_lostDuringFlush) {
+        if (const qint64 drainMs = m_line->startDrain(); drainMs > 0) {
+            drained = waitWhile([this] { return !m_line->drained(); }, drainMs);
+        }
     }
     --m_holdDepth;
     m_flushing = false;
-    const qint64 unsent = OutputPending();
-    if (unsent > 0) {
+    if (unsent > 0 || !drained) {
         // Given up on: else closing would wait for the driver to send it, 30 s for a UART
         // by default. What went out in time is left to finish.
         m_line->discardOutput();
+    }
+    if (!drained) {
+        m_flushFailures << QStringLiteral("The port closed before the driver had sent the last "
+                                          "bytes: some of them may not have gone out.");
     }
     return unsent;
 }

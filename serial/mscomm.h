@@ -92,6 +92,9 @@ public:
     /// system tells, in the driver.
     qint64 OutputPending() const;
 
+    /// True when closing the port may take a while: bytes still go out first.
+    bool closeMayWait() const { return OutputPending() > 0 || m_line->drainDue(); }
+
     /// Gives up on the bytes still going out before a close.
     void cancelFlush() { m_flushCancelled = true; }
 
@@ -155,7 +158,8 @@ signals:
     /// What WaitingText says changed.
     void WaitingChanged();
     /// Queued bytes are going out before a close: how many are left of how many, how long it
-    /// has taken so far. Raised about every kFlushTickMs while the event loop runs.
+    /// has taken so far (total 0: only the last bytes in the hardware are awaited). Raised
+    /// about every kFlushTickMs while the event loop runs.
     void FlushProgress(qint64 remaining, qint64 total, qint64 elapsedMs);
 
 private:

@@ -38,6 +38,15 @@ public:
     /// Drops what the driver still holds to send, before a close that would otherwise wait
     /// for it.
     virtual void discardOutput() = 0;
+    /// True when bytes were written since the last drain: a close then waits for them.
+    virtual bool drainDue() const { return false; }
+    /// Once the bytes written have all gone to the driver: starts waiting, off the window's
+    /// thread, until they have left the hardware too (a UART's FIFO, a USB adapter's buffer),
+    /// since a close puts the port's former settings back at once. Returns how long that may
+    /// take in ms; 0 when there is nothing to wait for.
+    virtual qint64 startDrain() { return 0; }
+    /// True once the drain started last has ended.
+    virtual bool drained() const { return true; }
 
     /// Appends what has come, up to about a megabyte; what was seen when the device has gone.
     virtual QString read(QByteArray& into) = 0;

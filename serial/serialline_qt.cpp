@@ -7,7 +7,9 @@
 #include <QFile>
 #include <QSerialPort>
 
-#include <future>
+#include <atomic>
+#include <memory>
+#include <thread>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -151,26 +153,6 @@ qint64 driverOutputQueue([[maybe_unused]] const QSerialPort& port) {
 // adapter's buffer.
 constexpr qint64 kHardwareHeld = 4096;
 
-// Waits, within the line time of what can still be on its way, until the last byte written
-// has left; Qt puts the port's former settings back at once as it closes, and the rest
-// would go out at the former speed.
-void drainOutput([[maybe_unused]] const QSerialPort& port,
-                 [[maybe_unused]] const LineSettings& settings) {
-#ifdef Q_OS_UNIX
-    const int handle = static_cast<int>(port.handle());
-    const qint64 boundMs =
-        transmitMilliseconds(driverOutputQueue(port) + kHardwareHeld, settings) + 100;
-    auto drained = std::async(std::launch::async, [handle] {
-        while (::tcdrain(handle) != 0 && errno == EINTR) {
-        }
-    });
-    if (drained.wait_for(std::chrono::milliseconds(boundMs)) != std::future_status::ready) {
-        ::tcflush(handle, TCOFLUSH); // ends the wait: what is left would never go
-    }
-    drained.wait();
-#endif
-}
-
 class QtSerialLine : public SerialLine {
 public:
     QtSerialLine() {
@@ -212,9 +194,6 @@ public:
     }
 
     void close() override {
-        if (m_port.isOpen()) {
-            drainOutput(m_port, m_settings);
-        }
         m_port.close();
         m_port.clearError();
     }
@@ -224,6 +203,7 @@ public:
     }
 
     QString write(const QByteArray& bytes) override {
+        m_wroteSinceDrain = true;
         return m_port.write(bytes) == bytes.size() ? QString() : m_port.errorString();
     }
 
@@ -232,10 +212,19 @@ public:
     }
 
     void discardOutput() override {
-        // A pseudo-terminal says it holds nothing: what it holds is the device's to read.
-        if (driverOutputQueue(m_port) > 0) {
+        // A pseudo-terminal says it holds nothing: what it holds is the device's to read. A
+        // drain that has not ended waits for bytes the hardware still holds: they go too.
+        if (driverOutputQueue(m_port) > 0 || !drained()) {
             m_port.clear(QSerialPort::Output);
         }
+    }
+
+    bool drainDue() const override {
+        return m_port.isOpen() && m_wroteSinceDrain;
+    }
+    qint64 startDrain() override;
+    bool drained() const override {
+        return !m_drain || m_drain->ended;
     }
 
     QString read(QByteArray& into) override;
@@ -250,7 +239,45 @@ private:
 
     QSerialPort m_port;
     LineSettings m_settings;
+    bool m_wroteSinceDrain = false;
+    // The drain started last. Its thread waits in the driver on a descriptor of its own, so
+    // that the port can close while a driver that never ends the wait keeps it.
+    struct Drain {
+        std::atomic<bool> ended = false;
+    };
+    std::shared_ptr<Drain> m_drain;
 };
+
+qint64 QtSerialLine::startDrain() {
+#ifdef Q_OS_UNIX
+    if (!drainDue()) {
+        return 0;
+    }
+    m_wroteSinceDrain = false;
+    // One drain the driver never ended is enough: it waits for the same queue.
+    if (!drained()) {
+        return 0;
+    }
+    const int copy = ::fcntl(static_cast<int>(m_port.handle()), F_DUPFD_CLOEXEC, 0);
+    if (copy < 0) {
+        return 0;
+    }
+    const qint64 boundMs =
+        transmitMilliseconds(driverOutputQueue(m_port) + kHardwareHeld, m_settings) + 100;
+    m_drain = std::make_shared<Drain>();
+    // Detached: tcflush does not end a drain in drivers without a flush hook (the USB serial
+    // core's among them), and the program must be able to close the port and end meanwhile.
+    std::thread([drain = m_drain, copy] {
+        while (::tcdrain(copy) != 0 && errno == EINTR) {
+        }
+        ::close(copy);
+        drain->ended = true;
+    }).detach();
+    return boundMs;
+#else
+    return 0;
+#endif
+}
 
 CommError QtSerialLine::configure(const QString& device, const LineSettings& settings) {
     if (!m_port.setBaudRate(settings.speed)) {

@@ -1,7 +1,8 @@
 // Preloaded into a test: the device named by ZEL_SLOW_OPEN takes ZEL_SLOW_OPEN_MS to open, as
 // a Bluetooth port whose device is off does, unless this process holds it open already (the
 // link then stays up). With ZEL_TTY_TRACE set, tcdrain and tcsetattr calls are appended to
-// that file, one name a line, so a test can see in which order a close ends a session.
+// that file, one name a line, so a test can see in which order a close ends a session; with
+// ZEL_DRAIN_NEVER_ENDS set, tcdrain does not return while it is set.
 #include <atomic>
 #include <cstdarg>
 #include <cstdio>
@@ -83,6 +84,11 @@ int close(int handle) {
 
 int tcdrain(int handle) {
     trace("tcdrain");
+    // ZEL_DRAIN_NEVER_ENDS: a driver that never says the last bytes have gone, whatever
+    // tcflush does.
+    while (std::getenv("ZEL_DRAIN_NEVER_ENDS")) {
+        ::sleep(1);
+    }
     return next<int (*)(int)>("tcdrain")(handle);
 }
 

@@ -9,6 +9,7 @@
 #include <QDir>
 #include <QHelpEvent>
 #include <QProcess>
+#include <QProgressDialog>
 #include <QScopeGuard>
 #include <QSerialPort>
 #include <QSysInfo>
@@ -41,6 +42,7 @@ private slots:
     void portMenuNamesTheDevices();
     void slowOpenLeavesTheWindowFree();
     void lastBytesLeaveBeforeTheClose();
+    void closeGivesUpADrainThatNeverEnds();
 
 private:
     bool sendEnabled() const {
@@ -466,6 +468,48 @@ void ConnectionTest::lastBytesLeaveBeforeTheClose() {
     QFile calls(trace);
     QVERIFY(calls.open(QIODevice::ReadOnly));
     QCOMPARE(calls.readAll(), QByteArray("tcdrain\ntcsetattr\n"));
+}
+
+void ConnectionTest::closeGivesUpADrainThatNeverEnds() {
+    // A driver that never says the last bytes have left, whatever tcflush does (the USB
+    // serial core has no flush hook): the close gives up at its bound, half a second at
+    // 115200 baud, and says so; at 9600 baud the bound is seconds, and the box's Cancel ends
+    // it. The window handles events meanwhile; a later close does not wait for it again.
+    qputenv("ZEL_DRAIN_NEVER_ENDS", "1");
+    const auto ends = qScopeGuard([] { qunsetenv("ZEL_DRAIN_NEVER_ENDS"); });
+    for (const bool cancel : {false, true}) {
+        w = std::make_unique<DeviceWindow<frmMain>>();
+        w->showActive();
+        QVERIFY(!w->comm().setSettings(cancel ? "9600,N,8,1" : "115200,N,8,1"));
+        QVERIFY(w->connectPort());
+        QVERIFY(!w->comm().setOutput("cal\r\n"));
+        QTRY_COMPARE(w->comm().OutputPending(), 0); // with the driver, as far as it says
+        int ticks = 0;
+        QString box;
+        QTimer watch;
+        connect(&watch, &QTimer::timeout, [&] {
+            ++ticks;
+            if (auto* progress = w->window->findChild<QProgressDialog*>(); progress && cancel) {
+                box = progress->labelText();
+                progress->cancel();
+            }
+        });
+        watch.start(100);
+        w->window->mnuConnect_Click();
+        QVERIFY(!w->comm().PortOpen() && ticks > 0);
+        QCOMPARE(box, cancel ? QStringLiteral("Sending the last bytes to Com1...") : QString());
+        QCOMPARE(w->notices.size(), 1);
+        QCOMPARE(w->notices[0].prompt,
+                 QStringLiteral("Could not send to Com1:\nThe port closed before the driver had "
+                                "sent the last bytes: some of them may not have gone out."));
+    }
+    const qsizetype stuck = threads();
+    for (int cycle = 0; cycle < 3; ++cycle) {
+        QVERIFY(w->connectPort());
+        QVERIFY(!w->comm().setOutput("cal\r\n"));
+        w->window->mnuConnect_Click();
+    }
+    QCOMPARE(threads(), stuck);
 }
 
 QTEST_MAIN(ConnectionTest)
