@@ -36,8 +36,12 @@ public:
     /// Drops what the driver holds received.
     virtual void purgeInput() = 0;
     /// Cancels the read and write under way, waiting at most ms for them to end; false when
-    /// they have not (the driver then keeps their buffers for good).
+    /// they have not (the driver then keeps their buffers until they do).
     virtual bool cancel(int ms) = 0;
+    /// True once the requests a cancel did not end have ended after all.
+    virtual bool requestsEnded() = 0;
+    /// Lets the port go while requests the driver has not ended keep their buffers.
+    virtual void closeKeepingRequests() = 0;
 
 signals:
     /// A read ended: the bytes it read, or why it failed.

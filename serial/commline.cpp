@@ -91,6 +91,9 @@ CommLine::~CommLine() {
 
 CommError CommLine::open(const QString& device, const LineSettings& settings,
                          ReachedDevice reached) {
+    if (const QString why = notYetReopenable(device); !why.isEmpty()) {
+        return {CommError::comPortNotAvailable, why};
+    }
     CommError error;
     std::unique_ptr<CommDriver> driver = m_openDriver(device, std::move(reached), error);
     if (!driver) {
@@ -103,6 +106,7 @@ CommError CommLine::open(const QString& device, const LineSettings& settings,
         return {CommError::comPortNotAvailable, QStringLiteral("%1: %2").arg(device, why)};
     }
     m_driver = std::move(driver);
+    m_device = device;
     m_settings = settings;
     connect(m_driver.get(), &CommDriver::readEnded, this, &CommLine::readEnded);
     connect(m_driver.get(), &CommDriver::writeEnded, this, &CommLine::writeEnded);
@@ -120,12 +124,27 @@ void CommLine::close() {
     // What the driver still has to send goes out: only discardOutput() drops it. A driver
     // that does not end a cancelled request keeps its buffers; the close does not wait.
     m_driver->purgeInput();
-    (void)m_driver->cancel(kCancelWaitMs);
+    if (!m_driver->cancel(kCancelWaitMs)) {
+        m_driver->closeKeepingRequests();
+        m_unsettled[m_device] = std::move(m_driver);
+    }
     m_driver.reset();
     m_reading = m_readPaused = m_writing = m_dropSending = false;
     m_sending.clear();
     m_queue.clear();
     m_received.clear();
+}
+
+QString CommLine::notYetReopenable(const QString& device) {
+    std::erase_if(m_unsettled,
+                  [](const auto& unsettled) { return unsettled.second->requestsEnded(); });
+    if (!m_unsettled.contains(device)) {
+        return {};
+    }
+    return QStringLiteral("%1: the driver has not yet ended what the last connection asked of "
+                          "it. Try again in a moment, or unplug the adapter and plug it in "
+                          "again.")
+        .arg(device);
 }
 
 QString CommLine::write(const QByteArray& bytes) {

@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 
 #include <functional>
+#include <map>
 #include <memory>
 
 namespace serial {
@@ -49,6 +50,7 @@ public:
     void discardOutput() override;
     QString read(QByteArray& into) override;
     bool hasInput() const override { return !m_received.isEmpty(); }
+    QString notYetReopenable(const QString& device) override;
 
 private:
     void startRead();
@@ -61,6 +63,10 @@ private:
 
     OpenDriver m_openDriver;
     std::unique_ptr<CommDriver> m_driver;
+    QString m_device;
+    // Closed ports whose driver has not ended the requests a close cancelled: their buffers
+    // are the driver's until it does. One per device at most: it is not opened again before.
+    std::map<QString, std::unique_ptr<CommDriver>> m_unsettled;
     LineSettings m_settings;
     QByteArray m_received; // what came, not yet taken
     QByteArray m_sending;  // the piece on its way

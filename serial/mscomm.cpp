@@ -180,6 +180,9 @@ CommError MSComm::openPort(const QList<serial::PortInfo>& present) {
     if (const CommError refused = refuseBeforeOpening(choice)) {
         return refused;
     }
+    if (const QString why = m_line->notYetReopenable(choice.device); !why.isEmpty()) {
+        return {comPortNotAvailable, why};
+    }
     // What it is decides what may be opened for it if it goes away: a variable may name a
     // link, so the inventory is asked what is behind it.
     serial::PortInfo info;
@@ -518,8 +521,10 @@ void MSComm::retryLostDevice() {
     // whatever else now has its path, is not asked.
     const serial::Reopening back =
         serial::whereToReopen(m_opened.identity, m_inventory(), serial::canonicalPath);
-    setNotYet(back.notYet);
-    if (back.device.isEmpty()) {
+    const QString notYetReopenable =
+        back.device.isEmpty() ? QString() : m_line->notYetReopenable(back.device);
+    setNotYet(notYetReopenable.isEmpty() ? back.notYet : notYetReopenable);
+    if (back.device.isEmpty() || !notYetReopenable.isEmpty()) {
         m_retry.start(kRetryMs);
         return;
     }

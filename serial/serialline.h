@@ -38,6 +38,12 @@ public:
     /// Drops what the driver still holds to send, before a close that would otherwise wait
     /// for it.
     virtual void discardOutput() = 0;
+    /// Why device cannot be opened again yet (requests of its last connection that the
+    /// driver has not ended); empty when it can.
+    virtual QString notYetReopenable(const QString& device) {
+        Q_UNUSED(device);
+        return {};
+    }
     /// True when bytes were written since the last drain: a close then waits for them.
     virtual bool drainDue() const { return false; }
     /// Once the bytes written have all gone to the driver: starts waiting, off the window's

@@ -7,6 +7,7 @@
 
 #include <QWinEventNotifier>
 
+#include <utility>
 #include <windows.h>
 
 namespace serial {
@@ -85,7 +86,7 @@ public:
         if (!cancel(0)) {
             (void)m_io.release(); // still the driver's
         }
-        ::CloseHandle(m_handle);
+        closeKeepingRequests();
     }
 
     std::optional<LineSettings> line(QString& why) override {
@@ -197,6 +198,24 @@ public:
     bool cancel(int ms) override {
         m_readDone.setEnabled(false);
         m_writeDone.setEnabled(false);
+        if (m_io->reading || m_io->writing) {
+            ::CancelIoEx(m_handle, nullptr);
+        }
+        // Never an endless wait: some drivers do not end a cancelled request.
+        return ended(DWORD(ms));
+    }
+
+    bool requestsEnded() override { return ended(0); }
+
+    void closeKeepingRequests() override {
+        if (m_handle != INVALID_HANDLE_VALUE) {
+            ::CloseHandle(std::exchange(m_handle, INVALID_HANDLE_VALUE));
+        }
+    }
+
+private:
+    // Whether the read and write under way have ended, waiting at most ms for them.
+    bool ended(DWORD ms) {
         HANDLE pending[2];
         DWORD count = 0;
         if (m_io->reading) {
@@ -205,19 +224,13 @@ public:
         if (m_io->writing) {
             pending[count++] = m_io->write.hEvent;
         }
-        if (count == 0) {
-            return true;
-        }
-        ::CancelIoEx(m_handle, nullptr);
-        // Never an endless wait: some drivers do not end a cancelled request.
-        if (::WaitForMultipleObjects(count, pending, TRUE, DWORD(ms)) == WAIT_TIMEOUT) {
+        if (count > 0 && ::WaitForMultipleObjects(count, pending, TRUE, ms) == WAIT_TIMEOUT) {
             return false;
         }
         m_io->reading = m_io->writing = false;
         return true;
     }
 
-private:
     void readDone() {
         if (!m_io->reading) {
             ::ResetEvent(m_io->read.hEvent);

@@ -19,6 +19,8 @@ struct Wire {
     QByteArray sent;
     int readsStarted = 0;
     qint64 inputQueue = 0;
+    int drivers = 0; // alive: a driver destroyed frees the buffers of its requests
+    int letGo = 0;   // ports closed while requests kept their buffers
 };
 
 class FakeDriver : public CommDriver {
@@ -26,14 +28,19 @@ public:
     FakeDriver(Wire& wire, LineSettings state) : m_wire(wire), m_state(state) {
         connect(&m_tick, &QTimer::timeout, this, &FakeDriver::tick);
         m_tick.start(10);
+        ++m_wire.drivers;
     }
     // The port closes: what the adapter still holds goes out.
-    ~FakeDriver() override { m_wire.sent += m_held; }
+    ~FakeDriver() override {
+        m_wire.sent += m_held;
+        --m_wire.drivers;
+    }
 
     qint64 bytesPerTick = 1 << 20;
     qint64 adapterBuffer = 0;    // held in the adapter, not counted by the driver
     int failWrite = 0;           // this write (1, 2, ...) fails
     bool readsEndAtOnce = false; // with readsEndWith, else reads wait for bytes that never come
+    bool requestsEnd = true;     // false: cancelled requests never end
     QByteArray readsEndWith;
 
     std::optional<LineSettings> line(QString&) override { return m_state; }
@@ -70,7 +77,9 @@ public:
     qint64 outputQueue() override { return std::max<qint64>(m_held.size() - adapterBuffer, 0); }
     void purgeOutput() override { m_held.clear(); }
     void purgeInput() override {}
-    bool cancel(int) override { return true; }
+    bool cancel(int) override { return requestsEnd; }
+    bool requestsEnded() override { return requestsEnd; }
+    void closeKeepingRequests() override { ++m_wire.letGo; }
 
     void failRead() { emit readEnded({}, QStringLiteral("The device is not connected.")); }
 
@@ -109,6 +118,7 @@ private slots:
     void failedWriteGoesOn();
     void reading();
     void disconnectDuringLoss();
+    void requestsTheDriverNeverEnds();
 
 private:
     // A line on a fake driver; the driver's knobs are set by prepareDriver when it opens.
@@ -261,6 +271,27 @@ void CommLineTest::disconnectDuringLoss() {
     m_driver->failRead();
     QVERIFY(!comm->setPortOpen(false));
     QVERIFY(!comm->WaitingForDevice());
+}
+
+void CommLineTest::requestsTheDriverNeverEnds() {
+    // Cancelled requests that the driver never ends keep their buffers until it does: the
+    // port is let go, and not opened again before, so that at most one such set is kept per
+    // port; Connect says why meanwhile.
+    auto comm = openControl(QStringLiteral("9600,N,8,1"),
+                            [](FakeDriver& driver) { driver.requestsEnd = false; });
+    QVERIFY(comm);
+    FakeDriver* const stuck = m_driver;
+    QVERIFY(!comm->setPortOpen(false));
+    QCOMPARE(m_wire.drivers, 1);
+    QCOMPARE(m_wire.letGo, 1);
+    const CommError error = comm->setPortOpen(true);
+    QVERIFY2(error.description.endsWith(QStringLiteral(
+                 "ttyUSB0: the driver has not yet ended what the last connection asked of it. "
+                 "Try again in a moment, or unplug the adapter and plug it in again.")),
+             qPrintable(error.description));
+    stuck->requestsEnd = true;
+    QVERIFY(!comm->setPortOpen(true) && comm->PortOpen());
+    QCOMPARE(m_wire.drivers, 1); // the new one: the old one freed
 }
 
 QTEST_GUILESS_MAIN(CommLineTest)
