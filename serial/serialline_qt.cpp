@@ -190,6 +190,7 @@ public:
             return error;
         }
         m_settings = settings;
+        m_wroteSinceDrain = false;
         return {};
     }
 
