@@ -10,6 +10,7 @@
 #include <atomic>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #ifdef Q_OS_UNIX
 #include <cerrno>
@@ -17,6 +18,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 #endif
@@ -191,6 +193,10 @@ public:
         }
         m_settings = settings;
         m_wroteSinceDrain = false;
+        if (!drained()) {
+            m_stuckDrains.push_back(std::move(m_drain));
+        }
+        m_drain.reset();
         return {};
     }
 
@@ -241,12 +247,14 @@ private:
     QSerialPort m_port;
     LineSettings m_settings;
     bool m_wroteSinceDrain = false;
-    // The drain started last. Its thread waits in the driver on a descriptor of its own, so
-    // that the port can close while a driver that never ends the wait keeps it.
+    // The drain of this open's close. Its thread waits in the driver on a descriptor of its
+    // own, so that the port can close while a driver that never ends the wait keeps it.
     struct Drain {
         std::atomic<bool> ended = false;
+        dev_t device = 0;
     };
     std::shared_ptr<Drain> m_drain;
+    std::vector<std::shared_ptr<Drain>> m_stuckDrains; // of earlier opens, not ended yet
 };
 
 qint64 QtSerialLine::startDrain() {
@@ -255,17 +263,27 @@ qint64 QtSerialLine::startDrain() {
         return 0;
     }
     m_wroteSinceDrain = false;
-    // One drain the driver never ended is enough: it waits for the same queue.
-    if (!drained()) {
+    const int handle = static_cast<int>(m_port.handle());
+    struct stat node {};
+    if (::fstat(handle, &node) != 0) {
         return 0;
     }
-    const int copy = ::fcntl(static_cast<int>(m_port.handle()), F_DUPFD_CLOEXEC, 0);
+    // One drain the driver never ended is enough for a device: another would wait for the
+    // same queue, one more thread each time.
+    std::erase_if(m_stuckDrains, [](const auto& drain) { return drain->ended.load(); });
+    for (const auto& stuck : m_stuckDrains) {
+        if (stuck->device == node.st_rdev) {
+            return 0;
+        }
+    }
+    const int copy = ::fcntl(handle, F_DUPFD_CLOEXEC, 0);
     if (copy < 0) {
         return 0;
     }
     const qint64 boundMs =
         transmitMilliseconds(driverOutputQueue(m_port) + kHardwareHeld, m_settings) + 100;
     m_drain = std::make_shared<Drain>();
+    m_drain->device = node.st_rdev;
     // Detached: tcflush does not end a drain in drivers without a flush hook (the USB serial
     // core's among them), and the program must be able to close the port and end meanwhile.
     std::thread([drain = m_drain, copy] {
