@@ -2,6 +2,7 @@
 
 #include "comnumbers.h"
 #include "portmapping.h"
+#include "wrappedtext.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -19,9 +20,9 @@ namespace {
 QString portsHelp() {
 #ifdef Q_OS_WIN
     return QStringLiteral(
-        "Ports: Com 1 to Com 4 in the Settings menu are COM1 to COM4; below them it lists\n"
-        "every further COM port the system has (a USB adapter is often COM3 to COM20),\n"
-        "named as Device Manager names it. --ports lists them all.");
+        "Ports: Com 1 to Com 4 in the Settings menu are COM1 to COM4; below them it\n"
+        "lists every further COM port the system has (a USB adapter is often\n"
+        "COM3 to COM20), named as Device Manager names it. --ports lists them all.");
 #else
     return QStringLiteral(
                "Ports: Com 1 to Com 4 in the Settings menu stand for, in this order:\n"
@@ -152,7 +153,7 @@ QString helpText(const ProgramAbout& about) {
             logHelp(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
     }
     p.parser.setApplicationDescription(description);
-    return p.parser.helpText();
+    return wrapLines(p.parser.helpText());
 }
 
 } // namespace
@@ -162,11 +163,14 @@ CommandLineChoice parseCommandLine(const QStringList& arguments) {
     if (!p.parser.parse(arguments)) {
         return {CommandLineAction::UsageError, p.parser.errorText()};
     }
-    if (const QStringList extra = p.parser.positionalArguments(); !extra.isEmpty()) {
+    QStringList extra = p.parser.positionalArguments();
+    // How Windows asks a program for help; harmless elsewhere.
+    const bool windowsHelp = extra.removeAll(QStringLiteral("/?")) > 0;
+    if (!extra.isEmpty()) {
         return {CommandLineAction::UsageError,
                 QStringLiteral("Unexpected argument '%1'.").arg(extra.first())};
     }
-    if (p.parser.isSet(p.help)) {
+    if (windowsHelp || p.parser.isSet(p.help)) {
         return {CommandLineAction::Help, {}};
     }
     if (p.parser.isSet(p.version)) {
@@ -207,7 +211,8 @@ std::optional<int> runCommandLine(int argc, char* argv[], const ProgramAbout& ab
             showUsageBox(about.name, choice.error + QStringLiteral("\n\n") + helpText(about));
             return 2;
         }
-        std::fprintf(stderr, "%s: %s\n\n%s", qPrintable(about.name), qPrintable(choice.error),
+        std::fprintf(stderr, "%s\n\n%s",
+                     qPrintable(wrapLines(about.name + QStringLiteral(": ") + choice.error)),
                      qPrintable(helpText(about)));
         return 2;
     case CommandLineAction::OpenWindow:
