@@ -1,14 +1,16 @@
 #include "commandline.h"
 
 #include "comnumbers.h"
+#include "consoleoutput.h"
 #include "portmapping.h"
+#include "wrappedtext.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
 #include <QStandardPaths>
 
-#include <cstdio>
+#include <memory>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -19,9 +21,9 @@ namespace {
 QString portsHelp() {
 #ifdef Q_OS_WIN
     return QStringLiteral(
-        "Ports: Com 1 to Com 4 in the Settings menu are COM1 to COM4; below them it lists\n"
-        "every further COM port the system has (a USB adapter is often COM3 to COM20),\n"
-        "named as Device Manager names it. --ports lists them all.");
+        "Ports: Com 1 to Com 4 in the Settings menu are COM1 to COM4; below them it\n"
+        "lists every further COM port the system has (a USB adapter is often\n"
+        "COM3 to COM20), named as Device Manager names it. --ports lists them all.");
 #else
     return QStringLiteral(
                "Ports: Com 1 to Com 4 in the Settings menu stand for, in this order:\n"
@@ -51,30 +53,6 @@ QString logHelp(const QString& dataFolder) {
              QDir::toNativeSeparators(QDir(dataFolder).filePath(QStringLiteral("app.txt"))));
 }
 
-// A window program on Windows has no console of its own. Where its standard output leads
-// somewhere (redirected to a file or a pipe, or the console of Zel_Connect.com, which started
-// it), that is where it prints; else to the console of the command prompt that started it, if
-// any. False when there is nowhere to print (started from Explorer, a file dropped on it).
-bool printToStartingConsole() {
-#ifdef Q_OS_WIN
-    const auto leadsSomewhere = [](DWORD which) {
-        const HANDLE handle = ::GetStdHandle(which);
-        return handle && handle != INVALID_HANDLE_VALUE &&
-               ::GetFileType(handle) != FILE_TYPE_UNKNOWN;
-    };
-    if (leadsSomewhere(STD_OUTPUT_HANDLE) || leadsSomewhere(STD_ERROR_HANDLE)) {
-        return true;
-    }
-    if (!::AttachConsole(ATTACH_PARENT_PROCESS)) {
-        return false;
-    }
-    std::FILE* reopened = nullptr;
-    (void)::freopen_s(&reopened, "CONOUT$", "w", stdout);
-    (void)::freopen_s(&reopened, "CONOUT$", "w", stderr);
-#endif
-    return true;
-}
-
 // A usage error with nowhere to print it: said in a box, not by ending without a word.
 void showUsageBox(const QString& title, const QString& text) {
 #ifdef Q_OS_WIN
@@ -93,8 +71,8 @@ void printPorts() {
     ports += serial::furtherMenuPorts(serial::lookUpNumberedPorts(present, numbersFile), 0);
     for (const int port : ports) {
         const serial::PortChoice choice = serial::lookUpPort(port, present, numbersFile);
-        std::printf("%s  %s\n", qPrintable(serial::comName(port)),
-                    qPrintable(serial::portSummary(port, choice)));
+        printToStandardOutput(serial::comName(port) + QStringLiteral("  ") +
+                              serial::portSummary(port, choice) + u'\n');
     }
 }
 
@@ -152,7 +130,31 @@ QString helpText(const ProgramAbout& about) {
             logHelp(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
     }
     p.parser.setApplicationDescription(description);
-    return p.parser.helpText();
+    return wrapLines(p.parser.helpText());
+}
+
+// The arguments as typed. On Windows argv holds them in the ANSI code page, which loses what
+// it cannot hold (a Cyrillic folder on a Western system); the wide command line keeps all.
+QStringList argumentsOf(int argc, char* argv[]) {
+    QStringList arguments;
+#ifdef Q_OS_WIN
+    int count = 0;
+    const auto release = [](wchar_t** words) {
+        ::LocalFree(words);
+    };
+    const std::unique_ptr<wchar_t*, decltype(release)> words(
+        ::CommandLineToArgvW(::GetCommandLineW(), &count), release);
+    if (words) {
+        for (int i = 0; i < count; ++i) {
+            arguments << QString::fromWCharArray(words.get()[i]);
+        }
+        return arguments;
+    }
+#endif
+    for (int i = 0; i < argc; ++i) {
+        arguments << QString::fromLocal8Bit(argv[i]);
+    }
+    return arguments;
 }
 
 } // namespace
@@ -162,11 +164,14 @@ CommandLineChoice parseCommandLine(const QStringList& arguments) {
     if (!p.parser.parse(arguments)) {
         return {CommandLineAction::UsageError, p.parser.errorText()};
     }
-    if (const QStringList extra = p.parser.positionalArguments(); !extra.isEmpty()) {
+    QStringList extra = p.parser.positionalArguments();
+    // How Windows asks a program for help; harmless elsewhere.
+    const bool windowsHelp = extra.removeAll(QStringLiteral("/?")) > 0;
+    if (!extra.isEmpty()) {
         return {CommandLineAction::UsageError,
                 QStringLiteral("Unexpected argument '%1'.").arg(extra.first())};
     }
-    if (p.parser.isSet(p.help)) {
+    if (windowsHelp || p.parser.isSet(p.help)) {
         return {CommandLineAction::Help, {}};
     }
     if (p.parser.isSet(p.version)) {
@@ -179,25 +184,21 @@ CommandLineChoice parseCommandLine(const QStringList& arguments) {
 }
 
 std::optional<int> runCommandLine(int argc, char* argv[], const ProgramAbout& about) {
-    QStringList arguments;
-    for (int i = 0; i < argc; ++i) {
-        arguments << QString::fromLocal8Bit(argv[i]);
-    }
-    const CommandLineChoice choice = parseCommandLine(arguments);
+    const CommandLineChoice choice = parseCommandLine(argumentsOf(argc, argv));
     if (choice.action == CommandLineAction::OpenWindow) {
         return std::nullopt;
     }
     // Only the console part of Qt: --help and --ports must work without a display.
     const QCoreApplication console(argc, argv);
-    const bool canPrint = printToStartingConsole();
+    const bool canPrint = findConsoleOutput();
     QCoreApplication::setApplicationName(about.name);
     QCoreApplication::setApplicationVersion(about.version);
     switch (choice.action) {
     case CommandLineAction::Help:
-        std::printf("%s", qPrintable(helpText(about)));
+        printToStandardOutput(helpText(about));
         return 0;
     case CommandLineAction::Version:
-        std::printf("%s %s\n", qPrintable(about.name), qPrintable(about.version));
+        printToStandardOutput(about.name + u' ' + about.version + u'\n');
         return 0;
     case CommandLineAction::Ports:
         printPorts();
@@ -207,8 +208,8 @@ std::optional<int> runCommandLine(int argc, char* argv[], const ProgramAbout& ab
             showUsageBox(about.name, choice.error + QStringLiteral("\n\n") + helpText(about));
             return 2;
         }
-        std::fprintf(stderr, "%s: %s\n\n%s", qPrintable(about.name), qPrintable(choice.error),
-                     qPrintable(helpText(about)));
+        printToStandardError(wrapLines(about.name + QStringLiteral(": ") + choice.error) +
+                             QStringLiteral("\n\n") + helpText(about));
         return 2;
     case CommandLineAction::OpenWindow:
         break;

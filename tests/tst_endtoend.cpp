@@ -141,6 +141,20 @@ void EndToEndTest::commandLineWithoutADisplay() {
     const QString refused = run(ZEL_TOLVEK, "--frobnicate");
     QVERIFY2(refused.startsWith("exit 2: Tolvek: Unknown option 'frobnicate'.\n\nUsage: "),
              qPrintable(refused));
+
+    // Run from a folder with a long name, its ports file there too: every line still fits an
+    // 80-column console, wrapped at spaces with its indent, a word too long broken.
+    QTemporaryDir dir;
+    const QString folder = dir.filePath(QString(70, 'x') + " Zel Connect");
+    QVERIFY(QDir().mkpath(folder) && QFile::copy(ZEL_CONNECT, folder + "/Zel_Connect"));
+    environment.insert("XDG_CONFIG_HOME", folder);
+    for (const char* option : {"--help", "/?", "--frobnicate"}) {
+        const QString help = run(folder + "/Zel_Connect", option);
+        for (const QString& line : help.split('\n')) {
+            QVERIFY2(line.size() <= 79, qPrintable(line));
+        }
+        QVERIFY(QString(help).remove("\n    ").contains(folder + "/Zel_Connect/ports.conf;"));
+    }
 }
 
 void EndToEndTest::signalEndsTheProgramAsClosingDoes_data() {

@@ -327,15 +327,16 @@ void MainWindowTest::accessLetterAfterAltAlone() {
 void MainWindowTest::commandLine() {
     // The arguments, then what they ask for: the window (W), help, version, ports, or a usage
     // error (E), which names what it refuses, here the last word. Qt's own options, with one
-    // dash or two and with their values, are left to Qt.
+    // dash or two and with their values, are left to Qt. "/?" is how Windows asks for help.
     // clang-format off
     const QStringList rows{
         "|W", "-reverse|W", "--reverse|W", "-stylesheet dark.qss|W", "-style=fusion|W",
         "-style Fusion|W", "-platform xcb -display :1 -geometry 600x500+0+0|W",
         "-session 10ab -widgetcount|W", "-qwindowtitle Sensor -qwindowicon zel.png -name zel|W",
-        "-platformtheme gtk3 -nograb|W", "--help|H", "-h|H", "-help|H", "--ports -h|H",
-        "--version|V", "-v|V", "--ports|P", "-platform offscreen --ports|P", "--frobnicate|E",
-        "-vh|E", "--version --frobnicate|E", "sensor.txt|E", "-platform|E"};
+        "-platformtheme gtk3 -nograb|W", "--help|H", "-h|H", "-help|H", "--ports -h|H", "/?|H",
+        "--version /?|H", "--version|V", "-v|V", "--ports|P", "-platform offscreen --ports|P",
+        "--frobnicate|E", "-vh|E", "--version --frobnicate|E", "sensor.txt|E", "/? sensor.txt|E",
+        "-platform|E"};
     // clang-format on
     for (const QString& row : rows) {
         const QStringList words = row.section('|', 0, 0).split(' ', Qt::SkipEmptyParts);

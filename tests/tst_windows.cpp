@@ -44,8 +44,9 @@ private slots:
     void release();
 
 private:
-    /// A folder with the program beside its libraries, as a user unpacks the release.
-    QString installed(const QString& program);
+    /// A folder with the program beside its libraries, as a user unpacks the release; named
+    /// after the program unless a name is given.
+    QString installed(const QString& program, const QString& name = {});
     QProcessEnvironment environment(bool connectAtStart = false) const;
     speed_t deviceSpeed() const;
     void start(QProcess& process, const QString& program, const QStringList& arguments = {});
@@ -147,8 +148,8 @@ speed_t WindowsTest::deviceSpeed() const {
     return cfgetospeed(&line);
 }
 
-QString WindowsTest::installed(const QString& program) {
-    const QString folder = m_dir.filePath(program);
+QString WindowsTest::installed(const QString& program, const QString& name) {
+    const QString folder = m_dir.filePath(name.isEmpty() ? program : name);
     QDir().mkpath(folder);
     for (const QFileInfo& file :
          QDir(kBin).entryInfoList(QDir::Files | QDir::Dirs | QDir::NoDotAndDotDot)) {
@@ -481,29 +482,54 @@ void WindowsTest::logWaitsWhileAnotherProgramHoldsIt() {
 
 void WindowsTest::commandLine() {
     // A command prompt finds Zel_Connect.com first: what it prints is the program's, whole,
-    // with the program's exit code, also redirected.
-    const QString folder = QFileInfo(installed("Zel_Connect.exe")).absolutePath();
+    // with the program's exit code, also redirected; in a pipe or a file as UTF-8, with the
+    // names the ANSI code page cannot hold (a Cyrillic folder, option).
+    const QString folder = QFileInfo(installed("Zel_Connect.exe", "Мои программы")).absolutePath();
     const auto prompt = [&](const QString& line) {
         return run({"cmd", "/c", line}, folder);
     };
     QCOMPARE(prompt("Zel_Connect --version").output, "Zel_Connect " ZEL_VERSION "\n");
-    QVERIFY(prompt("Zel_Connect --help").output.contains("COM1 to COM4"));
+    for (const char* help : {"Zel_Connect --help", "Zel_Connect /?"}) {
+        const Ran ran = prompt(help);
+        QVERIFY2(ran.exitCode == 0 && ran.output.contains("COM1 to COM4") &&
+                     QString(ran.output).replace('\n', ' ').contains("Мои программы\\Zel_Connect"),
+                 qPrintable(ran.output + ran.errors));
+        for (const QString& line : ran.output.split('\n')) { // none fills a console's last column
+            QVERIFY2(line.size() <= 79, qPrintable(line));
+        }
+    }
     const Ran ports = prompt("Zel_Connect --ports");
     QVERIFY2(ports.output.startsWith("Com1  COM1") && ports.exitCode == 0,
              qPrintable(ports.output + ports.errors));
     QCOMPARE(ports.output, run({folder + "/Zel_Connect.exe", "--ports"}).output);
     QCOMPARE(prompt("Zel_Connect --ports > ports.txt").exitCode, 0);
     QCOMPARE(QString(readAll(folder + "/ports.txt")).remove('\r'), ports.output);
-    const Ran wrong = prompt("Zel_Connect --wrong");
-    QVERIFY2(wrong.exitCode == 2 && wrong.errors.contains("Unknown option 'wrong'"),
+    const Ran wrong = prompt("Zel_Connect --ключ");
+    QVERIFY2(wrong.exitCode == 2 && wrong.errors.contains("Unknown option 'ключ'"),
              qPrintable(wrong.errors));
-    // Alone in a folder, the companion says that the program is missing: it is what the
-    // prompt ran.
-    const QString alone = m_dir.filePath("companion-alone");
+    // On a terminal Wine gives the companion a console: the program's wide characters reach
+    // the terminal as they are.
+    PseudoTerminal terminal;
+    QProcess console;
+    console.setProcessEnvironment(environment());
+    console.setStandardOutputFile(terminal.devicePath());
+    start(console, folder + "/Zel_Connect.com", {"--help"});
+    QByteArray shown;
+    for (QDeadlineTimer patience(60000); !console.waitForFinished(10) && !patience.hasExpired();) {
+        shown += terminal.read(100);
+    }
+    shown += terminal.read(100);
+    QVERIFY2(shown.contains("Мои программы\\Zel_Connect"), shown.constData());
+    // Alone in a folder, the companion says in one line that the program is missing: it is
+    // what the prompt ran.
+    const QString alone = m_dir.filePath("Без программы");
     QDir().mkpath(alone);
     QFile::copy(kBin + "/Zel_Connect.com", alone + "/Zel_Connect.com");
     const Ran missing = run({"cmd", "/c", "Zel_Connect --version"}, alone);
-    QVERIFY2(missing.errors.contains("Cannot start") && missing.exitCode == 1,
+    QVERIFY2(QRegularExpression("^Cannot start .*Без программы.Zel_Connect.exe: [^\n]+\n$")
+                     .match(missing.errors)
+                     .hasMatch() &&
+                 missing.exitCode == 1,
              qPrintable(missing.output + missing.errors));
 }
 

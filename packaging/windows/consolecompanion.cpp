@@ -32,6 +32,30 @@ void inherit(DWORD which) {
     }
 }
 
+// One line on standard error, as the programs print: to a console as wide characters, which
+// it shows whatever its code page; to a file or a pipe as UTF-8.
+void say(const wchar_t* line) {
+    const HANDLE handle = ::GetStdHandle(STD_ERROR_HANDLE);
+    const int length = int(std::wcslen(line));
+    DWORD written = 0;
+    DWORD mode = 0;
+    if (::GetConsoleMode(handle, &mode)) {
+        ::WriteConsoleW(handle, line, DWORD(length), &written, nullptr);
+        return;
+    }
+    static char bytes[3 * 2 * kLongest]; // at most three bytes for a UTF-16 unit
+    const int size =
+        ::WideCharToMultiByte(CP_UTF8, 0, line, length, bytes, sizeof bytes, nullptr, nullptr);
+    ::WriteFile(handle, bytes, DWORD(size), &written, nullptr);
+}
+
+// The system's words for an error end with a line end of their own.
+void trimLineEnd(wchar_t* text) {
+    for (std::size_t n = std::wcslen(text); n > 0 && std::wcschr(L" \t\r\n", text[n - 1]);) {
+        text[--n] = L'\0';
+    }
+}
+
 } // namespace
 
 int main() {
@@ -68,8 +92,14 @@ int main() {
         ::FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
                              FORMAT_MESSAGE_IGNORE_INSERTS,
                          nullptr, error, 0, reinterpret_cast<wchar_t*>(&text), 0, nullptr);
-        std::fwprintf(stderr, L"Cannot start %ls: %ls\n", program, text ? text : L"unknown error");
+        if (text) {
+            trimLineEnd(text);
+        }
+        static wchar_t message[2 * kLongest];
+        std::swprintf(message, 2 * kLongest, L"Cannot start %ls: %ls\r\n", program,
+                      text ? text : L"unknown error");
         ::LocalFree(text);
+        say(message);
         return 1;
     }
     ::CloseHandle(started.hThread);
