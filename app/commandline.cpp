@@ -65,14 +65,13 @@ void showUsageBox(const QString& title, const QString& text) {
 }
 
 void printPorts() {
-    const QList<serial::PortInfo> present = serial::machinePorts();
-    const QString numbersFile = serial::defaultComNumbersFile();
+    const serial::PortsNow now =
+        serial::lookUpPorts(serial::machinePorts(), serial::defaultComNumbersFile());
     QList<int> ports = {1, 2, 3, 4};
-    ports += serial::furtherMenuPorts(serial::lookUpNumberedPorts(present, numbersFile), 0);
+    ports += serial::furtherMenuPorts(now.numbered(), 0);
     for (const int port : ports) {
-        const serial::PortChoice choice = serial::lookUpPort(port, present, numbersFile);
         printToStandardOutput(serial::comName(port) + QStringLiteral("  ") +
-                              serial::portSummary(port, choice) + u'\n');
+                              serial::portSummary(port, now.choice(port)) + u'\n');
     }
 }
 

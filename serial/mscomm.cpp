@@ -155,8 +155,7 @@ CommError MSComm::setPortOpen(bool open) {
     }
     if (error.number == comInvalidPortNumber) {
         // The port is not there: which ones are.
-        if (const QString others = serial::otherPortsText(
-                serial::lookUpNumberedPorts(m_inventory(), m_numbersFile), m_commPort);
+        if (const QString others = serial::otherPortsText(lookUpPorts().numbered(), m_commPort);
             !others.isEmpty()) {
             error.description += QStringLiteral("\r\n") + others;
         }

@@ -144,11 +144,6 @@ QList<NumberedPort> PortsNow::numbered() const {
     return numberedPorts(environment, present, numbers);
 }
 
-QList<NumberedPort> lookUpNumberedPorts(const QList<PortInfo>& present,
-                                        const QString& numbersFile) {
-    return lookUpPorts(present, numbersFile).numbered();
-}
-
 QList<int> furtherMenuPorts(const QList<NumberedPort>& ports, int chosen) {
     QList<int> further;
     for (const NumberedPort& port : ports) {

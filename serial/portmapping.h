@@ -58,8 +58,6 @@ struct NumberedPort {
 /// elsewhere each device named by ZEL_COM<n> or holding number n and plugged in.
 QList<NumberedPort> numberedPorts(const EnvironmentLookup& environment,
                                   const QList<PortInfo>& present, const ComAssignments& numbers);
-/// numberedPorts() for this process and the ports present now.
-QList<NumberedPort> lookUpNumberedPorts(const QList<PortInfo>& present, const QString& numbersFile);
 
 /// The numbers the Port menu lists below Com 1 to Com 4: each further port present, and the
 /// chosen one also while it is not.
@@ -78,7 +76,7 @@ struct PortsNow {
 
     /// lookUpPort() of this moment.
     PortChoice choice(int port) const;
-    /// lookUpNumberedPorts() of this moment.
+    /// numberedPorts() for this process and the ports present at this moment.
     QList<NumberedPort> numbered() const;
 };
 PortsNow lookUpPorts(QList<PortInfo> present, const QString& numbersFile);
