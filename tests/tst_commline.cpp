@@ -10,6 +10,9 @@
 #include <QTest>
 #include <QTimer>
 
+#include <condition_variable>
+#include <mutex>
+
 using namespace serial;
 
 namespace {
@@ -119,6 +122,7 @@ private slots:
     void reading();
     void disconnectDuringLoss();
     void requestsTheDriverNeverEnds();
+    void oneOpenPerDevice();
 
 private:
     // A line on a fake driver; the driver's knobs are set by prepareDriver when it opens.
@@ -292,6 +296,45 @@ void CommLineTest::requestsTheDriverNeverEnds() {
     stuck->requestsEnd = true;
     QVERIFY(!comm->setPortOpen(true) && comm->PortOpen());
     QCOMPARE(m_wire.drivers, 1); // the new one: the old one freed
+}
+
+void CommLineTest::oneOpenPerDevice() {
+    // A COM port refuses a second open while the first is pending: given up and asked for
+    // again, a device is still opened once, its answer going to the open that wants it now;
+    // another device opens alongside.
+    std::mutex mutex;
+    std::condition_variable answer;
+    bool answered = false;
+    QStringList asked;
+    DeviceOpens opens([&](const QString& device) {
+        std::unique_lock lock(mutex);
+        asked << device;
+        answer.wait_for(lock, std::chrono::seconds(10), [&] { return answered; });
+        return ReachedDevice(ReachedDevice::kNone, EBUSY);
+    });
+    auto open = opens.open(QStringLiteral("COM3"));
+    for (int click = 0; click < 5; ++click) {
+        open.reset();
+        open = opens.open(QStringLiteral("COM3"));
+    }
+    const auto other = opens.open(QStringLiteral("COM4"));
+    const auto askedNow = [&] {
+        const std::lock_guard lock(mutex);
+        QStringList devices = asked;
+        devices.sort();
+        return devices;
+    };
+    const QStringList once = {QStringLiteral("COM3"), QStringLiteral("COM4")};
+    QTRY_COMPARE(askedNow(), once);
+    QVERIFY(!open->wait(50));
+    {
+        const std::lock_guard lock(mutex);
+        answered = true;
+    }
+    answer.notify_all();
+    QVERIFY(open->wait(5000) && other->wait(5000));
+    QCOMPARE(open->take().error(), EBUSY);
+    QCOMPARE(askedNow(), once);
 }
 
 QTEST_GUILESS_MAIN(CommLineTest)
