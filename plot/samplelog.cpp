@@ -85,6 +85,23 @@ QByteArray SampleLog::line(qint64 position, const QString& red, const QString& g
     return line;
 }
 
+std::optional<SampleLog::Failure> SampleLog::append(const QByteArray& lines) {
+    // The user may move the log away or delete it between lines: where the path names another
+    // file now, it is claimed anew, so that no file another program claimed meanwhile is
+    // written. A few tries: it may be replaced again in between.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (std::optional<Failure> failure = m_claim.claim()) {
+            return failure;
+        }
+        Appended done = appendToClaimed(lines);
+        if (!done.elsewhere && !(done.failure && m_claim.removed())) {
+            return done.failure;
+        }
+        m_claim.release();
+    }
+    return Failure{Failure::Kind::Other, QStringLiteral("it is replaced again and again")};
+}
+
 std::optional<SampleLog::Failure> SampleLog::log(const QByteArray& line) {
     if (m_written == m_waiting.size()) {
         const std::optional<Failure> failure = append(line);

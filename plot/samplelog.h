@@ -1,5 +1,7 @@
 #pragma once
 
+#include "logclaim.h"
+
 #include <QByteArray>
 #include <QString>
 
@@ -8,10 +10,12 @@
 /// The log file "app.txt": one line per plotted sample, appended with the file opened and
 /// closed around every line so that other programs may read, move or delete it any time.
 /// Lines that cannot go in (another program holds the file, the disk is full) wait, in order,
-/// and go in before the next line once the file can be written again.
+/// and go in before the next line once the file can be written again. The file is claimed
+/// (LogClaim) with the first line: path, or a file of its own beside it while another program
+/// running at the same time logs to path; nothing is written to a file not claimed.
 class SampleLog {
 public:
-    explicit SampleLog(QString path) : m_path(std::move(path)) {}
+    explicit SampleLog(QString path) : m_claim(std::move(path)) {}
 
     /// At most this much waits while the file cannot be written: half an hour of samples at
     /// the full line rate, days at a sensor's usual pace. Samples beyond it are dropped.
@@ -39,18 +43,16 @@ public:
     static QByteArray line(qint64 position, const QString& red, const QString& green,
                            const QString& blue);
 
-    /// Why lines could not be appended.
-    struct Failure {
-        enum class Kind { HeldElsewhere, ReadOnly, DiskFull, Other };
-        Kind kind = Kind::Other;
-        QString reason; ///< the system's words
-    };
+    using Failure = LogFailure;
 
-    const QString& path() const { return m_path; }
-    void setPath(QString path) { m_path = std::move(path); }
+    /// The file claimed; the one wanted until a claim is made.
+    const QString& path() const { return m_claim.path(); }
+    const QString& wantedPath() const { return m_claim.wanted(); }
+    void setPath(QString path) { m_claim = LogClaim(std::move(path)); }
 
-    /// Appends whole lines, all of them or none. Nothing on success.
-    std::optional<Failure> append(const QByteArray& lines) const;
+    /// Appends whole lines, all of them or none, to the file claimed (claimed first where none
+    /// is). Nothing on success.
+    std::optional<Failure> append(const QByteArray& lines);
     /// Whether the file could be opened for appending now, without writing to it.
     static std::optional<Failure> tryOpening(const QString& path);
 
@@ -66,7 +68,14 @@ public:
     void resetDropped() { m_dropped = 0; }
 
 private:
-    QString m_path;
+    struct Appended {
+        std::optional<Failure> failure;
+        bool elsewhere = false; ///< the path names another file than the one claimed
+    };
+    /// Appends to the path when it still names the file claimed.
+    Appended appendToClaimed(const QByteArray& lines);
+
+    LogClaim m_claim;
     QByteArray m_waiting;    // whole lines, oldest first, from m_written on
     qsizetype m_written = 0; // how much of m_waiting is in the file already
     qsizetype m_waitingLines = 0;

@@ -10,10 +10,8 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-namespace {
-
-SampleLog::Failure failureOf(int error) {
-    using Kind = SampleLog::Failure::Kind;
+LogFailure systemFailure(qint64 error, const QString&) {
+    using Kind = LogFailure::Kind;
     Kind kind = Kind::Other;
     switch (error) {
     case EACCES:
@@ -28,8 +26,10 @@ SampleLog::Failure failureOf(int error) {
     default:
         break;
     }
-    return {kind, QString::fromLocal8Bit(std::strerror(error))};
+    return {kind, QString::fromLocal8Bit(std::strerror(int(error)))};
 }
+
+namespace {
 
 int openForAppending(const QString& path) {
     const QByteArray name = QFile::encodeName(path);
@@ -46,13 +46,17 @@ std::optional<SampleLog::Failure> SampleLog::tryOpening(const QString& path) {
     if (QFileInfo(path).isWritable()) {
         return std::nullopt;
     }
-    return failureOf(QFileInfo::exists(path) ? EACCES : ENOENT);
+    return systemFailure(QFileInfo::exists(path) ? EACCES : ENOENT, path);
 }
 
-std::optional<SampleLog::Failure> SampleLog::append(const QByteArray& lines) const {
-    const int file = openForAppending(m_path);
+SampleLog::Appended SampleLog::appendToClaimed(const QByteArray& lines) {
+    const int file = openForAppending(path());
     if (file < 0) {
-        return failureOf(errno);
+        return {systemFailure(errno, path())};
+    }
+    if (!m_claim.holds(file)) {
+        ::close(file);
+        return {std::nullopt, true};
     }
     qsizetype written = 0;
     std::optional<Failure> failure;
@@ -63,7 +67,7 @@ std::optional<SampleLog::Failure> SampleLog::append(const QByteArray& lines) con
             continue;
         }
         if (n <= 0) {
-            failure = failureOf(n < 0 ? errno : ENOSPC);
+            failure = systemFailure(n < 0 ? errno : ENOSPC, path());
             break;
         }
         written += n;
@@ -78,7 +82,7 @@ std::optional<SampleLog::Failure> SampleLog::append(const QByteArray& lines) con
     }
     // On Linux the file is closed even when close() is interrupted.
     if (::close(file) != 0 && errno != EINTR && !failure) {
-        failure = failureOf(errno);
+        failure = systemFailure(errno, path());
     }
-    return failure;
+    return {failure};
 }

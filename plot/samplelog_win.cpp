@@ -4,10 +4,9 @@
 
 #include <windows.h>
 
-namespace {
-
-SampleLog::Failure failureOf(DWORD error, const QString& path) {
-    using Kind = SampleLog::Failure::Kind;
+LogFailure systemFailure(qint64 systemError, const QString& path) {
+    using Kind = LogFailure::Kind;
+    const auto error = DWORD(systemError);
     Kind kind = Kind::Other;
     const DWORD attributes = ::GetFileAttributesW(reinterpret_cast<const wchar_t*>(path.utf16()));
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -39,6 +38,8 @@ SampleLog::Failure failureOf(DWORD error, const QString& path) {
     return {kind, reason};
 }
 
+namespace {
+
 // Shared for reading, writing and deleting: others may read, move or delete the log while a
 // line goes in.
 HANDLE openForAppending(const QString& path, DWORD disposition) {
@@ -52,33 +53,37 @@ HANDLE openForAppending(const QString& path, DWORD disposition) {
 std::optional<SampleLog::Failure> SampleLog::tryOpening(const QString& path) {
     const HANDLE file = openForAppending(path, OPEN_EXISTING);
     if (file == INVALID_HANDLE_VALUE) {
-        return failureOf(::GetLastError(), path);
+        return systemFailure(::GetLastError(), path);
     }
     ::CloseHandle(file);
     return std::nullopt;
 }
 
-std::optional<SampleLog::Failure> SampleLog::append(const QByteArray& lines) const {
-    const HANDLE file = openForAppending(m_path, OPEN_ALWAYS);
+SampleLog::Appended SampleLog::appendToClaimed(const QByteArray& lines) {
+    const HANDLE file = openForAppending(path(), OPEN_ALWAYS);
     if (file == INVALID_HANDLE_VALUE) {
-        return failureOf(::GetLastError(), m_path);
+        return {systemFailure(::GetLastError(), path())};
+    }
+    if (!m_claim.holds(reinterpret_cast<qintptr>(file))) {
+        ::CloseHandle(file);
+        return {std::nullopt, true};
     }
     std::optional<Failure> failure;
     LARGE_INTEGER before{};
     DWORD written = 0;
     if (!::SetFilePointerEx(file, LARGE_INTEGER{}, &before, FILE_END)) {
-        failure = failureOf(::GetLastError(), m_path);
+        failure = systemFailure(::GetLastError(), path());
     } else if (!::WriteFile(file, lines.constData(), DWORD(lines.size()), &written, nullptr) ||
                written != DWORD(lines.size())) {
         const DWORD error = ::GetLastError();
-        failure = failureOf(error != ERROR_SUCCESS ? error : DWORD(ERROR_DISK_FULL), m_path);
+        failure = systemFailure(error != ERROR_SUCCESS ? error : DWORD(ERROR_DISK_FULL), path());
         // Whole lines or nothing: the next line would be glued to the half.
         if (::SetFilePointerEx(file, before, nullptr, FILE_BEGIN)) {
             ::SetEndOfFile(file);
         }
     }
     if (!::CloseHandle(file) && !failure) {
-        failure = failureOf(::GetLastError(), m_path);
+        failure = systemFailure(::GetLastError(), path());
     }
-    return failure;
+    return {failure};
 }

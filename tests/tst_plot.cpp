@@ -31,6 +31,21 @@ QList<PlotStroke> strokesIn(const PlotModel& model, qint64 from, qint64 to) {
     return strokes;
 }
 
+#ifdef Q_OS_UNIX
+// Runs what with this process's files limited to size bytes, as a quota limits them.
+void withFileSizeLimit(rlim_t size, const std::function<void()>& what) {
+    rlimit before{};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    rlimit small = before;
+    small.rlim_cur = size;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    what();
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+}
+#endif
+
 } // namespace
 
 class PlotTest : public QObject {
@@ -50,6 +65,7 @@ private slots:
     }
     void drawOnTheWindow();
     void logThatCannotBeWritten();
+    void secondProgramNeverWritesTheFirstsLog();
 
 private:
     void draw(const QString& value, int times = 1);
@@ -183,22 +199,6 @@ void PlotTest::logFile() {
         QCOMPARE(SampleLog("/dev/full").append(first).value().kind,
                  SampleLog::Failure::Kind::DiskFull);
     }
-#ifdef Q_OS_UNIX
-    // A full disk in the middle of a line: the half that went in is taken out again.
-    rlimit before{};
-    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &before), 0);
-    rlimit small = before;
-    small.rlim_cur = rlim_t(first.size() + second.size() / 2);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool failed = log.log(second).has_value();
-    ::setrlimit(RLIMIT_FSIZE, &before);
-    std::signal(SIGXFSZ, oldHandler);
-    QVERIFY(failed);
-    QCOMPARE(readAll(path), first);
-    QVERIFY(!log.log(second)); // the line that waited, then this one
-    QCOMPARE(readAll(path), first + second + second);
-#endif
     // While it cannot be written, what waits is bounded: a line beyond it is dropped and
     // counted, the others go in whole and in order once it can.
     QVERIFY(QFile::remove(path) && QDir(dir.path()).mkdir("app.txt"));
@@ -219,6 +219,13 @@ void PlotTest::logFile() {
     for (qsizetype n = 0; n < waiting; ++n) {
         QCOMPARE(logged[n * big.size()], char('a' + n % 26));
     }
+    // Moved away again, and another program running at the same time took the new file
+    // meanwhile: this one takes a file of its own.
+    QVERIFY(QFile::rename(path, dir.filePath("older.txt")));
+    SampleLog other(path);
+    QVERIFY(!other.log(second) && !log.log(first));
+    QCOMPARE(readAll(path), second);
+    QCOMPARE(readAll(dir.filePath("app-2.txt")), first);
 }
 
 void PlotTest::init() {
@@ -314,6 +321,22 @@ void PlotTest::logThatCannotBeWritten() {
     QCOMPARE(boxes.size(), 1);
     QVERIFY2(boxes[0].prompt.startsWith("3 samples could not be written"),
              qPrintable(boxes[0].prompt));
+}
+
+void PlotTest::secondProgramNeverWritesTheFirstsLog() {
+#ifdef Q_OS_UNIX
+    // Another program running at the same time logs to app.txt; this one's first sample comes
+    // while a quota lets no line be written: its own file cannot be written, its samples wait
+    // for it and never go into the other's; what went in of a line is taken out again.
+    const QString path = m_dir.filePath("app.txt");
+    ZelConnectWindow other(path);
+    other.samplePlot().LogSample(0);
+    withFileSizeLimit(12, [this] { m_window->samplePlot().LogSample(200); });
+    m_window->samplePlot().LogSample(400);
+    const QByteArray line = "R=R G=G B=B\r\n";
+    QCOMPARE(readAll(path), "0, " + line);
+    QCOMPARE(readAll(m_dir.filePath("app-2.txt")), "100, " + line + "200, " + line);
+#endif
 }
 
 QTEST_MAIN(PlotTest)
