@@ -204,11 +204,11 @@ void SamplePlot::retryLog() {
 }
 
 QString SamplePlot::logBeforeClosing() {
-    const qsizetype waiting = m_log.waitingLines();
     const std::optional<SampleLog::Failure> failure = m_log.writeWaiting();
     if (!failure) {
         return {};
     }
+    const qsizetype waiting = m_log.waitingLines(); // some may have gone in
     return QStringLiteral("%1 could not be written to the log file\n%2\n(%3) and %4 lost.")
         .arg(samplesCount(waiting), QDir::toNativeSeparators(m_log.path()), failure->reason,
              waiting == 1 ? QStringLiteral("is") : QStringLiteral("are"));
@@ -219,15 +219,15 @@ void SamplePlot::logResult(const std::optional<SampleLog::Failure>& failure, boo
     if (!failure) {
         if (std::exchange(m_logFailing, false)) {
             m_logRetry->stop();
-            m_window.Notice({logWrittenText(m_log.path(), m_waitedLines, m_log.droppedLines()),
-                             title, MessageButtons::OkOnly, MessageIcon::Information});
-            m_log.resetDropped();
+            m_window.Notice(
+                {logWrittenText(m_log.path(), m_log.waitedLines(), m_log.droppedLines()), title,
+                 MessageButtons::OkOnly, MessageIcon::Information});
+            m_log.resetCounts();
         }
         tellWhereTheLogIs();
         return;
     }
     const bool first = !std::exchange(m_logFailing, true);
-    m_waitedLines = m_log.waitingLines();
     if (first) {
         m_logRetry->start();
     }
@@ -235,8 +235,8 @@ void SamplePlot::logResult(const std::optional<SampleLog::Failure>& failure, boo
     // the notice comes up by itself only when the failure starts.
     if (first || retried) {
         MessageBoxRequest notice{
-            logWaitingText(m_log.path(), *failure, m_waitedLines, m_log.droppedLines()), title,
-            MessageButtons::OkOnly, MessageIcon::Warning};
+            logWaitingText(m_log.path(), *failure, m_log.waitingLines(), m_log.droppedLines()),
+            title, MessageButtons::OkOnly, MessageIcon::Warning};
         notice.onlyIfOpen = !first;
         m_window.Notice(notice);
     }

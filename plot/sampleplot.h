@@ -62,8 +62,7 @@ private:
     DrawBox* m_drawBox = nullptr;
     plot::PlotModel m_model;
     SampleLog m_log;
-    bool m_logFailing = false; // one notice per run of failed lines
-    qsizetype m_waitedLines = 0;
+    bool m_logFailing = false;    // one notice per run of failed lines
     QTimer* m_logRetry = nullptr; // a child
     QString m_announce;           // said once, with the first line written
     bool m_rememberAnnounced = false;

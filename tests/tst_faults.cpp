@@ -227,7 +227,7 @@ void FaultsTest::installedProgramLogsInTheDataFolder() {
             QSKIP("cannot make it read-only here");
         }
         const SampleLog::Location location = SampleLog::chooseLocation(program.path(), dataFolder);
-        QCOMPARE(SampleLog(program.filePath("app.txt")).append("x\r\n").value().kind,
+        QCOMPARE(SampleLog(program.filePath("app.txt")).log("x\r\n").value().kind,
                  SampleLog::Failure::Kind::ReadOnly);
         // Neither can be written: beside the program, where the failure notice will name it.
         QVERIFY(makeReadOnly(data.path(), true));

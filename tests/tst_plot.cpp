@@ -7,6 +7,7 @@
 #include "zelconnectwindow.h"
 
 #include <csignal>
+#include <numeric>
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>
 #endif
@@ -57,6 +58,7 @@ private slots:
     void clearDrawKeepsTheLastPoint();
     void limits();
     void logFile();
+    void nearlyFullDisk();
 
     void init();
     void cleanup() {
@@ -194,9 +196,9 @@ void PlotTest::logFile() {
     QVERIFY(!log.log(first));
     QCOMPARE(readAll(path), first);
     // What cannot be written says why.
-    QVERIFY(!SampleLog(dir.filePath("missing/app.txt")).append(first).value().reason.isEmpty());
+    QVERIFY(!SampleLog(dir.filePath("missing/app.txt")).log(first).value().reason.isEmpty());
     if (QFile::exists("/dev/full")) {
-        QCOMPARE(SampleLog("/dev/full").append(first).value().kind,
+        QCOMPARE(SampleLog("/dev/full").log(first).value().kind,
                  SampleLog::Failure::Kind::DiskFull);
     }
     // While it cannot be written, what waits is bounded: a line beyond it is dropped and
@@ -226,6 +228,51 @@ void PlotTest::logFile() {
     QVERIFY(!other.log(second) && !log.log(first));
     QCOMPARE(readAll(path), second);
     QCOMPARE(readAll(dir.filePath("app-2.txt")), first);
+}
+
+void PlotTest::nearlyFullDisk() {
+    QTemporaryDir dir;
+    SampleLog log(dir.filePath("app.txt"));
+    QByteArray lines[52];
+    for (int n = 0; n < 52; ++n) {
+        lines[n] = QStringLiteral("%1, R=1000 G=2000 B=3000\r\n").arg(100 + n).toLatin1();
+    }
+    const qint64 line = lines[0].size();
+    qint64 room = 1 << 20; // beyond the reserve, as the room check says
+    qint64 quota = 0;      // what writes may put in, which the room check does not see
+    qint64 largest = 0;    // the largest write tried
+    bool beyondRoom = false;
+    log.setDisk({[&](const QString&) { return SampleLog::kRoomReserve + room; },
+                 [&](qint64 size) {
+                     largest = std::max(largest, size);
+                     beyondRoom = beyondRoom || size > room;
+                     const qint64 takes = std::min({size, room, quota});
+                     room -= takes;
+                     quota -= takes;
+                     return takes;
+                 }});
+    // Nothing goes in: after the first failure each sample tries one line, not all that wait.
+    for (int n = 0; n < 50; ++n) {
+        QVERIFY(log.log(lines[n]).has_value());
+    }
+    QCOMPARE(largest, line);
+    // A write cut short keeps the whole lines that went in; the rest of the last one goes.
+    quota = line * 5 / 2;
+    QCOMPARE(log.log(lines[50]).value().kind, SampleLog::Failure::Kind::DiskFull);
+    QCOMPARE(readAll(log.path()), lines[0] + lines[1]);
+    QCOMPARE(log.waitingLines(), 49);
+    // As far as the room allows, whole lines, and no try beyond it.
+    quota = 1 << 20;
+    room = line * 21 / 2;
+    largest = 0;
+    QVERIFY(log.log(lines[51]).has_value());
+    QCOMPARE(largest, 9 * line); // one line, then what room there is for
+    QVERIFY(!beyondRoom);
+    QCOMPARE(log.waitingLines(), 40);
+    room = 1 << 20;
+    QVERIFY(!log.writeWaiting());
+    QCOMPARE(readAll(log.path()), std::accumulate(lines, lines + 52, QByteArray()));
+    QCOMPARE(log.waitedLines(), 52);
 }
 
 void PlotTest::init() {
