@@ -12,16 +12,34 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-LogClaim::Lock LogClaim::lock(const QString& path) {
-    const QByteArray name = QFile::encodeName(path);
+namespace {
+
+int openWithoutWaiting(const QByteArray& name, int flags) {
     int file = -1;
     do {
-        // Never written through: the appends open the file themselves. Non-blocking: a
-        // FIFO in its place would wait for a reader.
-        file = ::open(name.constData(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0666);
+        // Non-blocking: a FIFO in the log's place would wait for a reader.
+        file = ::open(name.constData(), flags | O_CLOEXEC | O_NONBLOCK, 0666);
     } while (file < 0 && errno == EINTR);
+    return file;
+}
+
+} // namespace
+
+LogClaim::Lock LogClaim::lock(const QString& path) {
+    const QByteArray name = QFile::encodeName(path);
+    // Never written through: the appends open the file themselves.
+    const int file = openWithoutWaiting(name, O_WRONLY | O_CREAT);
     if (file < 0) {
-        return {kNoFile, false, systemFailure(errno, path)};
+        const int error = errno;
+        // A log this user may only read (another user's): its lock tells whether a program
+        // of that user holds it now, or it is just read-only.
+        const int reading = error == EACCES ? openWithoutWaiting(name, O_RDONLY) : -1;
+        const bool held =
+            reading >= 0 && ::flock(reading, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+        if (reading >= 0) {
+            ::close(reading);
+        }
+        return {kNoFile, held, systemFailure(error, path)};
     }
     if (::flock(file, LOCK_EX | LOCK_NB) == 0) {
         return {file, false, {}};

@@ -52,7 +52,9 @@ std::optional<SampleLog::Failure> SampleLog::tryOpening(const QString& path) {
 
 std::optional<qint64> SampleLog::systemRoom(const QString& path) {
     struct statvfs disk {};
-    if (::statvfs(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &disk) != 0) {
+    // A file system of no size (some FUSE and virtual ones) does not say.
+    if (::statvfs(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &disk) != 0 ||
+        disk.f_blocks == 0) {
         return std::nullopt;
     }
     return qint64(disk.f_bavail) * qint64(disk.f_frsize); // what a user who is not root has
