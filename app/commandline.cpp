@@ -48,7 +48,8 @@ QString logHelp(const QString& dataFolder) {
                "Log: every plotted sample is appended to app.txt beside the program (%1);\n"
                "where that folder cannot be written, to %2.\n"
                "A second Zel_Connect running at the same time (another sensor) logs to\n"
-               "app-2.txt beside it, a third to app-3.txt, and so on.")
+               "app-2.txt beside it, a third to app-3.txt, and so on; one that cannot make\n"
+               "a file of its own writes to no other: its samples wait until it can.")
         .arg(QDir::toNativeSeparators(QCoreApplication::applicationDirPath()),
              QDir::toNativeSeparators(QDir(dataFolder).filePath(QStringLiteral("app.txt"))));
 }

@@ -33,9 +33,17 @@ bool canAppendTo(const QString& path) {
     return !failure || failure->kind == SampleLog::Failure::Kind::HeldElsewhere;
 }
 
-// A piece of the waiting lines goes in at a time: a whole file's worth at once would be
-// taken back whole when the disk has room for only part of it.
+// A piece of the waiting lines goes in at a time: a file's worth at once would fill the
+// disk to its last byte, and be cut back to its last whole line, when there is less room.
 constexpr qsizetype kPiece = 1 << 20;
+
+// How much of lines is whole lines within most bytes.
+qsizetype wholeLinesWithin(QByteArrayView lines, qint64 most) {
+    if (most >= lines.size()) {
+        return lines.size();
+    }
+    return most <= 0 ? 0 : lines.first(qsizetype(most)).lastIndexOf('\n') + 1;
+}
 
 } // namespace
 
@@ -85,48 +93,80 @@ QByteArray SampleLog::line(qint64 position, const QString& red, const QString& g
     return line;
 }
 
+SampleLog::Appended SampleLog::append(QByteArrayView lines) {
+    // The user may move the log away or delete it between lines: where the path names another
+    // file now, it is claimed anew, so that no file another program claimed meanwhile is
+    // written. A few tries: it may be replaced again in between.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (std::optional<Failure> failure = m_claim.claim()) {
+            return {0, failure};
+        }
+        const Appended done = appendToClaimed(lines);
+        if (!done.elsewhere && !(done.failure && done.kept == 0 && m_claim.removed())) {
+            return done;
+        }
+        m_claim.release();
+    }
+    return {0, Failure{Failure::Kind::Other, QStringLiteral("it is replaced again and again")}};
+}
+
 std::optional<SampleLog::Failure> SampleLog::log(const QByteArray& line) {
     if (m_written == m_waiting.size()) {
-        const std::optional<Failure> failure = append(line);
-        if (!failure) {
+        // The usual case: the line goes in alone, without asking the disk for room.
+        const Appended done = append(line);
+        if (!done.failure) {
             return std::nullopt;
         }
         m_waiting = line;
         m_written = 0;
-        m_waitingLines = 1;
-        return failure;
+        m_waitingLines = m_uncounted = 1;
+        return stillWaiting(*done.failure);
     }
     if (m_waiting.size() - m_written + line.size() > kWaitingLimit) {
         ++m_dropped;
     } else {
         m_waiting += line;
         ++m_waitingLines;
+        ++m_uncounted;
     }
     return writeWaiting();
 }
 
 std::optional<SampleLog::Failure> SampleLog::writeWaiting() {
     while (m_written < m_waiting.size()) {
-        qsizetype end = m_waiting.size();
-        if (end - m_written > kPiece) {
-            // Whole lines only; a line longer than a piece goes alone.
-            const qsizetype lastBreak = m_waiting.lastIndexOf('\n', m_written + kPiece - 1);
-            end = lastBreak >= m_written ? lastBreak + 1 : m_waiting.indexOf('\n', m_written) + 1;
-            if (end <= m_written) {
-                end = m_waiting.size();
-            }
+        const QByteArrayView rest = QByteArrayView(m_waiting).sliced(m_written);
+        qsizetype firstLine = rest.indexOf('\n') + 1;
+        firstLine = firstLine > 0 ? firstLine : rest.size();
+        // A line longer than a piece goes alone.
+        qsizetype end = m_probe ? firstLine : std::max(wholeLinesWithin(rest, kPiece), firstLine);
+        if (const std::optional<qint64> room = m_disk.room(path())) {
+            end = std::min(end, wholeLinesWithin(rest, *room - kRoomReserve));
         }
-        const QByteArray piece =
-            QByteArray::fromRawData(m_waiting.constData() + m_written, end - m_written);
-        if (std::optional<Failure> failure = append(piece)) {
-            m_waiting.remove(0, std::exchange(m_written, 0));
-            return failure;
+        if (end == 0) {
+            return stillWaiting(
+                {Failure::Kind::DiskFull, QStringLiteral("there is no room left on its disk")});
         }
-        m_waitingLines -= piece.count('\n');
-        m_written = end;
+        const Appended done = append(rest.first(end));
+        m_written += done.kept;
+        m_waitingLines -= rest.first(done.kept).count('\n');
+        if (done.failure) {
+            return stillWaiting(*done.failure);
+        }
+        m_probe = false;
     }
     m_waiting.clear();
     m_written = 0;
-    m_waitingLines = 0;
+    m_waitingLines = m_uncounted = 0;
     return std::nullopt;
+}
+
+std::optional<SampleLog::Failure> SampleLog::stillWaiting(const Failure& failure) {
+    // Every line that waited is counted once, however many tries it waits for.
+    m_waited += std::min(m_uncounted, m_waitingLines);
+    m_uncounted = 0;
+    m_probe = failure.kind == Failure::Kind::DiskFull;
+    if (m_written > m_waiting.size() / 2) { // what went in goes, now and then
+        m_waiting.remove(0, std::exchange(m_written, 0));
+    }
+    return failure;
 }

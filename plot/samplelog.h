@@ -1,17 +1,22 @@
 #pragma once
 
+#include "logclaim.h"
+
 #include <QByteArray>
 #include <QString>
 
+#include <functional>
 #include <optional>
 
 /// The log file "app.txt": one line per plotted sample, appended with the file opened and
 /// closed around every line so that other programs may read, move or delete it any time.
 /// Lines that cannot go in (another program holds the file, the disk is full) wait, in order,
-/// and go in before the next line once the file can be written again.
+/// and go in before the next line once the file can be written again. The file is claimed
+/// (LogClaim) with the first line: path, or a file of its own beside it while another program
+/// running at the same time logs to path; nothing is written to a file not claimed.
 class SampleLog {
 public:
-    explicit SampleLog(QString path) : m_path(std::move(path)) {}
+    explicit SampleLog(QString path) : m_claim(std::move(path)) {}
 
     /// At most this much waits while the file cannot be written: half an hour of samples at
     /// the full line rate, days at a sensor's usual pace. Samples beyond it are dropped.
@@ -39,36 +44,68 @@ public:
     static QByteArray line(qint64 position, const QString& red, const QString& green,
                            const QString& blue);
 
-    /// Why lines could not be appended.
-    struct Failure {
-        enum class Kind { HeldElsewhere, ReadOnly, DiskFull, Other };
-        Kind kind = Kind::Other;
-        QString reason; ///< the system's words
-    };
+    using Failure = LogFailure;
 
-    const QString& path() const { return m_path; }
-    void setPath(QString path) { m_path = std::move(path); }
+    /// The file claimed; the one wanted until a claim is made.
+    const QString& path() const { return m_claim.path(); }
+    const QString& wantedPath() const { return m_claim.wanted(); }
+    void setPath(QString path) { m_claim = LogClaim(std::move(path)); }
 
-    /// Appends whole lines, all of them or none. Nothing on success.
-    std::optional<Failure> append(const QByteArray& lines) const;
     /// Whether the file could be opened for appending now, without writing to it.
     static std::optional<Failure> tryOpening(const QString& path);
 
-    /// Logs one line: after the lines that wait, or as the last of them when the file cannot
-    /// be written (dropped beyond kWaitingLimit). Nothing when everything is in the file.
+    /// What the disk under the log allows: the system's answers unless a test says otherwise.
+    struct Disk {
+        /// The bytes this user may still write there; none where the system does not say.
+        std::function<std::optional<qint64>(const QString& path)> room = systemRoom;
+        /// How much of a write of size bytes goes in (less: a quota no room check sees).
+        std::function<qint64(qint64 size)> takes = [](qint64 size) {
+            return size;
+        };
+    };
+    void setDisk(Disk disk) { m_disk = std::move(disk); }
+    static std::optional<qint64> systemRoom(const QString& path);
+    /// Left free on a nearly full disk: for the file system's own records, and for others.
+    static constexpr qint64 kRoomReserve = 16 << 10;
+
+    /// Logs one line (ending in LF): after the lines that wait, or as the last of them when
+    /// the file cannot be written (dropped beyond kWaitingLimit). Nothing when everything is
+    /// in the file.
     std::optional<Failure> log(const QByteArray& line);
-    /// Tries the waiting lines again.
+    /// Tries the waiting lines again: whole lines, in order, as far as the file takes them
+    /// and the disk has room for them.
     std::optional<Failure> writeWaiting();
-    /// How many lines wait, and how many were dropped since the last time nothing waited.
+    /// How many lines wait now; how many have waited, and how many were dropped, since the
+    /// counts were last reset.
     qsizetype waitingLines() const { return m_waitingLines; }
+    qint64 waitedLines() const { return m_waited; }
     qint64 droppedLines() const { return m_dropped; }
-    /// Forgets the dropped count once it has been told.
-    void resetDropped() { m_dropped = 0; }
+    /// Forgets the waited and dropped counts once they have been told.
+    void resetCounts() {
+        m_waited = 0;
+        m_dropped = 0;
+    }
 
 private:
-    QString m_path;
+    struct Appended {
+        qsizetype kept = 0; ///< the whole lines that went in, from the start
+        std::optional<Failure> failure;
+        bool elsewhere = false; ///< the path names another file than the one claimed
+    };
+    /// Appends to the file claimed (claimed first where none is, or again where the path
+    /// names another file now).
+    Appended append(QByteArrayView lines);
+    /// Appends to the path when it still names the file claimed.
+    Appended appendToClaimed(QByteArrayView lines);
+    std::optional<Failure> stillWaiting(const Failure& failure);
+
+    LogClaim m_claim;
+    Disk m_disk;
     QByteArray m_waiting;    // whole lines, oldest first, from m_written on
     qsizetype m_written = 0; // how much of m_waiting is in the file already
     qsizetype m_waitingLines = 0;
+    qsizetype m_uncounted = 0; // the newest waiting lines, not yet counted as waited
+    qint64 m_waited = 0;
     qint64 m_dropped = 0;
+    bool m_probe = false; // the disk was full: one line finds out whether there is room again
 };

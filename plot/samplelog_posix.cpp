@@ -1,4 +1,4 @@
-// Appending to the log through POSIX calls: O_APPEND puts a line at the end even when another
+// Appending to the log through POSIX calls: O_APPEND puts lines at the end even when another
 // program writes to the file too, and what went in of a line that failed is taken out again.
 #include "samplelog.h"
 
@@ -8,12 +8,11 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
-namespace {
-
-SampleLog::Failure failureOf(int error) {
-    using Kind = SampleLog::Failure::Kind;
+LogFailure systemFailure(qint64 error, const QString&) {
+    using Kind = LogFailure::Kind;
     Kind kind = Kind::Other;
     switch (error) {
     case EACCES:
@@ -28,8 +27,10 @@ SampleLog::Failure failureOf(int error) {
     default:
         break;
     }
-    return {kind, QString::fromLocal8Bit(std::strerror(error))};
+    return {kind, QString::fromLocal8Bit(std::strerror(int(error)))};
 }
+
+namespace {
 
 int openForAppending(const QString& path) {
     const QByteArray name = QFile::encodeName(path);
@@ -46,39 +47,54 @@ std::optional<SampleLog::Failure> SampleLog::tryOpening(const QString& path) {
     if (QFileInfo(path).isWritable()) {
         return std::nullopt;
     }
-    return failureOf(QFileInfo::exists(path) ? EACCES : ENOENT);
+    return systemFailure(QFileInfo::exists(path) ? EACCES : ENOENT, path);
 }
 
-std::optional<SampleLog::Failure> SampleLog::append(const QByteArray& lines) const {
-    const int file = openForAppending(m_path);
+std::optional<qint64> SampleLog::systemRoom(const QString& path) {
+    struct statvfs disk {};
+    // A file system of no size (some FUSE and virtual ones) does not say.
+    if (::statvfs(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &disk) != 0 ||
+        disk.f_blocks == 0) {
+        return std::nullopt;
+    }
+    return qint64(disk.f_bavail) * qint64(disk.f_frsize); // what a user who is not root has
+}
+
+SampleLog::Appended SampleLog::appendToClaimed(QByteArrayView lines) {
+    const int file = openForAppending(path());
     if (file < 0) {
-        return failureOf(errno);
+        return {0, systemFailure(errno, path())};
+    }
+    if (!m_claim.holds(file)) {
+        ::close(file);
+        return {0, std::nullopt, true};
     }
     qsizetype written = 0;
     std::optional<Failure> failure;
     while (written < lines.size()) {
-        const ssize_t n = ::write(file, lines.constData() + written,
-                                  static_cast<std::size_t>(lines.size() - written));
+        const qint64 most = m_disk.takes(lines.size() - written);
+        const ssize_t n = most > 0 ? ::write(file, lines.data() + written, size_t(most)) : 0;
         if (n < 0 && errno == EINTR) {
             continue;
         }
         if (n <= 0) {
-            failure = failureOf(n < 0 ? errno : ENOSPC);
+            failure = systemFailure(n < 0 ? errno : ENOSPC, path());
             break;
         }
         written += n;
     }
-    if (failure && written > 0) {
-        // Whole lines or nothing: the next line would be glued to the half.
+    // Whole lines: what went in of a line cut short is taken out again, or the next line
+    // would be glued to it; the lines before it stay.
+    const qsizetype kept = failure ? lines.first(written).lastIndexOf('\n') + 1 : written;
+    if (written > kept) {
         const off_t end = ::lseek(file, 0, SEEK_END);
-        if (end >= written) {
-            while (::ftruncate(file, end - written) != 0 && errno == EINTR) {
+        if (end >= written - kept) {
+            while (::ftruncate(file, end - (written - kept)) != 0 && errno == EINTR) {
             }
         }
     }
-    // On Linux the file is closed even when close() is interrupted.
-    if (::close(file) != 0 && errno != EINTR && !failure) {
-        failure = failureOf(errno);
-    }
-    return failure;
+    // Closed even when close() fails (on Linux); what it would report (a write-back error
+    // on NFS) belongs to no line: the lines count as written, and are not written twice.
+    ::close(file);
+    return {kept, failure};
 }

@@ -2,12 +2,16 @@
 // holds open (a spreadsheet showing it) from one that is read-only or a disk that is full.
 #include "samplelog.h"
 
+#include <QDir>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <climits>
 #include <windows.h>
 
-namespace {
-
-SampleLog::Failure failureOf(DWORD error, const QString& path) {
-    using Kind = SampleLog::Failure::Kind;
+LogFailure systemFailure(qint64 systemError, const QString& path) {
+    using Kind = LogFailure::Kind;
+    const auto error = DWORD(systemError);
     Kind kind = Kind::Other;
     const DWORD attributes = ::GetFileAttributesW(reinterpret_cast<const wchar_t*>(path.utf16()));
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
@@ -39,6 +43,8 @@ SampleLog::Failure failureOf(DWORD error, const QString& path) {
     return {kind, reason};
 }
 
+namespace {
+
 // Shared for reading, writing and deleting: others may read, move or delete the log while a
 // line goes in.
 HANDLE openForAppending(const QString& path, DWORD disposition) {
@@ -52,33 +58,61 @@ HANDLE openForAppending(const QString& path, DWORD disposition) {
 std::optional<SampleLog::Failure> SampleLog::tryOpening(const QString& path) {
     const HANDLE file = openForAppending(path, OPEN_EXISTING);
     if (file == INVALID_HANDLE_VALUE) {
-        return failureOf(::GetLastError(), path);
+        return systemFailure(::GetLastError(), path);
     }
     ::CloseHandle(file);
     return std::nullopt;
 }
 
-std::optional<SampleLog::Failure> SampleLog::append(const QByteArray& lines) const {
-    const HANDLE file = openForAppending(m_path, OPEN_ALWAYS);
+std::optional<qint64> SampleLog::systemRoom(const QString& path) {
+    QString folder = QDir::toNativeSeparators(QFileInfo(path).absolutePath());
+    if (!folder.endsWith('\\')) {
+        folder += '\\'; // a network folder is named so
+    }
+    ULARGE_INTEGER room{};
+    if (!::GetDiskFreeSpaceExW(reinterpret_cast<const wchar_t*>(folder.utf16()), &room, nullptr,
+                               nullptr)) {
+        return std::nullopt;
+    }
+    return qint64(std::min<ULONGLONG>(room.QuadPart, ULONGLONG(LLONG_MAX))); // this user's
+}
+
+SampleLog::Appended SampleLog::appendToClaimed(QByteArrayView lines) {
+    const HANDLE file = openForAppending(path(), OPEN_ALWAYS);
     if (file == INVALID_HANDLE_VALUE) {
-        return failureOf(::GetLastError(), m_path);
+        return {0, systemFailure(::GetLastError(), path())};
+    }
+    if (!m_claim.holds(reinterpret_cast<qintptr>(file))) {
+        ::CloseHandle(file);
+        return {0, std::nullopt, true};
     }
     std::optional<Failure> failure;
     LARGE_INTEGER before{};
-    DWORD written = 0;
+    qsizetype written = 0;
     if (!::SetFilePointerEx(file, LARGE_INTEGER{}, &before, FILE_END)) {
-        failure = failureOf(::GetLastError(), m_path);
-    } else if (!::WriteFile(file, lines.constData(), DWORD(lines.size()), &written, nullptr) ||
-               written != DWORD(lines.size())) {
-        const DWORD error = ::GetLastError();
-        failure = failureOf(error != ERROR_SUCCESS ? error : DWORD(ERROR_DISK_FULL), m_path);
-        // Whole lines or nothing: the next line would be glued to the half.
-        if (::SetFilePointerEx(file, before, nullptr, FILE_BEGIN)) {
+        failure = systemFailure(::GetLastError(), path());
+    }
+    while (!failure && written < lines.size()) {
+        const qint64 most = m_disk.takes(lines.size() - written);
+        DWORD n = 0;
+        const bool wrote =
+            most > 0 && ::WriteFile(file, lines.data() + written, DWORD(most), &n, nullptr);
+        if (!wrote || n == 0) {
+            const DWORD error = wrote || most <= 0 ? DWORD(ERROR_DISK_FULL) : ::GetLastError();
+            failure = systemFailure(error, path());
+        }
+        written += n;
+    }
+    // Whole lines: what went in of a line cut short is taken out again, or the next line
+    // would be glued to it; the lines before it stay.
+    const qsizetype kept = failure ? lines.first(written).lastIndexOf('\n') + 1 : written;
+    if (written > kept) {
+        LARGE_INTEGER end = before;
+        end.QuadPart += kept;
+        if (::SetFilePointerEx(file, end, nullptr, FILE_BEGIN)) {
             ::SetEndOfFile(file);
         }
     }
-    if (!::CloseHandle(file) && !failure) {
-        failure = failureOf(::GetLastError(), m_path);
-    }
-    return failure;
+    ::CloseHandle(file);
+    return {kept, failure};
 }

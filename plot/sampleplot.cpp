@@ -4,6 +4,7 @@
 #include "frmmain.h"
 #include "numbertext.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QLineEdit>
@@ -163,47 +164,38 @@ void SamplePlot::showScrollState() {
 
 void SamplePlot::useLocation(const SampleLog::Location& location) {
     m_log.setPath(location.path);
-    m_unclaimed = location.path;
     if (location.inDataFolder && userSettings().value(kAnnouncedLog).toString() != location.path) {
         m_announce = location.whyNotBeside;
         m_rememberAnnounced = true;
     }
 }
 
-void SamplePlot::claimLog() {
-    // With the first line: a program that never logs (or is killed before it does) leaves
-    // nothing beside the log, nor in an installed program's folder.
-    if (m_unclaimed.isEmpty()) {
-        return;
-    }
-    const QString wanted = std::exchange(m_unclaimed, {});
-    m_claim = std::make_unique<LogClaim>(wanted);
-    if (m_claim->path() != wanted) {
-        m_log.setPath(m_claim->path());
-        // Told at every such start: it depends on the other program.
-        m_announce =
-            QStringLiteral("%1 running at the same time logs to %2")
-                .arg(m_window.variant().applicationTitle, QDir::toNativeSeparators(wanted));
-        m_rememberAnnounced = false;
-    }
-}
-
 void SamplePlot::LogSample(qint64 position) {
     using Text = frmMain::SampleText;
-    claimLog();
-    const std::optional<SampleLog::Failure> failure = m_log.log(
-        SampleLog::line(position, m_window.sampleText(Text::Red), m_window.sampleText(Text::Green),
-                        m_window.sampleText(Text::Blue)));
-    logResult(failure, false);
-    if (!failure && !m_announce.isEmpty()) {
-        m_window.Notice(
-            {QStringLiteral("Samples are logged to\n%1\n(%2).")
-                 .arg(QDir::toNativeSeparators(m_log.path()), std::exchange(m_announce, {})),
-             m_window.variant().applicationTitle, MessageButtons::OkOnly,
-             MessageIcon::Information});
-        if (m_rememberAnnounced) {
-            userSettings().setValue(kAnnouncedLog, m_log.path());
-        }
+    logResult(m_log.log(SampleLog::line(position, m_window.sampleText(Text::Red),
+                                        m_window.sampleText(Text::Green),
+                                        m_window.sampleText(Text::Blue))),
+              false);
+}
+
+void SamplePlot::tellWhereTheLogIs() {
+    const QString& claimed = m_log.path();
+    if (claimed != std::exchange(m_toldFile, claimed) && claimed != m_log.wantedPath()) {
+        // Told at every such start, and whenever it changes: it depends on the other program.
+        m_announce = QStringLiteral("%1 running at the same time logs to %2")
+                         .arg(QCoreApplication::applicationName(),
+                              QDir::toNativeSeparators(m_log.wantedPath()));
+        m_rememberAnnounced = false;
+    }
+    if (m_announce.isEmpty()) {
+        return;
+    }
+    m_window.Notice({QStringLiteral("Samples are logged to\n%1\n(%2).")
+                         .arg(QDir::toNativeSeparators(claimed), std::exchange(m_announce, {})),
+                     m_window.variant().applicationTitle, MessageButtons::OkOnly,
+                     MessageIcon::Information});
+    if (m_rememberAnnounced) {
+        userSettings().setValue(kAnnouncedLog, claimed);
     }
 }
 
@@ -212,11 +204,11 @@ void SamplePlot::retryLog() {
 }
 
 QString SamplePlot::logBeforeClosing() {
-    const qsizetype waiting = m_log.waitingLines();
     const std::optional<SampleLog::Failure> failure = m_log.writeWaiting();
     if (!failure) {
         return {};
     }
+    const qsizetype waiting = m_log.waitingLines(); // some may have gone in
     return QStringLiteral("%1 could not be written to the log file\n%2\n(%3) and %4 lost.")
         .arg(samplesCount(waiting), QDir::toNativeSeparators(m_log.path()), failure->reason,
              waiting == 1 ? QStringLiteral("is") : QStringLiteral("are"));
@@ -227,14 +219,15 @@ void SamplePlot::logResult(const std::optional<SampleLog::Failure>& failure, boo
     if (!failure) {
         if (std::exchange(m_logFailing, false)) {
             m_logRetry->stop();
-            m_window.Notice({logWrittenText(m_log.path(), m_waitedLines, m_log.droppedLines()),
-                             title, MessageButtons::OkOnly, MessageIcon::Information});
-            m_log.resetDropped();
+            m_window.Notice(
+                {logWrittenText(m_log.path(), m_log.waitedLines(), m_log.droppedLines()), title,
+                 MessageButtons::OkOnly, MessageIcon::Information});
+            m_log.resetCounts();
         }
+        tellWhereTheLogIs();
         return;
     }
     const bool first = !std::exchange(m_logFailing, true);
-    m_waitedLines = m_log.waitingLines();
     if (first) {
         m_logRetry->start();
     }
@@ -242,8 +235,8 @@ void SamplePlot::logResult(const std::optional<SampleLog::Failure>& failure, boo
     // the notice comes up by itself only when the failure starts.
     if (first || retried) {
         MessageBoxRequest notice{
-            logWaitingText(m_log.path(), *failure, m_waitedLines, m_log.droppedLines()), title,
-            MessageButtons::OkOnly, MessageIcon::Warning};
+            logWaitingText(m_log.path(), *failure, m_log.waitingLines(), m_log.droppedLines()),
+            title, MessageButtons::OkOnly, MessageIcon::Warning};
         notice.onlyIfOpen = !first;
         m_window.Notice(notice);
     }

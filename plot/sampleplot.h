@@ -1,12 +1,9 @@
 #pragma once
 
-#include "logclaim.h"
 #include "plotmodel.h"
 #include "samplelog.h"
 
 #include <QObject>
-
-#include <memory>
 
 class DrawBox;
 class QTimer;
@@ -23,10 +20,9 @@ public:
     /// logPath ("app.txt" beside the program unless a test says otherwise).
     SamplePlot(frmMain& window, QString logPath);
 
-    void setLogPath(QString path) { m_log.setPath(std::move(path)); }
     /// Logs where SampleLog::chooseLocation says, unless another program running at the same
-    /// time logged there first: then to a file of its own beside it (LogClaim, taken with
-    /// the first line), which the first line written tells, naming both. In the user's data folder
+    /// time logs there: then to a file of its own beside it (LogClaim, taken with the first
+    /// line), which the first line written there tells, naming both. In the user's data folder
     /// the log is not where the user would look for it: the first line written there tells where,
     /// and why, once for this user (remembered in the user's settings), not at every start.
     void useLocation(const SampleLog::Location& location);
@@ -56,20 +52,19 @@ private:
     void showFrame();
     void showScrollState();
     void retryLog();
-    void claimLog();
     /// The notices of a log that fails and works again.
     void logResult(const std::optional<SampleLog::Failure>& failure, bool retried);
+    /// Where the log is, when the user needs to be told.
+    void tellWhereTheLogIs();
 
     frmMain& m_window;
     const frmMainControls& m_ui;
     DrawBox* m_drawBox = nullptr;
     plot::PlotModel m_model;
     SampleLog m_log;
-    bool m_logFailing = false; // one notice per run of failed lines
-    qsizetype m_waitedLines = 0;
+    bool m_logFailing = false;    // one notice per run of failed lines
     QTimer* m_logRetry = nullptr; // a child
     QString m_announce;           // said once, with the first line written
     bool m_rememberAnnounced = false;
-    QString m_unclaimed; // the log's path until the first line claims it (LogClaim)
-    std::unique_ptr<LogClaim> m_claim;
+    QString m_toldFile; // the file claimed when the user was last told
 };

@@ -26,6 +26,7 @@ private slots:
     void commandLineWithoutADisplay();
     void signalEndsTheProgramAsClosingDoes_data();
     void signalEndsTheProgramAsClosingDoes();
+    void twoSensorsTwoLogs_data();
     void twoSensorsTwoLogs();
 };
 
@@ -201,18 +202,33 @@ void EndToEndTest::signalEndsTheProgramAsClosingDoes() {
     QCOMPARE(process.exitCode(), 0); // not the signal's number: a normal exit
 }
 
+void EndToEndTest::twoSensorsTwoLogs_data() {
+    QTest::addColumn<bool>("folderWritable");
+    QTest::newRow("a folder that can be written") << true;
+    QTest::newRow("a folder where only app.txt can be written") << false;
+}
+
 void EndToEndTest::twoSensorsTwoLogs() {
-    // One program per sensor, started from one folder: each logs to a file of its own.
+    QFETCH(bool, folderWritable);
+    // One program per sensor, started from one folder: each logs to a file of its own, or,
+    // where it cannot have one, to none. A lock file of an older version, empty, holds nothing.
     QTemporaryDir dir;
     const QString program = dir.filePath("Zel_Connect");
     QVERIFY(QFile::copy(QStringLiteral(ZEL_CONNECT), program));
     QFile::setPermissions(program, QFile::permissions(program) | QFileDevice::ExeOwner);
+    QVERIFY(QDir(dir.path()).mkdir("config") &&
+            QFile(dir.filePath("app.txt.lock")).open(QFile::WriteOnly) &&
+            QFile(dir.filePath("app.txt")).open(QFile::WriteOnly));
+    if (!folderWritable && !makeReadOnly(dir.path(), true)) {
+        QSKIP("cannot make a directory read-only here");
+    }
+    const WritableAgain restore{dir.path()};
     PseudoTerminal sensors[3];
     QProcess programs[3];
     const auto start = [&](int n) {
         QFile::remove(portLock(sensors[n]));
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_CONFIG_HOME", dir.path());
+        environment.insert("XDG_CONFIG_HOME", dir.filePath("config"));
         environment.insert("QT_QPA_PLATFORM", "offscreen");
         environment.insert("ZEL_COM1", sensors[n].devicePath());
         environment.insert("ZEL_CONNECT_AT_START", "1");
@@ -241,18 +257,24 @@ void EndToEndTest::twoSensorsTwoLogs() {
     start(0);
     start(1);
     measure({0}, "app.txt", 1); // the first to log keeps app.txt
-    measure({0, 1}, "app-2.txt", 20);
+    const QString second = folderWritable ? "app-2.txt" : "app.txt";
+    measure({0, 1}, second, 20);
     QVERIFY2(isRun(loggedReds(dir.filePath("app.txt")), 1), readAll(dir.filePath("app.txt")));
-    QVERIFY2(isRun(loggedReds(dir.filePath("app-2.txt")), 2), readAll(dir.filePath("app-2.txt")));
-    // Killed, the first leaves its lock behind; the next program takes app.txt all the same.
+    QVERIFY2(!folderWritable || isRun(loggedReds(dir.filePath(second)), 2),
+             readAll(dir.filePath(second)));
+    // Killed, the first leaves app.txt to the next: where the second has no file of its own,
+    // it is the second, whose samples waited.
     programs[0].kill();
     QVERIFY(programs[0].waitForFinished(5000));
     const qsizetype before = loggedReds(dir.filePath("app.txt")).size();
-    start(2);
-    measure({1, 2}, "app.txt", before + 20);
-    QVERIFY(isRun(loggedReds(dir.filePath("app.txt")).mid(before), 3));
-    QVERIFY(isRun(loggedReds(dir.filePath("app-2.txt")), 2));
-    QVERIFY(!QFileInfo::exists(dir.filePath("app-3.txt")));
+    if (folderWritable) {
+        start(2);
+    }
+    measure(folderWritable ? QList{1, 2} : QList{1}, "app.txt", before + 20);
+    QVERIFY(isRun(loggedReds(dir.filePath("app.txt")).mid(before), folderWritable ? 3 : 2));
+    QVERIFY(!folderWritable || isRun(loggedReds(dir.filePath("app-2.txt")), 2));
+    QVERIFY(!QFileInfo::exists(dir.filePath(folderWritable ? "app-3.txt" : "app-2.txt")));
+    QVERIFY(QFileInfo::exists(dir.filePath("app.txt.lock"))); // not ours to remove
     for (QProcess& zel : programs) {
         zel.terminate();
         zel.waitForFinished(5000);

@@ -19,6 +19,7 @@ private slots:
     void initTestCase() {
         // What the program remembers for the user goes here, not to the user's own settings.
         QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, m_settings.path());
+        QCoreApplication::setApplicationName("Zel_Connect"); // as the program names itself
     }
     void init() { w = std::make_unique<DeviceWindow<ZelConnectWindow>>(); }
     void cleanup() { w.reset(); }
@@ -226,7 +227,7 @@ void FaultsTest::installedProgramLogsInTheDataFolder() {
             QSKIP("cannot make it read-only here");
         }
         const SampleLog::Location location = SampleLog::chooseLocation(program.path(), dataFolder);
-        QCOMPARE(SampleLog(program.filePath("app.txt")).append("x\r\n").value().kind,
+        QCOMPARE(SampleLog(program.filePath("app.txt")).log("x\r\n").value().kind,
                  SampleLog::Failure::Kind::ReadOnly);
         // Neither can be written: beside the program, where the failure notice will name it.
         QVERIFY(makeReadOnly(data.path(), true));
@@ -252,15 +253,16 @@ void FaultsTest::installedProgramLogsInTheDataFolder() {
         }
         // Another program logs there now: this one to a file of its own, said at every start.
         w.reset();
-        const LogClaim other(location.path);
+        LogClaim other(location.path);
+        QVERIFY(!other.claim());
         for (int start = 0; start < 2; ++start) {
             w = std::make_unique<DeviceWindow<ZelConnectWindow>>();
             w->window->samplePlot().useLocation(location);
             w->window->receive(QByteArray("R=3000 G=2000 B=1000\r\n").repeated(2));
             QCOMPARE(
                 w->notices.value(0).prompt,
-                QStringLiteral("Samples are logged to\n%1\n(Zel_Connect beta running at the same "
-                               "time logs to %2).")
+                QStringLiteral("Samples are logged to\n%1\n(Zel_Connect running at the same time "
+                               "logs to %2).")
                     .arg(LogClaim::numbered(location.path, 2), location.path));
         }
         w.reset(); // before its folder goes

@@ -7,6 +7,7 @@
 #include "zelconnectwindow.h"
 
 #include <csignal>
+#include <numeric>
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>
 #endif
@@ -31,6 +32,21 @@ QList<PlotStroke> strokesIn(const PlotModel& model, qint64 from, qint64 to) {
     return strokes;
 }
 
+#ifdef Q_OS_UNIX
+// Runs what with this process's files limited to size bytes, as a quota limits them.
+void withFileSizeLimit(rlim_t size, const std::function<void()>& what) {
+    rlimit before{};
+    ::getrlimit(RLIMIT_FSIZE, &before);
+    rlimit small = before;
+    small.rlim_cur = size;
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    ::setrlimit(RLIMIT_FSIZE, &small);
+    what();
+    ::setrlimit(RLIMIT_FSIZE, &before);
+    std::signal(SIGXFSZ, oldHandler);
+}
+#endif
+
 } // namespace
 
 class PlotTest : public QObject {
@@ -42,6 +58,7 @@ private slots:
     void clearDrawKeepsTheLastPoint();
     void limits();
     void logFile();
+    void nearlyFullDisk();
 
     void init();
     void cleanup() {
@@ -50,6 +67,7 @@ private slots:
     }
     void drawOnTheWindow();
     void logThatCannotBeWritten();
+    void secondProgramNeverWritesTheFirstsLog();
 
 private:
     void draw(const QString& value, int times = 1);
@@ -178,27 +196,11 @@ void PlotTest::logFile() {
     QVERIFY(!log.log(first));
     QCOMPARE(readAll(path), first);
     // What cannot be written says why.
-    QVERIFY(!SampleLog(dir.filePath("missing/app.txt")).append(first).value().reason.isEmpty());
+    QVERIFY(!SampleLog(dir.filePath("missing/app.txt")).log(first).value().reason.isEmpty());
     if (QFile::exists("/dev/full")) {
-        QCOMPARE(SampleLog("/dev/full").append(first).value().kind,
+        QCOMPARE(SampleLog("/dev/full").log(first).value().kind,
                  SampleLog::Failure::Kind::DiskFull);
     }
-#ifdef Q_OS_UNIX
-    // A full disk in the middle of a line: the half that went in is taken out again.
-    rlimit before{};
-    QCOMPARE(::getrlimit(RLIMIT_FSIZE, &before), 0);
-    rlimit small = before;
-    small.rlim_cur = rlim_t(first.size() + second.size() / 2);
-    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-    QCOMPARE(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const bool failed = log.log(second).has_value();
-    ::setrlimit(RLIMIT_FSIZE, &before);
-    std::signal(SIGXFSZ, oldHandler);
-    QVERIFY(failed);
-    QCOMPARE(readAll(path), first);
-    QVERIFY(!log.log(second)); // the line that waited, then this one
-    QCOMPARE(readAll(path), first + second + second);
-#endif
     // While it cannot be written, what waits is bounded: a line beyond it is dropped and
     // counted, the others go in whole and in order once it can.
     QVERIFY(QFile::remove(path) && QDir(dir.path()).mkdir("app.txt"));
@@ -219,6 +221,59 @@ void PlotTest::logFile() {
     for (qsizetype n = 0; n < waiting; ++n) {
         QCOMPARE(logged[n * big.size()], char('a' + n % 26));
     }
+    // Moved away again, and another program running at the same time took the new file
+    // meanwhile: this one takes a file of its own.
+    QVERIFY(QFile::rename(path, dir.filePath("older.txt")));
+    SampleLog other(path);
+    QVERIFY(!other.log(second) && !log.log(first));
+    QCOMPARE(readAll(path), second);
+    QCOMPARE(readAll(dir.filePath("app-2.txt")), first);
+}
+
+void PlotTest::nearlyFullDisk() {
+    QTemporaryDir dir;
+    SampleLog log(dir.filePath("app.txt"));
+    QByteArray lines[52];
+    for (int n = 0; n < 52; ++n) {
+        lines[n] = QStringLiteral("%1, R=1000 G=2000 B=3000\r\n").arg(100 + n).toLatin1();
+    }
+    const qint64 line = lines[0].size();
+    qint64 room = 1 << 20; // beyond the reserve, as the room check says
+    qint64 quota = 0;      // what writes may put in, which the room check does not see
+    qint64 largest = 0;    // the largest write tried
+    bool beyondRoom = false;
+    log.setDisk({[&](const QString&) { return SampleLog::kRoomReserve + room; },
+                 [&](qint64 size) {
+                     largest = std::max(largest, size);
+                     beyondRoom = beyondRoom || size > room;
+                     const qint64 takes = std::min({size, room, quota});
+                     room -= takes;
+                     quota -= takes;
+                     return takes;
+                 }});
+    // Nothing goes in: after the first failure each sample tries one line, not all that wait.
+    for (int n = 0; n < 50; ++n) {
+        QVERIFY(log.log(lines[n]).has_value());
+    }
+    QCOMPARE(largest, line);
+    // A write cut short keeps the whole lines that went in; the rest of the last one goes.
+    quota = line * 5 / 2;
+    QCOMPARE(log.log(lines[50]).value().kind, SampleLog::Failure::Kind::DiskFull);
+    QCOMPARE(readAll(log.path()), lines[0] + lines[1]);
+    QCOMPARE(log.waitingLines(), 49);
+    QCOMPARE(largest, 50 * line); // one line went in: then the others at once
+    // As far as the room allows, whole lines, and no try beyond it.
+    quota = 1 << 20;
+    room = line * 61 / 2;
+    largest = 0;
+    QVERIFY(log.log(lines[51]).has_value());
+    QCOMPARE(largest, 29 * line); // one line, then what room there is for
+    QVERIFY(!beyondRoom);
+    QCOMPARE(log.waitingLines(), 20);
+    room = 1 << 20;
+    QVERIFY(!log.writeWaiting());
+    QCOMPARE(readAll(log.path()), std::accumulate(lines, lines + 52, QByteArray()));
+    QCOMPARE(log.waitedLines(), 52);
 }
 
 void PlotTest::init() {
@@ -314,6 +369,22 @@ void PlotTest::logThatCannotBeWritten() {
     QCOMPARE(boxes.size(), 1);
     QVERIFY2(boxes[0].prompt.startsWith("3 samples could not be written"),
              qPrintable(boxes[0].prompt));
+}
+
+void PlotTest::secondProgramNeverWritesTheFirstsLog() {
+#ifdef Q_OS_UNIX
+    // Another program running at the same time logs to app.txt; this one's first sample comes
+    // while a quota lets no line be written: its own file cannot be written, its samples wait
+    // for it and never go into the other's; what went in of a line is taken out again.
+    const QString path = m_dir.filePath("app.txt");
+    ZelConnectWindow other(path);
+    other.samplePlot().LogSample(0);
+    withFileSizeLimit(12, [this] { m_window->samplePlot().LogSample(200); });
+    m_window->samplePlot().LogSample(400);
+    const QByteArray line = "R=R G=G B=B\r\n";
+    QCOMPARE(readAll(path), "0, " + line);
+    QCOMPARE(readAll(m_dir.filePath("app-2.txt")), "100, " + line + "200, " + line);
+#endif
 }
 
 QTEST_MAIN(PlotTest)

@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QString>
+
+/// Why lines could not go into the log.
+struct LogFailure {
+    enum class Kind { HeldElsewhere, ReadOnly, DiskFull, Other };
+    Kind kind = Kind::Other;
+    QString reason; ///< the system's words
+};
+
+/// What a system error number (errno; on Windows GetLastError()) means for the log at path.
+/// Defined with the platform's calls that append to it.
+LogFailure systemFailure(qint64 error, const QString& path);
