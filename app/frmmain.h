@@ -103,6 +103,8 @@ public:
     /// What MSComm1_OnComm does with the bytes of one receive event: show them, capture the
     /// readings, and have every finished sample evaluated.
     void receive(const QByteArray& input);
+    /// True while receive() handles the bytes of one read.
+    bool receiving() const { return m_receiving; }
 
 signals:
     /// The last open modal box was closed: what waited for it may run now.
@@ -195,6 +197,7 @@ private:
     terminal::ResponseText m_responseText;
     terminal::CaptureMachine m_capture;
     std::optional<HeldTexts> m_held;
+    bool m_receiving = false;
     QTimer* m_frame = nullptr;         // a child: the next display frame
     QAction* m_furtherPorts = nullptr; // the separator above the further ports
     QElapsedTimer m_sinceFrame;

@@ -345,7 +345,9 @@ void frmMain::showHeldTexts() {
 
 void frmMain::receive(const QByteArray& input) {
     holdSampleTexts();
+    m_receiving = true;
     m_capture.feed(input, m_held->readings, m_captureHooks);
+    m_receiving = false;
     // The field is appended once per read, however many characters came.
     if (m_controls.txtResponse) {
         m_controls.txtResponse->append(QByteArrayView(m_responseText.lines(input)));

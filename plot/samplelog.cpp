@@ -110,25 +110,26 @@ SampleLog::Appended SampleLog::append(QByteArrayView lines) {
     return {0, Failure{Failure::Kind::Other, QStringLiteral("it is replaced again and again")}};
 }
 
-std::optional<SampleLog::Failure> SampleLog::log(const QByteArray& line) {
-    if (m_written == m_waiting.size()) {
+std::optional<SampleLog::Failure> SampleLog::log(const QByteArray& lines) {
+    const qsizetype count = lines.count('\n');
+    if (m_written == m_waiting.size() && count == 1) {
         // The usual case: the line goes in alone, without asking the disk for room.
-        const Appended done = append(line);
+        const Appended done = append(lines);
         if (!done.failure) {
             return std::nullopt;
         }
-        m_waiting = line;
+        m_waiting = lines;
         m_written = 0;
         m_waitingLines = m_uncounted = 1;
         return stillWaiting(*done.failure);
     }
-    if (m_waiting.size() - m_written + line.size() > kWaitingLimit) {
-        ++m_dropped;
-    } else {
-        m_waiting += line;
-        ++m_waitingLines;
-        ++m_uncounted;
-    }
+    // Several at once (the samples of a burst) go as far as the disk has room.
+    const qsizetype fits = wholeLinesWithin(lines, kWaitingLimit - (m_waiting.size() - m_written));
+    const qsizetype kept = lines.first(fits).count('\n');
+    m_dropped += count - kept;
+    m_waiting += lines.first(fits);
+    m_waitingLines += kept;
+    m_uncounted += kept;
     return writeWaiting();
 }
 

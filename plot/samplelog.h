@@ -68,10 +68,10 @@ public:
     /// Left free on a nearly full disk: for the file system's own records, and for others.
     static constexpr qint64 kRoomReserve = 16 << 10;
 
-    /// Logs one line (ending in LF): after the lines that wait, or as the last of them when
-    /// the file cannot be written (dropped beyond kWaitingLimit). Nothing when everything is
-    /// in the file.
-    std::optional<Failure> log(const QByteArray& line);
+    /// Logs whole lines (each ending in LF) with one append: after the lines that wait, or as
+    /// the last of them when the file cannot be written (those beyond kWaitingLimit dropped).
+    /// Nothing when everything is in the file.
+    std::optional<Failure> log(const QByteArray& lines);
     /// Tries the waiting lines again: whole lines, in order, as far as the file takes them
     /// and the disk has room for them.
     std::optional<Failure> writeWaiting();

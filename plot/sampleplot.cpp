@@ -172,10 +172,21 @@ void SamplePlot::useLocation(const SampleLog::Location& location) {
 
 void SamplePlot::LogSample(qint64 position) {
     using Text = frmMain::SampleText;
-    logResult(m_log.log(SampleLog::line(position, m_window.sampleText(Text::Red),
-                                        m_window.sampleText(Text::Green),
-                                        m_window.sampleText(Text::Blue))),
-              false);
+    const QByteArray line =
+        SampleLog::line(position, m_window.sampleText(Text::Red), m_window.sampleText(Text::Green),
+                        m_window.sampleText(Text::Blue));
+    if (m_window.receiving()) {
+        // With the other samples of this read, in one append: a burst completes thousands.
+        m_readLines += line;
+        return;
+    }
+    logResult(m_log.log(line), false);
+}
+
+void SamplePlot::logReadSamples() {
+    if (!m_readLines.isEmpty()) {
+        logResult(m_log.log(std::exchange(m_readLines, {})), false);
+    }
 }
 
 void SamplePlot::tellWhereTheLogIs() {

@@ -41,6 +41,9 @@ public:
     /// have gone in.
     void LogSample(qint64 position);
     static constexpr int kLogRetryMs = 2000;
+    /// The samples a read completed, logged together once it has been handled (LogSample
+    /// keeps them while the window receives).
+    void logReadSamples();
     /// The window closes: lines still waiting are tried once more. What could not go in, for
     /// the user; empty when nothing is lost.
     QString logBeforeClosing();
@@ -66,5 +69,6 @@ private:
     QTimer* m_logRetry = nullptr; // a child
     QString m_announce;           // said once, with the first line written
     bool m_rememberAnnounced = false;
-    QString m_toldFile; // the file claimed when the user was last told
+    QByteArray m_readLines; // of the read being received
+    QString m_toldFile;     // the file claimed when the user was last told
 };

@@ -67,6 +67,7 @@ private slots:
     }
     void drawOnTheWindow();
     void logThatCannotBeWritten();
+    void burstLoggedOnceInOrder();
     void secondProgramNeverWritesTheFirstsLog();
 
 private:
@@ -371,6 +372,40 @@ void PlotTest::logThatCannotBeWritten() {
     QCOMPARE(boxes.size(), 1);
     QVERIFY2(boxes[0].prompt.startsWith("3 samples could not be written"),
              qPrintable(boxes[0].prompt));
+}
+
+void PlotTest::burstLoggedOnceInOrder() {
+    // However a burst is cut into reads (a reading split over two, reads that end inside a
+    // line), the samples of each read are in the log once it has been handled, each once
+    // and in order; a file that cannot be written for a while gets every line afterwards.
+    QByteArray burst;
+    for (int red = 1000; red < 1300; ++red) {
+        burst += QStringLiteral("R=%1 G=2000 B=3000\r\n").arg(red).toLatin1();
+    }
+    const QString path = m_dir.filePath("app.txt");
+    qsizetype at = 0;
+    const auto readAndCheck = [&](qsizetype size) {
+        m_window->receive(burst.sliced(at, size));
+        at += size;
+        QList<int> reds;
+        for (const QByteArray& line : readAll(path).split('\n')) {
+            if (!line.isEmpty()) {
+                reds << line.mid(line.indexOf("R=") + 2, 4).toInt();
+            }
+        }
+        QList<int> expected(std::max<qsizetype>(burst.first(at).count('R') - 1, 0));
+        std::iota(expected.begin(), expected.end(), 1000);
+        QCOMPARE(reds, expected);
+    };
+    for (const qsizetype size : {3, 20, 1, 2000, 7, 400}) {
+        readAndCheck(size);
+    }
+#ifdef Q_OS_UNIX
+    withFileSizeLimit(QFileInfo(path).size(), [&] { m_window->receive(burst.sliced(at, 3000)); });
+    at += 3000;
+    QCOMPARE(m_notices.size(), 1);
+#endif
+    readAndCheck(burst.size() - at);
 }
 
 void PlotTest::secondProgramNeverWritesTheFirstsLog() {

@@ -24,6 +24,10 @@ void ZelConnectWindow::redMarkerReceived(const terminal::SampleFields& fields) {
     }
 }
 
+void ZelConnectWindow::receiveEventHandled() {
+    m_plot->logReadSamples();
+}
+
 void ZelConnectWindow::closeEvent(QCloseEvent* event) {
     frmMain::closeEvent(event);
     if (!event->isAccepted()) {

@@ -23,6 +23,8 @@ protected:
     /// The sample that an "R" ends is evaluated, plotted and logged when all three readings
     /// are numbers, before the new red reading starts.
     void redMarkerReceived(const terminal::SampleFields& fields) override;
+    /// The samples of the read go into the log together.
+    void receiveEventHandled() override;
 
 private:
     ColorMeasurement* m_color = nullptr; // owned as children
