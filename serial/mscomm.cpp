@@ -356,12 +356,21 @@ void MSComm::raiseWaitingEvents() {
 }
 
 void MSComm::readArrived() {
-    const qint64 since = m_sinceRead.isValid() ? m_sinceRead.elapsed() : kReadPaceMs;
-    if (since >= kReadPaceMs || m_lastReadWasMuch) {
+    const qint64 since = m_sinceRead.isValid() ? m_sinceRead.elapsed() : kQuietMs;
+    if (since >= kQuietMs) {
+        m_talkingSince.start();
+    }
+    const int pace = readPace();
+    if (since >= pace || m_lastReadWasMuch) {
         takeWaitingBytes();
     } else if (!m_readPace.isActive()) {
-        m_readPace.start(int(kReadPaceMs - since));
+        m_readPace.start(int(pace - since));
     }
+}
+
+int MSComm::readPace() const {
+    return m_talkingSince.isValid() && m_talkingSince.hasExpired(kTalkingMs) ? kTalkingReadPaceMs
+                                                                             : kReadPaceMs;
 }
 
 void MSComm::takeWaitingBytes() {
@@ -377,7 +386,8 @@ void MSComm::takeWaitingBytes() {
             deviceGone(lost);
         }
     }
-    m_lastReadWasMuch = m_received.size() - before >= kMuchWaiting;
+    m_lastReadWasMuch = m_received.size() - before >=
+                        (readPace() == kTalkingReadPaceMs ? kMuchWhileTalking : kMuchWaiting);
     if (m_holdDepth > 0) {
         keepNewestHeld();
         return;

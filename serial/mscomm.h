@@ -39,6 +39,16 @@ public:
     /// never held up by the pace.
     static constexpr int kReadPaceMs = 20;
     static constexpr int kMuchWaiting = 1024;
+    /// Once the device has kept talking for kTalkingMs (no pause of kQuietMs), the pace is
+    /// kTalkingReadPaceMs: the window then shows a frame that often anyway, and every read
+    /// costs a wake-up, its handling and a log append. A pause makes it quick again. Much is
+    /// then kMuchWhileTalking: more than 256000 baud brings in that time, less than a
+    /// terminal device hands over in one read (4 KB), so that a faster stream is never held
+    /// back by the slower pace.
+    static constexpr int kTalkingReadPaceMs = 100;
+    static constexpr int kTalkingMs = 200;
+    static constexpr int kQuietMs = 200;
+    static constexpr int kMuchWhileTalking = 3072;
 
     /// While events are held (a modal box is open) the control keeps taking what the device
     /// sends, so that a driver without flow control loses nothing, but keeps only the newest
@@ -164,6 +174,7 @@ signals:
 
 private:
     void readArrived();
+    int readPace() const;
     void takeWaitingBytes();
     /// While held: the oldest bytes beyond kHeldLimit go.
     void keepNewestHeld();
@@ -208,6 +219,7 @@ private:
     QStringList m_flushFailures; // why writes failed during the flush
     QTimer m_readPace;
     QElapsedTimer m_sinceRead;
+    QElapsedTimer m_talkingSince; // since the device's last pause
     bool m_lastReadWasMuch = false;
     int m_commPort = 1;
     serial::LineSettings m_settings;

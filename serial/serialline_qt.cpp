@@ -341,12 +341,9 @@ QString QtSerialLine::read(QByteArray& into) {
     for (int chunks = 0; chunks < kMostChunksPerDrain; ++chunks) {
         const ssize_t n = ::read(handle, chunk, sizeof chunk);
         if (n > 0) {
+            // A terminal device hands over at most its own buffer (4 KB) at a time: read on
+            // until it has nothing, so that a slow pace never leaves a backlog behind.
             into.append(chunk, n);
-            // A device still sending keeps a read busy with crumbs; what comes meanwhile is
-            // taken at the next pace, unless this read filled the whole chunk.
-            if (n < ssize_t(sizeof chunk)) {
-                break;
-            }
             continue;
         }
         if (n < 0 && errno == EINTR) {
