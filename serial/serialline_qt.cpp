@@ -374,7 +374,12 @@ void QtSerialLine::portErrorOccurred(QSerialPort::SerialPortError error) {
         emit lost(deviceHungUpText());
         return;
     }
-    m_port.clearError(); // nothing was lost: the port goes on
+    // Nothing was lost: the port goes on. Qt stops watching the port after such an error;
+    // a read of its empty buffer makes it watch again, else the port would go deaf.
+    m_port.clearError();
+    if (m_port.bytesAvailable() == 0) {
+        (void)m_port.readAll();
+    }
 }
 
 } // namespace

@@ -2,8 +2,10 @@
 // a Bluetooth port whose device is off does, unless this process holds it open already (the
 // link then stays up). With ZEL_TTY_TRACE set, tcdrain and tcsetattr calls are appended to
 // that file, one name a line, so a test can see in which order a close ends a session; with
-// ZEL_DRAIN_NEVER_ENDS set, tcdrain does not return while it is set.
+// ZEL_DRAIN_NEVER_ENDS set, tcdrain does not return while it is set; with ZEL_EMPTY_READ, a
+// read finds nothing once.
 #include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -90,6 +92,17 @@ int tcdrain(int handle) {
         ::sleep(1);
     }
     return next<int (*)(int)>("tcdrain")(handle);
+}
+
+// ZEL_EMPTY_READ: the next one-byte read (Qt's, woken by the device) finds nothing, as when
+// another read took the bytes that woke it.
+ssize_t read(int handle, void* into, size_t size) {
+    static std::atomic<bool> emptied{false};
+    if (size == 1 && std::getenv("ZEL_EMPTY_READ") && !emptied.exchange(true)) {
+        errno = EAGAIN;
+        return -1;
+    }
+    return next<ssize_t (*)(int, void*, size_t)>("read")(handle, into, size);
 }
 
 int tcsetattr(int handle, int when, const termios* settings) {

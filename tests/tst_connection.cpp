@@ -43,6 +43,7 @@ private slots:
     void slowOpenLeavesTheWindowFree();
     void lastBytesLeaveBeforeTheClose();
     void closeGivesUpADrainThatNeverEnds();
+    void readThatFindsNothing();
 
 private:
     bool sendEnabled() const {
@@ -510,6 +511,18 @@ void ConnectionTest::closeGivesUpADrainThatNeverEnds() {
         w->window->mnuConnect_Click();
     }
     QCOMPARE(threads(), stuck);
+}
+
+void ConnectionTest::readThatFindsNothing() {
+    // Qt's read finds nothing when the control's own read took the bytes that woke it, and
+    // says so as an error, after which Qt no longer watches the port: it must go on all the
+    // same (the preloaded slowdevice library makes that read come up empty).
+    QVERIFY(w->connectPort());
+    qputenv("ZEL_EMPTY_READ", "1");
+    const auto normal = qScopeGuard([] { qunsetenv("ZEL_EMPTY_READ"); });
+    w->device->write("R=1000 G=2000 B=3000\r\n");
+    QTRY_VERIFY(w->response().contains(QStringLiteral("B=3000")));
+    QVERIFY(w->comm().PortOpen() && w->boxes.isEmpty());
 }
 
 QTEST_MAIN(ConnectionTest)
