@@ -42,9 +42,9 @@ public:
     /// Once the device has kept talking for kTalkingMs (no pause of kQuietMs), the pace is
     /// kTalkingReadPaceMs: the window then shows a frame that often anyway, and every read
     /// costs a wake-up, its handling and a log append. A pause makes it quick again. Much is
-    /// then kMuchWhileTalking: more than 256000 baud brings in that time, less than a
-    /// terminal device hands over in one read (4 KB), so that a faster stream is never held
-    /// back by the slower pace.
+    /// then kMuchWhileTalking: more than 256000 baud brings in that time, less than a read
+    /// takes at most (a terminal's buffer, 4 KB), so that a faster stream is never held back
+    /// by the slower pace.
     static constexpr int kTalkingReadPaceMs = 100;
     static constexpr int kTalkingMs = 200;
     static constexpr int kQuietMs = 200;

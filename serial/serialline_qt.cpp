@@ -103,10 +103,16 @@ int openErrorNumber(QSerialPort::SerialPortError error) {
                                                      : CommError::comPortNotAvailable;
 }
 
-// Qt also reports a read that found nothing as a ReadError, with whatever errno was left
-// over: after this control's own read took the bytes that woke Qt's notifier, for instance.
-// Only the descriptor tells whether the device has really gone (hung up, unplugged).
-constexpr int kMostChunksPerDrain = 16; // 1 MiB
+// Qt also reports a read that found nothing as an error (ReadError, or ResourceError for
+// EAGAIN), with whatever errno was left over: after this control's own read took the bytes
+// that woke Qt's notifier, for instance. Only the descriptor tells whether the device has
+// really gone (hung up, unplugged).
+
+// A terminal device hands over what it holds a piece at a time: a read goes on until it has
+// nothing or has taken a terminal's buffer (4 KB), which the control takes for much and
+// follows with another read at once; a device still sending leaves crumbs, a few at most.
+constexpr qsizetype kMostPerRead = 4 << 10;
+constexpr int kMostChunksPerDrain = 16;
 
 // What the user reads when a device cannot be opened: for the common failures, what to do.
 QString openFailureDescription(const QString& device, QSerialPort::SerialPortError error,
@@ -338,12 +344,12 @@ QString QtSerialLine::read(QByteArray& into) {
     const int handle = static_cast<int>(m_port.handle());
     char chunk[65536];
     // A device that writes as fast as this reads would otherwise keep one drain going.
-    for (int chunks = 0; chunks < kMostChunksPerDrain; ++chunks) {
+    for (qsizetype taken = 0, chunks = 0; chunks < kMostChunksPerDrain && taken < kMostPerRead;
+         ++chunks) {
         const ssize_t n = ::read(handle, chunk, sizeof chunk);
         if (n > 0) {
-            // A terminal device hands over at most its own buffer (4 KB) at a time: read on
-            // until it has nothing, so that a slow pace never leaves a backlog behind.
             into.append(chunk, n);
+            taken += n;
             continue;
         }
         if (n < 0 && errno == EINTR) {
