@@ -544,10 +544,10 @@ void WindowsTest::release() {
     const QString unpacked = m_dir.filePath("release");
     QCOMPARE(QProcess::execute("unzip", {"-q", "-o", zip, "-d", unpacked}), 0);
     const QString top = unpacked + "/" + name + "/";
-    for (const char* file :
-         {"Zel_Connect.com", "Tolvek.com", "README.txt", "LICENSE.txt", "licenses/Qt/SOURCE.txt",
-          "licenses/Qt/LGPL-3.0-only.txt", "licenses/MinGW-w64/gcc-runtime.txt",
-          "licenses/MinGW-w64/mingw-w64-and-winpthreads.txt"}) {
+    for (const char* file : {"Zel_Connect.com", "Tolvek.com", "README.txt", "LICENSE.txt",
+                             "CHANGELOG.txt", "licenses/Qt/SOURCE.txt",
+                             "licenses/Qt/LGPL-3.0-only.txt", "licenses/MinGW-w64/gcc-runtime.txt",
+                             "licenses/MinGW-w64/mingw-w64-and-winpthreads.txt"}) {
         QVERIFY2(QFileInfo(top + file).size() > 0, file);
     }
     QVERIFY(readAll(top + "licenses/Qt/SOURCE.txt").contains("qt6-base"));
