@@ -41,12 +41,13 @@ struct Options {
 
 void usage(std::FILE* to) {
     std::fprintf(to,
-                 "usage: zel-colorsim [options]\n"
+                 "Usage: zel-colorsim [options]\n"
                  "Opens a pseudo-terminal, prints its device path and behaves as a color sensor\n"
                  "on it: reading lines such as R=3712 G=3590 B=3880 CR LF, cycling through white,\n"
                  "black, red, green, blue and grid samples with a little noise. Lines said while\n"
                  "no program has the port open are lost, as on a real line. Bytes it receives\n"
                  "are answered with a line 'echo' and their lower-case hex.\n\n"
+                 "Options:\n"
                  "  --rate N        reading lines per second (default 4; 0 sends none)\n"
                  "  --baud N        instead a continuous stream as fast as N baud carries (8N1)\n"
                  "  --burst N       first N bytes of readings as fast as they are taken, to the\n"
@@ -60,11 +61,13 @@ void usage(std::FILE* to) {
                  "  --duration S    stop after S seconds\n"
                  "  --seed N        random seed (default 1)\n"
                  "  --link PATH     also make PATH a symbolic link to the device\n"
+                 "  -h, --help      print this text\n"
+                 "  --version       print the version\n\n"
                  "Ends on SIGINT or SIGTERM and prints what it sent to standard error.\n");
 }
 
 // What the command line asks for: a run, the usage, or nothing that can be run.
-enum class Asked { Run, Help, Mistake };
+enum class Asked { Run, Help, Version, Mistake };
 
 Asked parse(int argc, char* argv[], Options& options) {
     for (int i = 1; i < argc; ++i) {
@@ -78,6 +81,9 @@ Asked parse(int argc, char* argv[], Options& options) {
         }
         if (name == "--help" || name == "-h") {
             return Asked::Help;
+        }
+        if (name == "--version") {
+            return Asked::Version;
         }
         const char* text = value();
         if (!text) {
@@ -201,7 +207,12 @@ private:
 
 int main(int argc, char* argv[]) {
     Options options;
-    if (const Asked asked = parse(argc, argv, options); asked != Asked::Run) {
+    const Asked asked = parse(argc, argv, options);
+    if (asked == Asked::Version) {
+        std::printf("zel-colorsim %s\n", ZEL_VERSION);
+        return 0;
+    }
+    if (asked != Asked::Run) {
         // The usage asked for goes to standard output; after a mistake, to standard error.
         usage(asked == Asked::Help ? stdout : stderr);
         return asked == Asked::Help ? 0 : 2;
