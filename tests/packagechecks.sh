@@ -1,6 +1,7 @@
 #!/bin/sh
 # What the package's own ecosystem says of it, where its tools are installed:
-#   metainfo SOURCE            appstreamcli validates the AppStream files (no error, no warning)
+#   metainfo SOURCE BUILD      appstreamcli validates the AppStream files (no error, no warning),
+#                              also as installed beside the desktop entries and icons they name
 #   manpages BUILD PROGRAM...  each manual page names every option its program's --help names
 #   copyright BUILD            the copyright file parses as Debian's machine-readable form and
 #                              gives every file a licence whose text it holds
@@ -11,6 +12,10 @@ shift
 case "$what" in
 metainfo)
     appstreamcli validate --no-net "$1"/packaging/metainfo/*.metainfo.xml
+    root="$2/metainfo-check"
+    rm -rf "$root"
+    DESTDIR="$root" cmake --install "$2" --prefix /usr >/dev/null
+    appstreamcli validate-tree --no-net "$root"
     ;;
 manpages)
     build="$1"
