@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFont>
 #include <QIcon>
 #include <QLabel>
@@ -52,7 +53,11 @@ frmMain::frmMain(WindowVariant variant, const PictureBoxFactory& makePictureBox,
     // inside them stay clear of it.
     setFont(designFont(QStringLiteral("MS Sans Serif"), 8));
     if (!m_variant.iconResource.isEmpty()) {
-        setWindowIcon(QIcon(m_variant.iconResource));
+        QIcon icon;
+        for (const QFileInfo& image : QDir(m_variant.iconResource).entryInfoList(QDir::Files)) {
+            icon.addFile(image.filePath()); // at the size the image has
+        }
+        setWindowIcon(icon);
     }
 
     auto* client = new QWidget(this);

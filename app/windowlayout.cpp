@@ -151,7 +151,7 @@ WindowVariant zelConnectVariant() {
     WindowVariant variant;
     variant.caption = "Zel Connect";
     variant.applicationTitle = "Zel_Connect beta";
-    variant.iconResource = ":/icons/zel_connect.png";
+    variant.iconResource = ":/icons/zel-connect";
     variant.clientWidthTwips = 8235;
     variant.clientHeightTwips = 7365;
     variant.controls = zelConnectControls();

@@ -73,7 +73,7 @@ struct MenuItemDesign {
 struct WindowVariant {
     QString caption;
     QString applicationTitle; ///< title of boxes that have none of their own
-    QString iconResource;     ///< empty: no icon of its own
+    QString iconResource;     ///< a folder of one image per size; empty: no icon of its own
     int clientWidthTwips = 0;
     int clientHeightTwips = 0;
     std::vector<ControlDesign> controls; ///< containers before what they hold
@@ -99,7 +99,7 @@ struct ControlChange {
 struct WindowDifferences {
     QString caption;
     QString applicationTitle;
-    QString iconResource; ///< empty: no icon of its own
+    QString iconResource; ///< a folder of one image per size; empty: no icon of its own
     int clientHeightTwips = 0;
     std::vector<QString> leftOut; ///< controls the program does not have
     std::vector<ControlChange> changes;
