@@ -79,8 +79,9 @@ void frmMain::closePort() {
 }
 
 void frmMain::UpdateStatus() {
-    const serial::StatusDisplay display = serial::statusDisplay(
-        MSComm1.PortOpen(), MSComm1.WaitingForDevice(), MSComm1.CommPort(), MSComm1.Settings());
+    const serial::StatusDisplay display =
+        serial::statusDisplay(MSComm1.PortOpen(), MSComm1.WaitingForDevice(), MSComm1.CommPort(),
+                              MSComm1.Settings(), MSComm1.AppearedElsewhere());
     if (QLabel* panel = m_controls.StatusBar1Panels[1]) {
         panel->setText(display.connection);
         // Else the reason a device went away is put here by MSComm1_PortLost.
@@ -212,7 +213,11 @@ void frmMain::showPortDevices() {
     }
     for (int port = 1; port <= serial::kHighestPort; ++port) {
         if (QAction* item = m_menus.mnuCom[port]) {
-            item->setToolTip(serial::portSummary(port, ports.choice(port)));
+            const serial::PortChoice choice = ports.choice(port);
+            item->setToolTip(serial::portSummary(port, choice));
+            if (port > serial::kDesignedPorts) {
+                item->setText(serial::furtherPortCaption(port, choice));
+            }
         }
     }
 }

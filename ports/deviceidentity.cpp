@@ -129,6 +129,33 @@ Reopening whereToReopen(const DeviceIdentity& lost, const QList<PortInfo>& prese
     return {};
 }
 
+QString sameKindAppeared(const PortInfo& lost, const QList<PortInfo>& atLoss,
+                         const QList<PortInfo>& present) {
+    const auto sameKind = [&lost](const PortInfo& port) {
+        if (lost.isUsb()) {
+            return port.isUsb() && port.vendorId == lost.vendorId &&
+                   port.productId == lost.productId &&
+                   port.interfaceNumber == lost.interfaceNumber;
+        }
+        return !lost.builtIn && !port.builtIn && !lost.description.isEmpty() &&
+               port.description == lost.description;
+    };
+    for (const PortInfo& port : present) {
+        const bool wasThere =
+            std::any_of(atLoss.begin(), atLoss.end(), [&port](const PortInfo& before) {
+                return before.device == port.device && before.usbLocation == port.usbLocation;
+            });
+        if (wasThere || !sameKind(port)) {
+            continue;
+        }
+        if (port.description.isEmpty()) {
+            return QStringLiteral("a device of its kind appeared as %1").arg(port.device);
+        }
+        return QStringLiteral("a %1 appeared as %2").arg(port.description, port.device);
+    }
+    return {};
+}
+
 QString describeIdentity(const DeviceIdentity& identity) {
     switch (identity.kind) {
     case DeviceIdentity::Kind::Usb: {

@@ -63,6 +63,14 @@ struct Reopening {
 Reopening whereToReopen(const DeviceIdentity& lost, const QList<PortInfo>& present,
                         const PathResolver& resolve);
 
+/// A device of the same kind as lost (the same USB adapter model and interface; on Windows,
+/// where an adapter's port is known by its name, the same device name) that was not present
+/// at the loss and is now: "a USB Serial Port appeared as COM8". An adapter without a serial
+/// number that comes back in another USB socket gets another name and is not opened in its
+/// place (it could be another sensor), but the user may choose it. Empty when none has.
+QString sameKindAppeared(const PortInfo& lost, const QList<PortInfo>& atLoss,
+                         const QList<PortInfo>& present);
+
 /// How a user reads an identity: "the USB adapter 0403:6001 with serial A50285BI".
 QString describeIdentity(const DeviceIdentity& identity);
 

@@ -193,6 +193,17 @@ QString comName(int port) {
     return QStringLiteral("Com%1").arg(port);
 }
 
+QString furtherPortCaption(int port, const PortChoice& choice) {
+    QString name = choice.info ? choice.info->description : QString();
+    if (name.isEmpty()) {
+        name = choice.device;
+    }
+    // A menu takes "&" for the letter after it.
+    name.replace(QLatin1Char('&'), QLatin1String("&&"));
+    return name.isEmpty() ? QStringLiteral("Com %1").arg(port)
+                          : QStringLiteral("Com %1 \u2014 %2").arg(port).arg(name);
+}
+
 QString portSummary(int port, const PortChoice& choice) {
     QStringList about;
     if (choice.info) {

@@ -87,5 +87,8 @@ QString comName(int port);
 /// What a user reads about port n: the device and what the system says of it, e.g.
 /// "/dev/ttyUSB0: FT232R USB UART; serial A50285BI", or why there is nothing to find.
 QString portSummary(int port, const PortChoice& choice);
+/// The Port menu's item of a further port, as Windows tools name ports: "Com 7 — USB Serial
+/// Port", the device's name where the system gives one, else its node.
+QString furtherPortCaption(int port, const PortChoice& choice);
 
 } // namespace serial

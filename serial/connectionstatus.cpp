@@ -3,11 +3,15 @@
 namespace serial {
 
 StatusDisplay statusDisplay(bool portOpen, bool waitingForDevice, int commPort,
-                            const QString& settings) {
+                            const QString& settings, const QString& appearedElsewhere) {
     StatusDisplay display;
     display.connection = portOpen           ? QStringLiteral("Connected")
                          : waitingForDevice ? QStringLiteral("Waiting")
                                             : QStringLiteral("Disconnected");
+    if (waitingForDevice && !portOpen && !appearedElsewhere.isEmpty()) {
+        display.connection =
+            QStringLiteral("Waiting for Com%1; %2").arg(commPort).arg(appearedElsewhere);
+    }
     display.connectCaption =
         portOpen || waitingForDevice ? QStringLiteral("Dis&connect") : QStringLiteral("&Connect");
     display.sendEnabled = portOpen;
@@ -124,12 +128,17 @@ QString readFailedText(const QString& reason) {
 }
 
 QString waitingForDeviceText(const QString& device, const QString& reason, const QString& awaited,
-                             const QString& notYet) {
+                             const QString& notYet, const QString& elsewhere) {
     QString text = QStringLiteral("%1 went away (%2). Waiting for %3 to come back: the port "
                                   "opens again by itself. Choose Disconnect to stop waiting.")
                        .arg(device, reason, awaited);
     if (!notYet.isEmpty()) {
         text += QStringLiteral("\n") + notYet;
+    }
+    if (!elsewhere.isEmpty()) {
+        text += QStringLiteral("\nMeanwhile %1. It may be another device, so it is not opened "
+                               "in its place: choose its port in the Port menu to use it.")
+                    .arg(elsewhere);
     }
     return text;
 }

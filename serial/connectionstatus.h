@@ -21,9 +21,10 @@ struct StatusDisplay {
 
 /// waitingForDevice: the device went away (or the port chosen meanwhile has none yet) and the
 /// port waits for it; the session goes on for the user, so the command offered is still
-/// Disconnect, and panel 1 says "Waiting".
+/// Disconnect, and panel 1 says "Waiting", or where a device of its kind appeared under
+/// another name, that too ("Waiting for Com7; a USB Serial Port appeared as COM8").
 StatusDisplay statusDisplay(bool portOpen, bool waitingForDevice, int commPort,
-                            const QString& settings);
+                            const QString& settings, const QString& appearedElsewhere = {});
 
 /// The prompt of the box that reports a port that cannot be opened:
 /// "Com3 is not available." CR LF and the serial service's description.
@@ -52,8 +53,9 @@ QString readFailedText(const QString& reason);
 
 /// The tooltip of the connection panel while the port waits for its device to come back:
 /// what went away and why, what it waits for, and what keeps a match from being opened.
+/// elsewhere: a device of its kind that appeared under another name (MSComm::AppearedElsewhere).
 QString waitingForDeviceText(const QString& device, const QString& reason, const QString& awaited,
-                             const QString& notYet);
+                             const QString& notYet, const QString& elsewhere = {});
 /// The same while it waits for a port chosen meanwhile.
 QString waitingForPortText(int commPort, const QString& reason);
 /// A device that nothing tells apart went away: it is not waited for.

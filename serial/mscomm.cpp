@@ -36,6 +36,17 @@ MSComm::MSComm(std::unique_ptr<serial::SerialLine> line, QObject* parent)
     connect(&m_retry, &QTimer::timeout, this, &MSComm::retryLostDevice);
     m_openPoll.setInterval(kOpenPollMs);
     connect(&m_openPoll, &QTimer::timeout, this, &MSComm::checkOpening);
+    setDeviceWatch(serial::systemDeviceWatch());
+}
+
+void MSComm::setDeviceWatch(std::unique_ptr<serial::DeviceWatch> watch) {
+    m_watch = std::move(watch);
+    connect(m_watch.get(), &serial::DeviceWatch::appeared, this, &MSComm::deviceAppeared);
+}
+
+void MSComm::setRetryDelays(int firstMs, int nextMs) {
+    m_firstRetryMs = firstMs;
+    m_retryMs = nextMs;
 }
 
 MSComm::~MSComm() {
@@ -58,6 +69,8 @@ CommError MSComm::setCommPort(int port) {
         m_waitFor = WaitFor::Port;
         m_waitReason = QStringLiteral("not tried yet");
         m_notYet.clear();
+        m_elsewhere.clear();
+        watchPort();
         m_retry.start(0);
         emit WaitingChanged();
     }
@@ -90,6 +103,8 @@ void MSComm::setPortInventory(serial::PortInventory inventory) {
 
 void MSComm::stopWaiting() {
     m_retry.stop();
+    m_watch->stop();
+    m_elsewhere.clear();
     m_openPoll.stop();
     m_opening.reset(); // what it still opens is closed again
     m_userOpening = false;
@@ -101,7 +116,8 @@ QString MSComm::WaitingText() const {
     switch (m_waitFor) {
     case WaitFor::Device:
         return serial::waitingForDeviceText(m_opened.device, m_waitReason,
-                                            serial::describeIdentity(m_opened.identity), m_notYet);
+                                            serial::describeIdentity(m_opened.identity), m_notYet,
+                                            m_elsewhere);
     case WaitFor::Port:
         return serial::waitingForPortText(m_commPort, m_waitReason);
     case WaitFor::Nothing:
@@ -150,6 +166,7 @@ CommError MSComm::setPortOpen(bool open) {
             m_userOpening = true;
             m_waitFor = WaitFor::Port;
             m_waitReason = QStringLiteral("%1 has not answered yet").arg(m_opening->device);
+            watchPort();
             return {};
         }
     }
@@ -191,7 +208,7 @@ CommError MSComm::openPort(const QList<serial::PortInfo>& present) {
             info = port;
         }
     }
-    startOpening(choice.device, serial::identityOf(info, present, choice.device));
+    startOpening(choice.device, serial::identityOf(info, present, choice.device), info);
     return {};
 }
 
@@ -212,9 +229,10 @@ CommError MSComm::refuseBeforeOpening(const serial::PortChoice& choice) const {
     return {};
 }
 
-void MSComm::startOpening(const QString& device, const serial::DeviceIdentity& identity) {
+void MSComm::startOpening(const QString& device, const serial::DeviceIdentity& identity,
+                          const serial::PortInfo& info) {
     m_opening.reset(); // given up before it may be joined
-    m_opening.emplace(Opening{device, identity, m_opens.open(device), {}});
+    m_opening.emplace(Opening{device, identity, info, m_opens.open(device), {}});
     m_opening->since.start();
     m_openPoll.start();
 }
@@ -241,7 +259,7 @@ CommError MSComm::finishOpening() {
     if (const CommError error = m_line->open(opening.device, m_settings, opening.open->take())) {
         return error;
     }
-    m_opened = {opening.device, opening.identity};
+    m_opened = {opening.device, opening.identity, opening.info};
     m_commEvent = 0;
     return {};
 }
@@ -251,6 +269,8 @@ void MSComm::openingEnded(const CommError& error) {
         m_userOpening = false;
         m_waitFor = WaitFor::Nothing;
         m_notYet.clear();
+        m_elsewhere.clear();
+        m_watch->stop();
         if (!m_streamEnds.empty()) {
             m_streamEnds.back().reopened = true; // told after the loss, once the box is closed
             return;
@@ -267,7 +287,7 @@ void MSComm::openingEnded(const CommError& error) {
         std::exchange(m_waitReason, error.description) != error.description) {
         emit WaitingChanged();
     }
-    m_retry.start(kRetryMs);
+    m_retry.start(nextRetryMs());
 }
 
 CommError MSComm::setOutput(const QByteArray& data) {
@@ -505,7 +525,11 @@ void MSComm::closeLostPort() {
         m_waitFor = WaitFor::Device;
         m_waitReason = reason;
         m_notYet.clear();
-        m_retry.start(kFirstRetryMs);
+        m_elsewhere.clear();
+        m_presentAtLoss = m_inventory();
+        m_sinceAppeared.invalidate();
+        m_watch->watch(m_opened.identity);
+        m_retry.start(m_firstRetryMs);
     }
     raiseWaitingEvents();
 }
@@ -528,14 +552,48 @@ void MSComm::retryLostDevice() {
     }
     // Only the device that went away: whatever its port number maps to meanwhile, or
     // whatever else now has its path, is not asked.
+    const QList<serial::PortInfo> present = m_inventory();
     const serial::Reopening back =
-        serial::whereToReopen(m_opened.identity, m_inventory(), serial::canonicalPath);
+        serial::whereToReopen(m_opened.identity, present, serial::canonicalPath);
     const QString notYetReopenable =
         back.device.isEmpty() ? QString() : m_line->notYetReopenable(back.device);
     setNotYet(notYetReopenable.isEmpty() ? back.notYet : notYetReopenable);
+    setElsewhere(back.device.isEmpty()
+                     ? serial::sameKindAppeared(m_opened.info, m_presentAtLoss, present)
+                     : QString());
     if (back.device.isEmpty() || !notYetReopenable.isEmpty()) {
-        m_retry.start(kRetryMs);
+        m_retry.start(nextRetryMs());
         return;
     }
-    startOpening(back.device, m_opened.identity);
+    startOpening(back.device, m_opened.identity, m_opened.info);
+}
+
+void MSComm::setElsewhere(const QString& elsewhere) {
+    if (std::exchange(m_elsewhere, elsewhere) != elsewhere) {
+        emit WaitingChanged();
+    }
+}
+
+void MSComm::watchPort() {
+    // Where the chosen port's device will appear; one that is not there yet may come as
+    // any adapter.
+    serial::DeviceIdentity awaited;
+    awaited.path = serial::lookUpPort(m_commPort, m_inventory(), m_numbersFile).device;
+    awaited.kind = awaited.path.isEmpty() ? serial::DeviceIdentity::Kind::Usb
+                                          : serial::DeviceIdentity::Kind::Path;
+    m_watch->watch(awaited);
+}
+
+void MSComm::deviceAppeared() {
+    if (!WaitingForDevice() || m_opening) {
+        return; // the open under way ends first
+    }
+    m_sinceAppeared.start();
+    m_retry.start(0);
+}
+
+int MSComm::nextRetryMs() const {
+    return m_sinceAppeared.isValid() && !m_sinceAppeared.hasExpired(kQuickRetriesMs)
+               ? kQuickRetryMs
+               : m_retryMs;
 }

@@ -2,6 +2,7 @@
 
 #include "commerror.h"
 #include "deviceidentity.h"
+#include "devicewatch.h"
 #include "linesettings.h"
 #include "portmapping.h"
 #include "reacheddevice.h"
@@ -138,9 +139,24 @@ public:
     bool WaitingForDevice() const { return m_waitFor != WaitFor::Nothing; }
     /// What the port waits for and why, for the user.
     QString WaitingText() const;
+    /// While the port waits for a device that nothing else may stand for (an adapter without
+    /// a serial number, on Windows a COM number): a device of the same kind that has appeared
+    /// under another name since, for the user to choose ("a USB Serial Port appeared as
+    /// COM8"); empty when none has.
+    QString AppearedElsewhere() const { return m_elsewhere; }
     void stopWaiting();
     static constexpr int kFirstRetryMs = 250;
     static constexpr int kRetryMs = 1000;
+    /// The system says a device has appeared: the awaited one is tried at once. A node may
+    /// appear a moment before udev lets users open it, so for kQuickRetriesMs after a notice
+    /// a try that fails or finds nothing is repeated every kQuickRetryMs.
+    static constexpr int kQuickRetryMs = 25;
+    static constexpr int kQuickRetriesMs = 1000;
+    /// What tells the port that a device has appeared; the system's own unless a test hands
+    /// in one. Without notices (Wine's mapped ports), the retries alone find the device.
+    void setDeviceWatch(std::unique_ptr<serial::DeviceWatch> watch);
+    /// The retries' delays, kFirstRetryMs and kRetryMs unless a test asks for others.
+    void setRetryDelays(int firstMs, int nextMs);
 
     /// While held (a modal box is open), OnComm and PortLost wait; bytes keep arriving into
     /// Input. Releasing the last hold raises what waited, after the current handler ends.
@@ -194,7 +210,8 @@ private:
     /// Refuses a device that cannot be a free serial port, before it is touched.
     CommError refuseBeforeOpening(const serial::PortChoice& choice) const;
     /// Starts opening device in the background; the line opens once it has answered.
-    void startOpening(const QString& device, const serial::DeviceIdentity& identity);
+    void startOpening(const QString& device, const serial::DeviceIdentity& identity,
+                      const serial::PortInfo& info);
     /// The end of the open under way, if it has come (or its time is up).
     void checkOpening();
     /// Opens the line on what the background open reached.
@@ -202,12 +219,19 @@ private:
     void openingEnded(const CommError& error);
     void retryLostDevice();
     void setNotYet(const QString& notYet);
+    void setElsewhere(const QString& elsewhere);
+    /// Waiting begins: the watch follows what is awaited.
+    void watchPort();
+    void deviceAppeared();
+    /// The delay of the next retry: quick for a while after a notice.
+    int nextRetryMs() const;
 
     std::unique_ptr<serial::SerialLine> m_line;
     // The open under way off the window's thread, and what it is for.
     struct Opening {
         QString device;
         serial::DeviceIdentity identity;
+        serial::PortInfo info; // what the inventory said of it
         std::unique_ptr<serial::BackgroundOpen> open;
         QElapsedTimer since;
     };
@@ -244,11 +268,18 @@ private:
     struct OpenedDevice {
         QString device;
         serial::DeviceIdentity identity;
+        serial::PortInfo info;
     };
     OpenedDevice m_opened;
     enum class WaitFor { Nothing, Device, Port };
     WaitFor m_waitFor = WaitFor::Nothing;
     QString m_waitReason; // Device: why it went away; Port: why it did not open
     QString m_notYet;     // what keeps a device that looks like it from being opened
+    QString m_elsewhere;  // a device of its kind that appeared under another name
+    QList<serial::PortInfo> m_presentAtLoss;
     QTimer m_retry;
+    int m_firstRetryMs = kFirstRetryMs;
+    int m_retryMs = kRetryMs;
+    std::unique_ptr<serial::DeviceWatch> m_watch;
+    QElapsedTimer m_sinceAppeared; // the last notice while waiting
 };

@@ -108,6 +108,17 @@ LineSettings settings(const QString& text) {
     return *parseLineSettings(text);
 }
 
+// The system's notices of devices that appear, as the test gives them.
+class NoticeWatch : public DeviceWatch {
+public:
+    bool watch(const DeviceIdentity& awaited) override {
+        watched = awaited;
+        return true;
+    }
+    void stop() override { watched.reset(); }
+    std::optional<DeviceIdentity> watched;
+};
+
 } // namespace
 
 class CommLineTest : public QObject {
@@ -123,13 +134,19 @@ private slots:
     void disconnectDuringLoss();
     void requestsTheDriverNeverEnds();
     void oneOpenPerDevice();
+    void noticeOpensAtOnce();
 
 private:
     // A line on a fake driver; the driver's knobs are set by prepareDriver when it opens.
     std::unique_ptr<CommLine> makeLine(std::function<void(FakeDriver&)> prepareDriver = {}) {
         m_wire = {};
         return std::make_unique<CommLine>(
-            [this, prepareDriver](const QString&, ReachedDevice, CommError&) {
+            [this, prepareDriver](const QString&, ReachedDevice, CommError& error)
+                -> std::unique_ptr<CommDriver> {
+                if (m_refusals > 0 && m_refusals--) {
+                    error = {CommError::comPortNotAvailable, QStringLiteral("Permission denied")};
+                    return nullptr;
+                }
                 auto driver = std::make_unique<FakeDriver>(m_wire, settings("9600,N,8,1"));
                 m_driver = driver.get();
                 if (prepareDriver) {
@@ -156,6 +173,7 @@ private:
 
     QTemporaryDir m_dir;
     Wire m_wire;
+    int m_refusals = 0; // opens refused before the driver is reached
     FakeDriver* m_driver = nullptr;
 };
 
@@ -335,6 +353,38 @@ void CommLineTest::oneOpenPerDevice() {
     QVERIFY(open->wait(5000) && other->wait(5000));
     QCOMPARE(open->take().error(), EBUSY);
     QCOMPARE(askedNow(), once);
+}
+
+
+void CommLineTest::noticeOpensAtOnce() {
+    // The system says a device has appeared: the one awaited opens at once, long before the
+    // next retry, also when its first open is refused (its node came before its mode);
+    // another adapter of its kind is named for the user, not opened in its place.
+    // A character device stands in for the adapter's node.
+    QList<PortInfo> present = {usbAdapter(QStringLiteral("/dev/null"), "A1")};
+    auto comm = std::make_unique<MSComm>(makeLine());
+    qputenv("ZEL_COM1", "/dev/null");
+    comm->setPortInventory([&present] { return present; });
+    comm->setComNumbersFile(m_dir.filePath(QStringLiteral("ports.conf")));
+    auto watch = std::make_unique<NoticeWatch>();
+    NoticeWatch* const notices = watch.get();
+    comm->setDeviceWatch(std::move(watch));
+    comm->setRetryDelays(60000, 60000);
+    QVERIFY(!comm->setPortOpen(true) && comm->PortOpen());
+    present.clear();
+    m_driver->failRead();
+    QTRY_VERIFY(comm->WaitingForDevice() && notices->watched);
+    QCOMPARE(notices->watched->serialNumber, QStringLiteral("A1"));
+    const QString other = m_dir.filePath(QStringLiteral("ttyUSB1"));
+    present = {usbAdapter(other, {}, "00", "1-2")};
+    emit notices->appeared();
+    QTRY_COMPARE(comm->AppearedElsewhere(), "a FT232R USB UART appeared as " + other);
+    QVERIFY(!comm->PortOpen());
+    m_refusals = 1;
+    present.prepend(usbAdapter(QStringLiteral("/dev/null"), "A1"));
+    emit notices->appeared();
+    QTRY_VERIFY(comm->PortOpen());
+    QVERIFY(m_refusals == 0 && !notices->watched && comm->AppearedElsewhere().isEmpty());
 }
 
 QTEST_GUILESS_MAIN(CommLineTest)

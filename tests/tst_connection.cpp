@@ -403,7 +403,7 @@ void ConnectionTest::portMenuNamesTheDevices() {
     QCOMPARE(menu->actions().size(), 6);
     QVERIFY(menu->actions()[4]->isSeparator() && menu->actions()[4]->isVisible());
     QCOMPARE(menu->actions()[5], com[7]);
-    QCOMPARE(com[7]->text(), QStringLiteral("Com 7"));
+    QCOMPARE(com[7]->text(), QStringLiteral("Com 7 \u2014 ") + w->device->devicePath());
     QCOMPARE(toolTip(7), w->device->devicePath() + ": named by ZEL_COM7");
     com[7]->trigger();
     QVERIFY(com[7]->isChecked() && !com[1]->isChecked());

@@ -1,16 +1,24 @@
 // The settings string, the fragment merge behind the Settings menu, the port mapping and
 // the status display: no window, no port.
 #include "connectionstatus.h"
+#include "devicewatch.h"
 #include "linesettings.h"
 #include "portmapping.h"
 #include "settingsmerge.h"
 #include "usbadapter.h"
 
 #include <QRegularExpression>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+
+#include <dbt.h>
+#endif
 
 using namespace serial;
 
@@ -32,6 +40,7 @@ private slots:
     void windowsPorts_data();
     void windowsPorts();
     void statusDisplay();
+    void devicesThatAppear();
     void failureDescriptions();
     void notAvailablePrompt();
     void transmitTime();
@@ -285,28 +294,36 @@ void SerialSettingsTest::comNumbers() {
 }
 
 void SerialSettingsTest::windowsPorts_data() {
-    // Lists as "COM7=name;COM3=name"; the Port menu's further items and the "not available"
-    // box's list (each port named as Device Manager names it) when Com 1 is chosen.
+    // Lists as "COM7=name;COM3=name"; the Port menu's further items, named as Device Manager
+    // names their devices, and the "not available" box's list when Com 1 is chosen.
     QTest::addColumn<QString>("deviceMap");
     QTest::addColumn<QString>("friendlyNames");
     QTest::addColumn<QList<int>>("further");
+    QTest::addColumn<QStringList>("captions");
     QTest::addColumn<QString>("others");
     QTest::newRow("COM7 only") << "COM7=\\Device\\VCP0"
                                << "COM7=USB Serial Port (COM7)" << QList<int>{7}
+                               << QStringList{u"Com 7 \u2014 USB Serial Port"_qs}
                                << "This computer's serial ports: COM7 (USB Serial Port).";
     QTest::newRow("COM3 and COM12 (no friendly name), a printer port")
         << "COM12=\\Device\\Serial2;COM3=\\Device\\ProlificSerial0"
         << "COM3=Prolific USB-to-Serial Comm Port (COM3);LPT1=Printer Port (LPT1)" << QList<int>{12}
+        << QStringList{u"Com 12 \u2014 serial port \\Device\\Serial2"_qs}
         << "This computer's serial ports: COM3 (Prolific USB-to-Serial Comm Port), COM12 "
            "(serial port \\Device\\Serial2).";
+    QTest::newRow("a name with &") << "COM8=X"
+                                   << "COM8=A&B (COM8)" << QList<int>{8}
+                                   << QStringList{u"Com 8 \u2014 A&&B"_qs}
+                                   << "This computer's serial ports: COM8 (A&B).";
     QTest::newRow("only the chosen one") << "COM1=\\Device\\Serial0"
-                                         << "" << QList<int>{} << "";
+                                         << "" << QList<int>{} << QStringList{} << "";
 }
 
 void SerialSettingsTest::windowsPorts() {
     QFETCH(QString, deviceMap);
     QFETCH(QString, friendlyNames);
     QFETCH(QList<int>, further);
+    QFETCH(QStringList, captions);
     QFETCH(QString, others);
     const auto listed = [](const QString& list) {
         QList<ListedComPort> entries;
@@ -318,6 +335,15 @@ void SerialSettingsTest::windowsPorts() {
     const QList<NumberedPort> numbered = numberedPorts(
         {}, windowsComPorts(listed(deviceMap), listed(friendlyNames)), ComAssignments(4));
     QCOMPARE(furtherMenuPorts(numbered, 1), further);
+    QStringList named;
+    for (const NumberedPort& port : numbered) {
+        if (further.contains(port.number)) {
+            PortChoice choice;
+            choice.info = port.info;
+            named << furtherPortCaption(port.number, choice);
+        }
+    }
+    QCOMPARE(named, captions);
     QList<int> withChosen = further + QList<int>{9}; // chosen, not present: listed in order
     std::sort(withChosen.begin(), withChosen.end());
     QCOMPARE(furtherMenuPorts(numbered, 9), withChosen);
@@ -325,18 +351,78 @@ void SerialSettingsTest::windowsPorts() {
 }
 
 void SerialSettingsTest::statusDisplay() {
-    // open, waiting for the device: panel 1, the Connect command, Send enabled
-    const QList<std::tuple<bool, bool, QString, QString>> cases = {
-        {false, false, "Disconnected", "&Connect"},
-        {true, false, "Connected", "Dis&connect"},
-        {false, true, "Waiting", "Dis&connect"}};
-    for (const auto& [open, waiting, connection, caption] : cases) {
-        const StatusDisplay display = serial::statusDisplay(open, waiting, 4, "38400,E,7,1.5");
+    // open, waiting for the device, a device of its kind elsewhere: panel 1, the Connect
+    // command, Send enabled
+    const QString com8 = QStringLiteral("a USB Serial Port appeared as COM8");
+    const QList<std::tuple<bool, bool, QString, QString, QString>> cases = {
+        {false, false, "", "Disconnected", "&Connect"},
+        {true, false, "", "Connected", "Dis&connect"},
+        {false, true, "", "Waiting", "Dis&connect"},
+        {false, true, com8, "Waiting for Com4; " + com8, "Dis&connect"},
+        {false, false, com8, "Disconnected", "&Connect"}};
+    for (const auto& [open, waiting, elsewhere, connection, caption] : cases) {
+        const StatusDisplay display =
+            serial::statusDisplay(open, waiting, 4, "38400,E,7,1.5", elsewhere);
         QCOMPARE(QStringList(
                      {display.connection, display.connectCaption, display.port, display.settings}),
                  QStringList({connection, caption, "COM4", "38400,E,7,1.5"}));
         QCOMPARE(display.sendEnabled, open);
     }
+}
+
+void SerialSettingsTest::devicesThatAppear() {
+    // A device of the lost one's kind that was not there at the loss is named for the user.
+    const auto port = [](const char* device, const char* description) {
+        PortInfo info;
+        info.device = device;
+        info.description = description;
+        return info;
+    };
+    const PortInfo lost = usbAdapter("/dev/ttyUSB0", {});
+    const PortInfo com7 = port("COM7", "USB Serial Port");
+    const QList<std::tuple<PortInfo, QList<PortInfo>, QList<PortInfo>, QString>> cases = {
+        {lost, {}, {usbAdapter("/dev/ttyUSB0", {}, "00", "1-2")}, // its name, another socket
+         "a FT232R USB UART appeared as /dev/ttyUSB0"},
+        {lost, {usbAdapter("/dev/ttyUSB1", "B")}, {usbAdapter("/dev/ttyUSB1", "B")}, ""},
+        {lost, {}, {usbAdapter("/dev/ttyUSB1", {}, "01")}, ""}, // another interface
+        {com7, {port("COM1", "Communications Port")},
+         {port("COM1", "Communications Port"), port("COM8", "USB Serial Port")},
+         "a USB Serial Port appeared as COM8"},
+        {com7, {}, {port("COM9", "Bluetooth Serial Port")}, ""}};
+    for (const auto& [gone, atLoss, present, text] : cases) {
+        QCOMPARE(sameKindAppeared(gone, atLoss, present), text);
+    }
+
+    // The system's own watch tells of a device that appears, until it is stopped.
+    const std::unique_ptr<DeviceWatch> watch = systemDeviceWatch();
+    QSignalSpy appeared(watch.get(), &DeviceWatch::appeared);
+#ifdef Q_OS_WIN
+    watch->watch({});
+    const HWND window = ::FindWindowExW(HWND_MESSAGE, nullptr, L"ZelConnectDeviceWatch", nullptr);
+    QVERIFY(window);
+    DEV_BROADCAST_HDR arrival{sizeof arrival, DBT_DEVTYP_DEVICEINTERFACE, 0};
+    const auto notice = [&] {
+        ::SendMessageW(window, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, LPARAM(&arrival));
+    };
+#else
+    const QTemporaryDir folder;
+    const QString link = folder.filePath("sensor");
+    DeviceIdentity awaited;
+    awaited.kind = DeviceIdentity::Kind::Link;
+    awaited.path = link;
+    QVERIFY(watch->watch(awaited));
+    const auto notice = [&] {
+        QFile::remove(link);
+        QFile::link(QStringLiteral("/dev/null"), link);
+    };
+#endif
+    notice();
+    QTRY_VERIFY(!appeared.isEmpty());
+    watch->stop();
+    appeared.clear();
+    notice();
+    QTest::qWait(100);
+    QVERIFY(appeared.isEmpty());
 }
 
 void SerialSettingsTest::failureDescriptions() {

@@ -1,0 +1,38 @@
+#pragma once
+
+#include "deviceidentity.h"
+
+#include <QObject>
+#include <QStringList>
+
+#include <memory>
+
+namespace serial {
+
+/// Tells, as soon as the system says so, that a serial device may have appeared, so that a
+/// port waiting for its device tries it at once instead of at its next retry. What appeared
+/// is not said: the same identity checks as at a retry decide whether it is the device
+/// awaited, so a notice for another device opens nothing.
+class DeviceWatch : public QObject {
+    Q_OBJECT
+public:
+    using QObject::QObject;
+    /// Watches for awaited (anew: a watch follows one device at a time). False where no
+    /// notice can come for it (a folder that cannot be watched): the retries alone find it.
+    virtual bool watch(const DeviceIdentity& awaited) = 0;
+    virtual void stop() = 0;
+
+signals:
+    void appeared();
+};
+
+/// The system's own watch: on Linux the folders the device's node or link appears in
+/// (inotify), on Windows the device-arrival notices.
+std::unique_ptr<DeviceWatch> systemDeviceWatch();
+
+/// The folders in which awaited appears when it comes back: that of its node or of the link
+/// the user named, and for a USB adapter /dev and /dev/serial/by-id. None for a device that
+/// nothing tells apart.
+QStringList foldersToWatch(const DeviceIdentity& awaited);
+
+} // namespace serial
