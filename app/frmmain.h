@@ -200,6 +200,7 @@ private:
     bool m_receiving = false;
     QTimer* m_frame = nullptr;         // a child: the next display frame
     QAction* m_furtherPorts = nullptr; // the separator above the further ports
+    QLabel* m_statusNotice = nullptr;  // a child: beside the status panels, while it says something
     QElapsedTimer m_sinceFrame;
     CaptureHooks m_captureHooks{*this};
 };

@@ -11,6 +11,7 @@
 #include <QPointer>
 #include <QProgressDialog>
 #include <QPushButton>
+#include <QStatusBar>
 
 void frmMain::mnuConnect_Click() {
     if (MSComm1.WaitingForDevice()) {
@@ -100,6 +101,17 @@ void frmMain::UpdateStatus() {
     }
     if (QLabel* panel = m_controls.StatusBar1Panels[3]) {
         panel->setText(display.settings);
+    }
+    if (m_controls.StatusBar1 && (m_statusNotice || !display.notice.isEmpty())) {
+        if (!m_statusNotice) {
+            // In the status bar's free room right of the panels, which keep their widths.
+            m_statusNotice = new QLabel(m_controls.StatusBar1);
+            m_statusNotice->setObjectName(QStringLiteral("StatusBar1.Notice"));
+            m_controls.StatusBar1->addWidget(m_statusNotice, 1);
+        }
+        m_statusNotice->setText(display.notice);
+        m_statusNotice->setToolTip(display.notice);
+        m_statusNotice->setVisible(!display.notice.isEmpty());
     }
 }
 

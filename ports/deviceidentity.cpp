@@ -134,8 +134,7 @@ QString sameKindAppeared(const PortInfo& lost, const QList<PortInfo>& atLoss,
     const auto sameKind = [&lost](const PortInfo& port) {
         if (lost.isUsb()) {
             return port.isUsb() && port.vendorId == lost.vendorId &&
-                   port.productId == lost.productId &&
-                   port.interfaceNumber == lost.interfaceNumber;
+                   port.productId == lost.productId && port.interfaceNumber == lost.interfaceNumber;
         }
         return !lost.builtIn && !port.builtIn && !lost.description.isEmpty() &&
                port.description == lost.description;

@@ -1,8 +1,7 @@
 #include "devicewatch.h"
 
-#include <windows.h>
-
 #include <dbt.h>
+#include <windows.h>
 
 namespace serial {
 

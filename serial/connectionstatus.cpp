@@ -9,7 +9,7 @@ StatusDisplay statusDisplay(bool portOpen, bool waitingForDevice, int commPort,
                          : waitingForDevice ? QStringLiteral("Waiting")
                                             : QStringLiteral("Disconnected");
     if (waitingForDevice && !portOpen && !appearedElsewhere.isEmpty()) {
-        display.connection =
+        display.notice =
             QStringLiteral("Waiting for Com%1; %2").arg(commPort).arg(appearedElsewhere);
     }
     display.connectCaption =

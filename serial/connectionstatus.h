@@ -17,12 +17,15 @@ struct StatusDisplay {
     QString settings;       ///< panel 3
     QString connectCaption; ///< the Connect command names what a click will do
     bool sendEnabled = false;
+    /// Beside the panels, where it fits (panel 1 is narrow): what the user may do while the
+    /// port waits; empty when there is nothing.
+    QString notice;
 };
 
 /// waitingForDevice: the device went away (or the port chosen meanwhile has none yet) and the
 /// port waits for it; the session goes on for the user, so the command offered is still
-/// Disconnect, and panel 1 says "Waiting", or where a device of its kind appeared under
-/// another name, that too ("Waiting for Com7; a USB Serial Port appeared as COM8").
+/// Disconnect, and panel 1 says "Waiting"; where a device of its kind appeared under another
+/// name, the notice says so ("Waiting for Com7; a USB Serial Port appeared as COM8").
 StatusDisplay statusDisplay(bool portOpen, bool waitingForDevice, int commPort,
                             const QString& settings, const QString& appearedElsewhere = {});
 

@@ -593,7 +593,6 @@ void MSComm::deviceAppeared() {
 }
 
 int MSComm::nextRetryMs() const {
-    return m_sinceAppeared.isValid() && !m_sinceAppeared.hasExpired(kQuickRetriesMs)
-               ? kQuickRetryMs
-               : m_retryMs;
+    return m_sinceAppeared.isValid() && !m_sinceAppeared.hasExpired(kQuickRetriesMs) ? kQuickRetryMs
+                                                                                     : m_retryMs;
 }

@@ -141,8 +141,8 @@ private:
     std::unique_ptr<CommLine> makeLine(std::function<void(FakeDriver&)> prepareDriver = {}) {
         m_wire = {};
         return std::make_unique<CommLine>(
-            [this, prepareDriver](const QString&, ReachedDevice, CommError& error)
-                -> std::unique_ptr<CommDriver> {
+            [this, prepareDriver](const QString&, ReachedDevice,
+                                  CommError& error) -> std::unique_ptr<CommDriver> {
                 if (m_refusals > 0 && m_refusals--) {
                     error = {CommError::comPortNotAvailable, QStringLiteral("Permission denied")};
                     return nullptr;
@@ -354,7 +354,6 @@ void CommLineTest::oneOpenPerDevice() {
     QCOMPARE(open->take().error(), EBUSY);
     QCOMPARE(askedNow(), once);
 }
-
 
 void CommLineTest::noticeOpensAtOnce() {
     // The system says a device has appeared: the one awaited opens at once, long before the

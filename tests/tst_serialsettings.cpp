@@ -15,9 +15,8 @@
 #include <algorithm>
 
 #ifdef Q_OS_WIN
-#include <windows.h>
-
 #include <dbt.h>
+#include <windows.h>
 #endif
 
 using namespace serial;
@@ -311,10 +310,10 @@ void SerialSettingsTest::windowsPorts_data() {
         << QStringList{u"Com 12 \u2014 serial port \\Device\\Serial2"_qs}
         << "This computer's serial ports: COM3 (Prolific USB-to-Serial Comm Port), COM12 "
            "(serial port \\Device\\Serial2).";
-    QTest::newRow("a name with &") << "COM8=X"
-                                   << "COM8=A&B (COM8)" << QList<int>{8}
-                                   << QStringList{u"Com 8 \u2014 A&&B"_qs}
-                                   << "This computer's serial ports: COM8 (A&B).";
+    QTest::newRow("a name with &")
+        << "COM8=X"
+        << "COM8=A&B (COM8)" << QList<int>{8} << QStringList{u"Com 8 \u2014 A&&B"_qs}
+        << "This computer's serial ports: COM8 (A&B).";
     QTest::newRow("only the chosen one") << "COM1=\\Device\\Serial0"
                                          << "" << QList<int>{} << QStringList{} << "";
 }
@@ -354,18 +353,18 @@ void SerialSettingsTest::statusDisplay() {
     // open, waiting for the device, a device of its kind elsewhere: panel 1, the Connect
     // command, Send enabled
     const QString com8 = QStringLiteral("a USB Serial Port appeared as COM8");
-    const QList<std::tuple<bool, bool, QString, QString, QString>> cases = {
-        {false, false, "", "Disconnected", "&Connect"},
-        {true, false, "", "Connected", "Dis&connect"},
-        {false, true, "", "Waiting", "Dis&connect"},
-        {false, true, com8, "Waiting for Com4; " + com8, "Dis&connect"},
-        {false, false, com8, "Disconnected", "&Connect"}};
-    for (const auto& [open, waiting, elsewhere, connection, caption] : cases) {
+    const QList<std::tuple<bool, bool, QString, QString, QString, QString>> cases = {
+        {false, false, "", "Disconnected", "&Connect", ""},
+        {true, false, "", "Connected", "Dis&connect", ""},
+        {false, true, "", "Waiting", "Dis&connect", ""},
+        {false, true, com8, "Waiting", "Dis&connect", "Waiting for Com4; " + com8},
+        {false, false, com8, "Disconnected", "&Connect", ""}};
+    for (const auto& [open, waiting, elsewhere, connection, caption, notice] : cases) {
         const StatusDisplay display =
             serial::statusDisplay(open, waiting, 4, "38400,E,7,1.5", elsewhere);
-        QCOMPARE(QStringList(
-                     {display.connection, display.connectCaption, display.port, display.settings}),
-                 QStringList({connection, caption, "COM4", "38400,E,7,1.5"}));
+        QCOMPARE(QStringList({display.connection, display.connectCaption, display.port,
+                              display.settings, display.notice}),
+                 QStringList({connection, caption, "COM4", "38400,E,7,1.5", notice}));
         QCOMPARE(display.sendEnabled, open);
     }
 }
@@ -381,11 +380,14 @@ void SerialSettingsTest::devicesThatAppear() {
     const PortInfo lost = usbAdapter("/dev/ttyUSB0", {});
     const PortInfo com7 = port("COM7", "USB Serial Port");
     const QList<std::tuple<PortInfo, QList<PortInfo>, QList<PortInfo>, QString>> cases = {
-        {lost, {}, {usbAdapter("/dev/ttyUSB0", {}, "00", "1-2")}, // its name, another socket
+        {lost,
+         {},
+         {usbAdapter("/dev/ttyUSB0", {}, "00", "1-2")}, // its name, another socket
          "a FT232R USB UART appeared as /dev/ttyUSB0"},
         {lost, {usbAdapter("/dev/ttyUSB1", "B")}, {usbAdapter("/dev/ttyUSB1", "B")}, ""},
         {lost, {}, {usbAdapter("/dev/ttyUSB1", {}, "01")}, ""}, // another interface
-        {com7, {port("COM1", "Communications Port")},
+        {com7,
+         {port("COM1", "Communications Port")},
          {port("COM1", "Communications Port"), port("COM8", "USB Serial Port")},
          "a USB Serial Port appeared as COM8"},
         {com7, {}, {port("COM9", "Bluetooth Serial Port")}, ""}};
