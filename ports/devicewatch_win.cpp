@@ -1,7 +1,8 @@
 #include "devicewatch.h"
 
-#include <dbt.h>
 #include <windows.h>
+// dbt.h needs windows.h first.
+#include <dbt.h>
 
 namespace serial {
 

@@ -15,8 +15,9 @@
 #include <algorithm>
 
 #ifdef Q_OS_WIN
-#include <dbt.h>
 #include <windows.h>
+// dbt.h needs windows.h first.
+#include <dbt.h>
 #endif
 
 using namespace serial;
