@@ -18,6 +18,7 @@
 #include <windows.h>
 // dbt.h needs windows.h first.
 #include <dbt.h>
+#undef interface // windows.h's, for COM: the tables name USB interfaces
 #endif
 
 using namespace serial;
