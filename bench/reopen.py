@@ -9,9 +9,10 @@ open, and counts the samples the sensor sent meanwhile (lost: nobody had the por
 the end the log must hold only samples that were sent, each once and in order.
 
 Usage: bench/reopen.py [--glitches N] [--baud N] [--program build/bin/Zel_Connect] [--seed N]
-           [--wine DOSDEVICES]
-With --wine, the program is a Windows build (build-windows/bin/Zel_Connect.exe) run by wine,
-and the link is DOSDEVICES/com1 of the Wine prefix (as scripts/windows-test prepares it).
+           [--wine [PREFIX]]
+With --wine, the program is the Windows build (build-windows/bin/Zel_Connect.exe) run by wine
+in the prefix scripts/windows-test prepares, where COM1 leads to PREFIX/zel-com1; its log is
+app.txt beside it (one there before is moved aside).
 Run it after a build; nothing else should load the machine meanwhile.
 """
 import argparse
@@ -112,7 +113,8 @@ def main():
     parser.add_argument("--baud", type=int, default=256000)
     parser.add_argument("--program", default=os.path.join(ROOT, "build", "bin", "Zel_Connect"))
     parser.add_argument("--seed", type=int, default=1)
-    parser.add_argument("--wine", metavar="DOSDEVICES")
+    parser.add_argument("--wine", metavar="PREFIX", nargs="?", const=os.path.expanduser(
+        "~/.cache/zel-connect/windows/wineprefix"))
     args = parser.parse_args()
     random.seed(args.seed)
 
@@ -121,14 +123,23 @@ def main():
     if args.wine:
         # The Windows program needs its runtime beside it: run it where it was built.
         program = args.program
-        link = os.path.join(args.wine, "com1")
+        if program == parser.get_default("program"):
+            program = os.path.join(ROOT, "build-windows", "bin", "Zel_Connect.exe")
+        log = os.path.join(os.path.dirname(program), "app.txt")
+        if os.path.exists(log):
+            os.replace(log, log + ".before-bench")
+        link = os.path.join(args.wine, "zel-com1")
     else:
         shutil.copy2(args.program, program)
         link = os.path.join(work, "sensor")
     environment = dict(os.environ, QT_QPA_PLATFORM="offscreen", ZEL_CONNECT_AT_START="1",
                        ZEL_COM1=link, HOME=work, XDG_CONFIG_HOME=os.path.join(work, "config"),
                        XDG_DATA_HOME=os.path.join(work, "data"))
+    if args.wine:
+        environment.update(WINEPREFIX=args.wine, WINEDEBUG="-all")
     sensor = Sensor(link, args.baud)
+    if os.path.lexists(link):
+        os.remove(link)
     back_at = sensor.come_back()
     command = ["wine", program] if args.wine else [program]
     started = subprocess.Popen(command, env=environment, cwd=work,
@@ -139,7 +150,7 @@ def main():
         for glitch in range(args.glitches + 1):
             # Back: wait until the program has the terminal open, the sensor talking meanwhile.
             lost = 0
-            deadline = time.monotonic() + 10
+            deadline = time.monotonic() + (60 if glitch == 0 else 10)  # Wine starts slowly
             while not sensor.heard():
                 if time.monotonic() > deadline or started.poll() is not None:
                     sys.exit(f"the program did not open the device again (glitch {glitch})")
