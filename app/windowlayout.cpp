@@ -163,12 +163,6 @@ WindowVariant zelConnectVariant() {
     return variant;
 }
 
-const ControlDesign* findControl(const WindowVariant& variant, const ControlRef& ref) {
-    const auto found = std::find_if(variant.controls.begin(), variant.controls.end(),
-                                    [&ref](const ControlDesign& row) { return row.ref == ref; });
-    return found == variant.controls.end() ? nullptr : &*found;
-}
-
 WindowVariant withDifferences(WindowVariant base, const WindowDifferences& differences) {
     const auto isLeftOut = [&differences](const ControlRef& ref) {
         return std::find(differences.leftOut.begin(), differences.leftOut.end(), ref.name) !=

@@ -110,6 +110,3 @@ struct WindowDifferences {
 
 /// The base window with the differences applied; controls left out leave the tab order too.
 WindowVariant withDifferences(WindowVariant base, const WindowDifferences& differences);
-
-/// The row of a control, or null when the design has none.
-const ControlDesign* findControl(const WindowVariant& variant, const ControlRef& ref);
