@@ -53,8 +53,11 @@ public:
             (line.dataBits > 5 && line.stopBits == StopBits::OneAndHalf)) {
             return QStringLiteral("The parameter is incorrect.");
         }
+        // And some take a setting they cannot do and quietly run another.
         m_state = line;
         m_state.speed = line.speed == 250000 ? 256000 : line.speed;
+        m_state.dataBits = line.dataBits == 4 ? 8 : line.dataBits;
+        m_state.parity = line.parity == 'M' ? 'S' : line.parity;
         return std::nullopt;
     }
     QString prepare(qint64 inputQueue) override {
@@ -193,6 +196,12 @@ void CommLineTest::wholeSettings_data() {
         << "9600,N,8,1"
         << "250000,N,8,1"
         << "COM1: The port cannot run at 250000 baud (the driver set 256000 baud).";
+    QTest::newRow("data bits run otherwise") << "9600,N,8,1"
+                                             << "9600,N,4,1"
+                                             << "COM1: The port cannot use 4 data bits.";
+    QTest::newRow("parity run otherwise") << "9600,N,8,1"
+                                          << "9600,M,8,1"
+                                          << "COM1: The port cannot use Mark parity.";
 }
 
 void CommLineTest::wholeSettings() {

@@ -441,6 +441,13 @@ void ConnectionTest::slowOpenLeavesTheWindowFree() {
     QTest::qWait(2000);
     QCOMPARE(w->panel(1), QStringLiteral("Disconnected"));
     QCOMPARE(openOnDevice(), before);
+    // Another port chosen meanwhile: the open is given up, never finished on Com 1's device.
+    w->window->mnuConnect_Click();
+    w->window->mnuCom_Click(2);
+    QTest::qWait(2000);
+    QVERIFY(!w->comm().PortOpen() && w->panel(1) == QStringLiteral("Waiting"));
+    w->window->mnuConnect_Click();
+    QCOMPARE(openOnDevice(), before);
     QVERIFY(w->boxes.isEmpty());
 
     // An open that never returns, however often the user clicks: the next Connect joins it,

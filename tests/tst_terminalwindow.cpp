@@ -303,6 +303,10 @@ void TerminalWindowTest::responseFieldAsItIsUsed() {
     QCOMPARE(QApplication::clipboard()->text(), QStringLiteral("first line\nsecond line\nth"));
     QTest::keyClick(&view, Qt::Key_A, Qt::ControlModifier);
     QCOMPARE(view.selectedText(), view.text());
+    // Within one line, only what was dragged over.
+    QTest::mousePress(area, Qt::LeftButton, {}, at(1, "sec"));
+    QTest::mouseRelease(area, Qt::LeftButton, {}, at(1, "second l"));
+    QCOMPARE(view.selectedText(), QStringLiteral("ond l"));
     // Emptied, it shows nothing.
     view.clear();
     view.refresh();
