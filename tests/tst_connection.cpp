@@ -447,6 +447,7 @@ void ConnectionTest::slowOpenLeavesTheWindowFree() {
     QTest::qWait(2000);
     QVERIFY(!w->comm().PortOpen() && w->panel(1) == QStringLiteral("Waiting"));
     w->window->mnuConnect_Click();
+    w->window->mnuCom_Click(1);
     QCOMPARE(openOnDevice(), before);
     QVERIFY(w->boxes.isEmpty());
 

@@ -305,6 +305,7 @@ void TerminalWindowTest::responseFieldAsItIsUsed() {
     QCOMPARE(view.selectedText(), view.text());
     // Within one line, only what was dragged over.
     QTest::mousePress(area, Qt::LeftButton, {}, at(1, "sec"));
+    QTest::mouseMove(area, at(1, "second l"));
     QTest::mouseRelease(area, Qt::LeftButton, {}, at(1, "second l"));
     QCOMPARE(view.selectedText(), QStringLiteral("ond l"));
     // Emptied, it shows nothing.
