@@ -25,14 +25,14 @@ manpages)
         [ -s "$page" ] || { echo "no manual page $page"; exit 1; }
         # The page as text, with roff's escaped hyphens as the program prints them.
         text="$(gzip -dc "$page" | sed 's/\\-/-/g')"
-        options="$(QT_QPA_PLATFORM=offscreen "$build/bin/$program" --help |
+        options="$(QT_QPA_PLATFORM=offscreen timeout 30 "$build/bin/$program" --help |
             grep -oE '(^|[ ,])--?[a-z][a-z-]*' | sed 's/^[ ,]*//' | sort -u)"
         [ -n "$options" ] || { echo "$program --help names no option"; exit 1; }
         for option in $options; do
             printf '%s\n' "$text" | grep -qe "\\\\fB$option\\\\fR" ||
                 { echo "the manual page of $program does not name $option"; exit 1; }
         done
-        version="$("$build/bin/$program" --version)"
+        version="$(QT_QPA_PLATFORM=offscreen timeout 30 "$build/bin/$program" --version)"
         printf '%s\n' "$text" | grep -q "^\.TH .*\"$version\"" ||
             { echo "the manual page of $program is not of $version"; exit 1; }
         echo "$program: $(echo $options)"

@@ -12,7 +12,8 @@ execute_process(
             HOME=/nonexistent/zel-manual-home ZEL_MAN_BINDIR=${bindir} QT_QPA_PLATFORM=offscreen
             ${HELP2MAN} --no-info --no-discard-stderr --name=${NAME} --include=${INCLUDE}
             --output=${roff} "sh ${WRAPPER} ${PROGRAM}"
-    RESULT_VARIABLE failed)
+    RESULT_VARIABLE failed
+    TIMEOUT 30)
 if(failed)
     message(FATAL_ERROR "help2man could not make ${page} from ${PROGRAM}")
 endif()
