@@ -94,6 +94,7 @@ void MainWindowTest::layout() {
     QCOMPARE(window.findChild<QWidget*>("frmMain.client")->size(), client);
     QCOMPARE(window.minimumSize(), window.maximumSize());
     QCOMPARE(window.windowIcon().availableSizes().size(), variant.iconResource.isEmpty() ? 0 : 6);
+    QCOMPARE(window.windowTitle(), variant.caption);
 
     // Every control of the design is there, inside its container, and overlaps no other
     // control of that container unless one holds the other.
