@@ -311,6 +311,10 @@ void TerminalWindowTest::responseFieldAsItIsUsed() {
     QTest::mouseMove(area, at(1, "second l"));
     QTest::mouseRelease(area, Qt::LeftButton, {}, at(1, "second l"));
     QCOMPARE(view.selectedText(), QStringLiteral("ond l"));
+    // Scrolled to the top by the bar, it shows the top.
+    const QImage atEnd = area->grab().toImage();
+    bar->setValue(0);
+    QVERIFY(area->grab().toImage() != atEnd);
     // Emptied, it shows nothing.
     view.clear();
     view.refresh();
@@ -396,6 +400,7 @@ void TerminalWindowTest::tallLineShownRowByRow() {
         }
         step();
     }
+    QCOMPARE(bar->value(), down ? bar->maximum() : 0);
     QCOMPARE(std::find(seen.begin() + kTall, seen.begin() + kTall + 2048, false) - seen.begin(),
              kTall + 2048);
     // At the end the view follows new text; scrolled back, it stays.
