@@ -290,6 +290,10 @@ void CommLineTest::reading() {
     QVERIFY(line->read(received).isEmpty());
     QCOMPARE(received.size(), CommLine::kMostHeld);
     QTRY_VERIFY(m_wire.readsStarted > int(CommLine::kMostHeld / CommLine::kReadChunk));
+    // Taking what came starts no second read beside one under way.
+    line = makeLine();
+    QVERIFY(!line->open(QStringLiteral("COM1"), settings("9600,N,8,1"), {}));
+    QVERIFY(line->read(received).isEmpty() && m_wire.readsStarted == 1);
 }
 
 void CommLineTest::disconnectDuringLoss() {
@@ -302,6 +306,7 @@ void CommLineTest::disconnectDuringLoss() {
     m_driver->failRead();
     QVERIFY(!comm->setPortOpen(false));
     QVERIFY(!comm->WaitingForDevice());
+    QCOMPARE(comm->setCommPort(0).number, CommError::comInvalidPortNumber);
 }
 
 void CommLineTest::requestsTheDriverNeverEnds() {
