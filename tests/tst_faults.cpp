@@ -205,6 +205,10 @@ void FaultsTest::whileWaiting() {
             w->plugInAgain();
             QTRY_VERIFY_WITH_TIMEOUT(w->comm().PortOpen(), 2500);
             openInsideBox = w->comm().PortOpen();
+            w->unplug(); // and back once more: both told once the box is closed
+            QTRY_VERIFY(!w->comm().PortOpen());
+            w->plugInAgain();
+            QTRY_VERIFY_WITH_TIMEOUT(w->comm().PortOpen(), 2500);
             QVERIFY(w->device->write("R=1111 G=2222 B=3333\r\n")); // held until the box goes
             QTest::qWait(100);
         });
@@ -213,6 +217,8 @@ void FaultsTest::whileWaiting() {
         QTRY_VERIFY(w->response().endsWith("R=1111 G=2222 B=3333\n"));
     }
     QCOMPARE(w->panel(1), change == "absent port" ? "Waiting" : "Connected");
+    QCOMPARE(w->window->controls().StatusBar1Panels[1]->toolTip().isEmpty(),
+             change != "absent port");
     QVERIFY(w->boxes.isEmpty() || change == "box");
 }
 
