@@ -3,7 +3,7 @@
 // link then stays up). With ZEL_TTY_TRACE set, tcdrain and tcsetattr calls are appended to
 // that file, one name a line, so a test can see in which order a close ends a session; with
 // ZEL_DRAIN_NEVER_ENDS set, tcdrain does not return while it is set; with ZEL_EMPTY_READ, a
-// read finds nothing once.
+// read finds nothing once, and a read of 64 KB (the window's own) is interrupted once.
 #include <atomic>
 #include <cerrno>
 #include <cstdarg>
@@ -95,11 +95,17 @@ int tcdrain(int handle) {
 }
 
 // ZEL_EMPTY_READ: the next one-byte read (Qt's, woken by the device) finds nothing, as when
-// another read took the bytes that woke it.
+// another read took the bytes that woke it; the next read of 64 KB (the window's) is
+// interrupted by a signal.
 ssize_t read(int handle, void* into, size_t size) {
     static std::atomic<bool> emptied{false};
     if (size == 1 && std::getenv("ZEL_EMPTY_READ") && !emptied.exchange(true)) {
         errno = EAGAIN;
+        return -1;
+    }
+    static std::atomic<bool> interrupted{false};
+    if (size == 65536 && std::getenv("ZEL_EMPTY_READ") && !interrupted.exchange(true)) {
+        errno = EINTR; // a signal came
         return -1;
     }
     return next<ssize_t (*)(int, void*, size_t)>("read")(handle, into, size);

@@ -528,7 +528,8 @@ void ConnectionTest::closeGivesUpADrainThatNeverEnds() {
 void ConnectionTest::readThatFindsNothing() {
     // Qt's read finds nothing when the control's own read took the bytes that woke it, and
     // says so as an error, after which Qt no longer watches the port: it must go on all the
-    // same (the preloaded slowdevice library makes that read come up empty).
+    // same (the preloaded slowdevice library makes that read come up empty, and the window's
+    // own read interrupted by a signal).
     QVERIFY(w->connectPort());
     qputenv("ZEL_EMPTY_READ", "1");
     const auto normal = qScopeGuard([] { qunsetenv("ZEL_EMPTY_READ"); });
