@@ -126,8 +126,8 @@ void ColorSimTest::runsOnAPseudoTerminal() {
         const auto [sent, bytes, lost, heard] = endReport(paced);
         QVERIFY2(std::abs(sent + lost - lines) <= lines / 5, qPrintable(QString::number(lost)));
     }
-    QProcess sim;
-    const int port = startSim(sim, {"--rate", "50", "--count", "20"});
+    QProcess sim; // over a second: a sensor without --duration runs until its count
+    const int port = startSim(sim, {"--rate", "15", "--count", "20"});
     QVERIFY(::write(port, "ABC", 3) == 3);
     const QByteArray received = readUntil(port, [](const QByteArray& r) {
         return r.contains("echo 41 42 43\r\n") && r.contains("\r\nR=");
