@@ -193,7 +193,9 @@ void FaultsTest::whileWaiting() {
             QTRY_VERIFY_WITH_TIMEOUT(w->comm().PortOpen(), 100);
             QVERIFY(third.write("three"));
             QTRY_VERIFY(w->response().endsWith("three"));
-        } else {
+        } else { // nothing of the old port's loss is said of the new one
+            QVERIFY(w->window->controls().StatusBar1Panels[1]->toolTip().startsWith(
+                "Waiting for Com2: not tried yet"));
             QTest::qWait(MSComm::kRetryMs);
             QCOMPARE(w->panel(1), QStringLiteral("Waiting"));
             QVERIFY2(w->window->controls().StatusBar1Panels[1]->toolTip().contains("Com2"),
