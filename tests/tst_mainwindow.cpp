@@ -181,9 +181,6 @@ void MainWindowTest::layout() {
 
 void MainWindowTest::startUp() {
     const frmMainControls& ui = m_window->controls();
-    for (const QLineEdit* hex : ui.txtHEX) {
-        QCOMPARE(hex->text(), QString());
-    }
     QCOMPARE(
         QStringList({ui.TextR->text(), ui.TextG->text(), ui.TextB->text(), ui.TextCal->text()}),
         QStringList({"R", "G", "B", "Text1"}));
@@ -193,7 +190,6 @@ void MainWindowTest::startUp() {
     QVERIFY(!ui.btnSend[0]->isEnabled() && !ui.btnSend[1]->isEnabled() && !ui.Timer1->isActive());
     QCOMPARE(checkedItems(), (QStringList{"mnuCom(1)", "mnuDataBSel(8)", "mnuParitySel(2)",
                                           "mnuSpeedSel(5)", "mnuStopSel(0)"}));
-    QCOMPARE(ui.lblColor->text(), QStringLiteral("Recognizing..."));
 
     // Each Clear empties its own field and no other.
     for (int index = 0; index <= 2; ++index) {
