@@ -311,10 +311,14 @@ void TerminalWindowTest::responseFieldAsItIsUsed() {
     QTest::mouseMove(area, at(1, "second l"));
     QTest::mouseRelease(area, Qt::LeftButton, {}, at(1, "second l"));
     QCOMPARE(view.selectedText(), QStringLiteral("ond l"));
-    // Scrolled to the top by the bar, it shows the top.
+    // Scrolled to the top by the bar, it shows the top; paged down again, the end.
     const QImage atEnd = area->grab().toImage();
     bar->setValue(0);
     QVERIFY(area->grab().toImage() != atEnd);
+    for (int page = 0; page < 20 && !view.atEnd(); ++page) {
+        QTest::keyClick(&view, Qt::Key_PageDown);
+    }
+    QCOMPARE(area->grab().toImage(), atEnd);
     // Emptied, it shows nothing.
     view.clear();
     view.refresh();
