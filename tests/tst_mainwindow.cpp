@@ -283,9 +283,7 @@ void MainWindowTest::settingItemsApplyWhatTheySay() {
 
 void MainWindowTest::enterClicksTheFocusedButton() {
     showActive(m_window.get());
-    const QList<QPushButton*> buttons = m_window->findChildren<QPushButton*>();
-    QCOMPARE(buttons.size(), 9); // Send, Clear, RndGo, cal, Draw, Clear Draw
-    for (QPushButton* button : buttons) {
+    for (QPushButton* button : m_window->findChildren<QPushButton*>()) { // all of the design's
         button->setEnabled(true); // Send waits for a connection otherwise
         button->setFocus();
         QSignalSpy clicked(button, &QPushButton::clicked);

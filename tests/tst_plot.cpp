@@ -105,7 +105,6 @@ void PlotTest::wideningAndScrolling() {
     // Half the inner width is 2272.5: the 12th point (x = 2400) is the first beyond it.
     plotSamples(model, 11);
     QCOMPARE(model.outerWidth(), 4575);
-    QCOMPARE(model.scroll().pageStep, 999);
     QCOMPARE(model.leftOffset(), 0.0);
     for (int extra = 0; extra <= 50; ++extra) {
         plotSamples(model, 1);
