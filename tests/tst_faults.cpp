@@ -161,6 +161,11 @@ void FaultsTest::reopensOnlyTheDeviceThatWentAway() {
     } else {
         QTest::qWait(MSComm::kFirstRetryMs + 2 * MSComm::kRetryMs);
         QVERIFY(!w->comm().PortOpen());
+        if (comesBack != "number") { // named while waiting for it, not for another port
+            QVERIFY(!w->comm().AppearedElsewhere().isEmpty());
+            w->window->mnuCom_Click(2);
+            QVERIFY(w->comm().AppearedElsewhere().isEmpty());
+        }
     }
 }
 
