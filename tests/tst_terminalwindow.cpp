@@ -5,6 +5,7 @@
 // by row.
 #include "cellfont.h"
 #include "devicewindow.h"
+#include "linelayout.h"
 #include "sampleplot.h"
 #include "zelconnectwindow.h"
 
@@ -12,6 +13,15 @@
 #include <QProgressDialog>
 
 #include <numeric>
+
+/// Runs a function before each timer event of what it watches.
+struct BeforeTimer : QObject {
+    explicit BeforeTimer(std::function<void()> run) : run(std::move(run)) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        return event->type() == QEvent::Timer && (run(), false);
+    }
+    std::function<void()> run;
+};
 
 class TerminalWindowTest : public QObject {
     Q_OBJECT
@@ -247,6 +257,8 @@ void TerminalWindowTest::controlCharactersAreVisible() {
     const CellFont cells(QApplication::font());
     const qreal nul = QFontMetricsF(cells.font()).horizontalAdvance("NUL");
     QVERIFY(cells.advance(0) > 0.75 * nul && cells.advance(0) < nul + 5);
+    // Boxes fill each row, also the rows after one broken inside them.
+    QCOMPARE(LineLayout(QByteArray(6, '\x01'), cells, 2 * cells.advance(1)).rowCount(), 3);
     // Copied, no two bytes become the same character.
     QByteArray every(256, '\0');
     std::iota(every.begin(), every.end(), '\0');
@@ -256,6 +268,8 @@ void TerminalWindowTest::controlCharactersAreVisible() {
     view.copy();
     const QString copied = QApplication::clipboard()->text();
     QCOMPARE(QSet<QChar>(copied.begin(), copied.end()).size(), 256);
+    view.resize(120, 4); // squeezed to no height: nothing shown, and no harm
+    QCOMPARE(view.grab().size(), QSize(120, 4));
 }
 
 void TerminalWindowTest::responseFieldAsItIsUsed() {
@@ -342,7 +356,8 @@ void TerminalWindowTest::tallLineShownRowByRow() {
     view.resize(300, 120);
     showActive(&view);
     constexpr qsizetype kTall = 8; // where the line of 2048 boxes begins, on the third row
-    view.append(QByteArrayView("one\ntwo\n" + QByteArray(2048, '\x01') + "\nthree\nfour\nfive"));
+    view.append(QByteArrayView("one\ntwo\n" + QByteArray(2048, '\x01') +
+                               QByteArray("\nshort").repeated(12)));
     view.refresh();
     QWidget* area = view.viewport();
     QScrollBar* bar = view.verticalScrollBar();
@@ -351,15 +366,6 @@ void TerminalWindowTest::tallLineShownRowByRow() {
     const QPoint bottomRight(area->width() - 1, area->height() - 4);
     view.setFocus();
     QTest::keyClick(&view, Qt::Key_Home, Qt::ControlModifier);
-    if (way == "selection") {
-        QTest::mousePress(area, Qt::LeftButton, {}, topLeft);
-        QTest::mouseMove(area, bottomRight + QPoint(0, 40));
-        QTRY_VERIFY(view.selectedText().size() > kTall + 1024);
-        QTest::mouseMove(area, bottomRight); // back inside: the text stands still
-        QTest::mouseRelease(area, Qt::LeftButton, {}, bottomRight);
-        QVERIFY2(view.selectedText().size() < kTall + 2048, qPrintable(view.selectedText()));
-        return;
-    }
     // Shift+click extends the selection from the start: its length is where the click went.
     view.selectAll();
     const auto offsetAt = [&](QPoint point) {
@@ -369,6 +375,27 @@ void TerminalWindowTest::tallLineShownRowByRow() {
     const qsizetype perRow = offsetAt({bottomRight.x(), 4 + 2 * h}) - kTall;
     const bool down = direction > 0;
     QTest::keyClick(&view, down ? Qt::Key_Home : Qt::Key_End, Qt::ControlModifier);
+    if (way == "selection") {
+        // From the first pixel below on, a few rows a tick (not pages) however far it goes.
+        std::vector<qsizetype> atTick;
+        BeforeTimer ticks([&] { atTick.push_back(view.selectedText().size()); });
+        view.installEventFilter(&ticks);
+        QTest::mousePress(area, Qt::LeftButton, {}, topLeft);
+        const QPoint lastPixel(bottomRight.x(), area->height() - 1);
+        QTest::mouseMove(area, lastPixel);
+        const qsizetype page = view.selectedText().size();
+        QTest::mouseMove(area, lastPixel + QPoint(0, 1));
+        QTRY_VERIFY(view.selectedText().size() > page);
+        QTest::mouseMove(area, bottomRight + QPoint(0, 40));
+        QTRY_VERIFY(view.selectedText().size() > kTall + 1024);
+        QTest::mouseMove(area, bottomRight); // back inside: the text stands still
+        QTest::mouseRelease(area, Qt::LeftButton, {}, bottomRight);
+        QVERIFY2(view.selectedText().size() < kTall + 2048, qPrintable(view.selectedText()));
+        for (std::size_t tick = 1; tick < atTick.size(); ++tick) {
+            QVERIFY(atTick[tick] - atTick[tick - 1] < (area->height() - 6) / h * perRow);
+        }
+        return;
+    }
     const auto step = [&] {
         if (way.endsWith("key")) {
             QTest::keyClick(&view, way == "arrow key" ? (down ? Qt::Key_Down : Qt::Key_Up)
@@ -402,7 +429,9 @@ void TerminalWindowTest::tallLineShownRowByRow() {
         if (down ? view.atEnd() : bar->value() == 0) {
             break;
         }
+        const int value = bar->value();
         step();
+        QVERIFY(bar->value() * direction >= value * direction);
     }
     QCOMPARE(bar->value(), down ? bar->maximum() : 0);
     QCOMPARE(std::find(seen.begin() + kTall, seen.begin() + kTall + 2048, false) - seen.begin(),
