@@ -193,8 +193,7 @@ void PlotTest::logFile() {
     QCOMPARE(readAll(path), first + second);
     QCOMPARE(QFile::permissions(path) & 0x1111, 0); // a text file: nobody may execute it
     // Closed between lines: another program may move the file away.
-    QVERIFY(QFile::rename(path, dir.filePath("old.txt")));
-    QVERIFY(!log.log(first));
+    QVERIFY(QFile::rename(path, dir.filePath("old.txt")) && !log.log(first));
     QCOMPARE(readAll(path), first);
     // What cannot be written says why.
     QVERIFY(!SampleLog(dir.filePath("missing/app.txt")).log(first).value().reason.isEmpty());
@@ -215,8 +214,7 @@ void PlotTest::logFile() {
     QCOMPARE(log.droppedLines(), 1);
     const qsizetype waiting = log.waitingLines();
     QCOMPARE(waiting, SampleLog::kWaitingLimit / big.size());
-    QVERIFY(QDir(dir.path()).rmdir("app.txt"));
-    QVERIFY(!log.writeWaiting());
+    QVERIFY(QDir(dir.path()).rmdir("app.txt") && !log.writeWaiting());
     QCOMPARE(log.waitingLines(), 0);
     const QByteArray logged = readAll(path);
     QCOMPARE(logged.size(), waiting * big.size());
@@ -239,6 +237,7 @@ void PlotTest::nearlyFullDisk() {
     const QStorageInfo disk(dir.path());
     QVERIFY(std::abs(SampleLog::systemRoom(log.path()).value_or(-1) - disk.bytesAvailable()) <=
             disk.bytesTotal() / 100 + 1);
+    QCOMPARE(SampleLog::systemRoom("/proc/app.txt"), std::nullopt); // a file system of no size
     QByteArray lines[52];
     for (int n = 0; n < 52; ++n) {
         lines[n] = QStringLiteral("%1, R=1000 G=2000 B=3000\r\n").arg(100 + n).toLatin1();
