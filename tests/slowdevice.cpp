@@ -53,10 +53,6 @@ void trace(const char* call) {
     }
 }
 
-mode_t modeArgument(int flags, va_list arguments) {
-    return (flags & O_CREAT) != 0 ? mode_t(va_arg(arguments, int)) : 0;
-}
-
 } // namespace
 
 extern "C" {
@@ -64,18 +60,12 @@ extern "C" {
 int open(const char* path, int flags, ...) {
     va_list arguments;
     va_start(arguments, flags);
-    const mode_t mode = modeArgument(flags, arguments);
+    const mode_t mode = (flags & O_CREAT) != 0 ? mode_t(va_arg(arguments, int)) : 0;
     va_end(arguments);
     return openSlowly("open", path, flags, mode);
 }
-
-int open64(const char* path, int flags, ...) {
-    va_list arguments;
-    va_start(arguments, flags);
-    const mode_t mode = modeArgument(flags, arguments);
-    va_end(arguments);
-    return openSlowly("open64", path, flags, mode);
-}
+// The same call in this C library.
+int open64(const char* path, int flags, ...) __attribute__((alias("open")));
 
 int close(int handle) {
     if (handle >= 0 && handle < kMostHeld && heldDescriptors[handle].exchange(0) == 1) {

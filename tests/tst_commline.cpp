@@ -225,8 +225,7 @@ void CommLineTest::lastBytesGoOut() {
     QList<qint64> remaining;
     connect(comm.get(), &MSComm::FlushProgress, this,
             [&remaining](qint64 left, qint64) { remaining << left; });
-    QVERIFY(!comm->setOutput(text));
-    QVERIFY(!comm->setPortOpen(false));
+    QVERIFY(!comm->setOutput(text) && !comm->setPortOpen(false));
     QCOMPARE(m_wire.sent, text);
     // Progress moves while the bytes go, not only at the end.
     QVERIFY2(std::count_if(remaining.begin(), remaining.end(),
@@ -238,8 +237,7 @@ void CommLineTest::unsentCountIsTrue() {
     // The line claims 115200 baud, the device takes far less: the close gives up at its bound.
     auto comm = openControl(QStringLiteral("115200,N,8,1"),
                             [](FakeDriver& driver) { driver.bytesPerTick = 10; });
-    QVERIFY(comm);
-    QVERIFY(!comm->setOutput(QByteArray(3000, 'x')));
+    QVERIFY(comm && !comm->setOutput(QByteArray(3000, 'x')));
     QSignalSpy failed(comm.get(), &MSComm::SendFailed);
     QVERIFY(!comm->setPortOpen(false));
     QCOMPARE(failed.count(), 1);
@@ -301,11 +299,9 @@ void CommLineTest::disconnectDuringLoss() {
     // before the loss was handled: the port is closed for good, nothing waits or reopens.
     auto comm = openControl(QStringLiteral("9600,N,8,1"),
                             [](FakeDriver& driver) { driver.bytesPerTick = 0; });
-    QVERIFY(comm);
-    QVERIFY(!comm->setOutput("abc"));
+    QVERIFY(comm && !comm->setOutput("abc"));
     m_driver->failRead();
-    QVERIFY(!comm->setPortOpen(false));
-    QVERIFY(!comm->WaitingForDevice());
+    QVERIFY(!comm->setPortOpen(false) && !comm->WaitingForDevice());
     QCOMPARE(comm->setCommPort(0).number, CommError::comInvalidPortNumber);
 }
 

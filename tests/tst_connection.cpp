@@ -130,8 +130,7 @@ void ConnectionTest::settingWhileConnected() {
     QVERIFY(choice->isChecked());
     const bool maybe = refused.endsWith('?');
     if (w->comm().PortOpen()) {
-        QVERIFY(refused.isEmpty() || maybe);
-        QVERIFY(w->boxes.isEmpty());
+        QVERIFY((refused.isEmpty() || maybe) && w->boxes.isEmpty());
         QCOMPARE(w->panel(1), QStringLiteral("Connected"));
         QCOMPARE(lineSettingsMismatch(w->device->deviceHandle(), *parseLineSettings(settings)),
                  std::nullopt);
@@ -148,8 +147,7 @@ void ConnectionTest::settingWhileConnected() {
     w->window->menus().mnuDataBSel[8]->trigger();
     w->window->menus().mnuParitySel[2]->trigger();
     w->window->menus().mnuStopSel[0]->trigger();
-    QVERIFY(!w->comm().PortOpen());
-    QVERIFY(w->connectPort());
+    QVERIFY(!w->comm().PortOpen() && w->connectPort());
 }
 
 void ConnectionTest::portChoice_data() {
@@ -172,8 +170,7 @@ void ConnectionTest::portChoice() {
     QCOMPARE(w->window->menus().mnuCom[3]->isChecked(), toADevice);
     QCOMPARE(w->window->menus().mnuCom[1]->isChecked(), !toADevice);
     if (toADevice) {
-        QVERIFY(w->boxes.isEmpty());
-        QVERIFY(second.write("on three"));
+        QVERIFY(w->boxes.isEmpty() && second.write("on three"));
         QTRY_COMPARE(w->response(), QStringLiteral("on three"));
         return;
     }
@@ -190,8 +187,7 @@ void ConnectionTest::failuresSayWhatToDo() {
     {
         QSerialPort other;
         other.setPortName(w->link());
-        QVERIFY(other.open(QIODevice::ReadWrite));
-        QVERIFY(!w->connectPort());
+        QVERIFY(other.open(QIODevice::ReadWrite) && !w->connectPort());
         QVERIFY2(w->boxes.value(0).prompt.contains(
                      w->link() + " is in use by another program (tst_connection, process"),
                  qPrintable(w->boxes.value(0).prompt));
@@ -277,8 +273,7 @@ void ConnectionTest::deviceGoesAway() {
     // Once, without a loop or a box; it waits for the device, and Disconnect ends the wait.
     QTest::qWait(300);
     QCOMPARE(lost.size(), 1);
-    QVERIFY(w->boxes.isEmpty());
-    QVERIFY(w->comm().WaitingForDevice());
+    QVERIFY(w->boxes.isEmpty() && w->comm().WaitingForDevice());
     QVERIFY(w->window->controls().StatusBar1Panels[1]->toolTip().contains("Waiting"));
     w->window->mnuConnect_Click();
     QVERIFY(!w->comm().WaitingForDevice());
@@ -353,8 +348,7 @@ void ConnectionTest::whatWaitsForABoxIsBounded() {
     const QString tail = QString::fromLatin1(stream.right(1 << 20).replace("\r\n", "\n"));
     QTRY_VERIFY_WITH_TIMEOUT(response->text().endsWith(tail), 10000);
     // Handed over a portion at a time; the rest counted.
-    QVERIFY(events >= MSComm::kHeldLimit / MSComm::kPortion);
-    QVERIFY(largestPortion <= MSComm::kPortion);
+    QVERIFY(events >= MSComm::kHeldLimit / MSComm::kPortion && largestPortion <= MSComm::kPortion);
     QCOMPARE(ended.size(), 1);
     QCOMPARE(w->notices.size(), 1);
     QVERIFY2(w->notices[0].prompt.contains(QString::number(stream.size() - MSComm::kHeldLimit) +
@@ -401,8 +395,7 @@ void ConnectionTest::portMenuNamesTheDevices() {
     QCOMPARE(com[7]->text(), QStringLiteral("Com 7 \u2014 ") + w->device->devicePath());
     QCOMPARE(toolTip(7), w->device->devicePath() + ": named by ZEL_COM7");
     com[7]->trigger();
-    QVERIFY(com[7]->isChecked() && !com[1]->isChecked());
-    QVERIFY(w->connectPort());
+    QVERIFY(com[7]->isChecked() && !com[1]->isChecked() && w->connectPort());
     QCOMPARE(w->panel(2), QStringLiteral("COM7"));
     w->window->mnuConnect_Click();
     qunsetenv("ZEL_COM7");
@@ -410,8 +403,7 @@ void ConnectionTest::portMenuNamesTheDevices() {
     QVERIFY(com[7] && com[7]->isChecked());
     com[1]->trigger();
     emit menu->aboutToShow();
-    QVERIFY(!com[7] && !menu->actions()[4]->isVisible());
-    QVERIFY(w->boxes.isEmpty());
+    QVERIFY(!com[7] && !menu->actions()[4]->isVisible() && w->boxes.isEmpty());
 }
 
 void ConnectionTest::slowOpenLeavesTheWindowFree() {
@@ -468,8 +460,7 @@ void ConnectionTest::lastBytesLeaveBeforeTheClose() {
     const QString trace = w->dir.filePath(QStringLiteral("trace"));
     qputenv("ZEL_TTY_TRACE", QFile::encodeName(trace));
     const auto quiet = qScopeGuard([] { qunsetenv("ZEL_TTY_TRACE"); });
-    QVERIFY(w->connectPort());
-    QVERIFY(!w->comm().setOutput("cal\r\n"));
+    QVERIFY(w->connectPort() && !w->comm().setOutput("cal\r\n"));
     QFile::remove(trace);
     w->window->mnuConnect_Click();
     QVERIFY(!w->comm().PortOpen());
@@ -489,8 +480,7 @@ void ConnectionTest::closeGivesUpADrainThatNeverEnds() {
         w = std::make_unique<DeviceWindow<frmMain>>();
         w->showActive();
         QVERIFY(!w->comm().setSettings(cancel ? "9600,N,8,1" : "115200,N,8,1"));
-        QVERIFY(w->connectPort());
-        QVERIFY(!w->comm().setOutput("cal\r\n"));
+        QVERIFY(w->connectPort() && !w->comm().setOutput("cal\r\n"));
         QTRY_COMPARE(w->comm().OutputPending(), 0); // with the driver, as far as it says
         int ticks = 0;
         QString box;
@@ -513,8 +503,7 @@ void ConnectionTest::closeGivesUpADrainThatNeverEnds() {
     }
     const qsizetype stuck = threads();
     for (int cycle = 0; cycle < 3; ++cycle) {
-        QVERIFY(w->connectPort());
-        QVERIFY(!w->comm().setOutput("cal\r\n"));
+        QVERIFY(w->connectPort() && !w->comm().setOutput("cal\r\n"));
         w->window->mnuConnect_Click();
     }
     QCOMPARE(threads(), stuck);

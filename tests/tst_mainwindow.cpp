@@ -362,8 +362,7 @@ void MainWindowTest::endingSignalsComeThroughTheEventLoop() {
         QCOMPARE(received[1][0].toInt(), SIGHUP);
     }
     QCOMPARE(openDescriptors(), openBefore); // both ends of the pipe closed
-    QVERIFY(std::signal(SIGHUP, SIG_DFL) == SIG_DFL);
-    QVERIFY(std::signal(SIGINT, SIG_DFL) == SIG_IGN);
+    QVERIFY(std::signal(SIGHUP, SIG_DFL) == SIG_DFL && std::signal(SIGINT, SIG_DFL) == SIG_IGN);
 #else
     QSKIP("Windows programs end by their window's close");
 #endif

@@ -154,8 +154,7 @@ void TerminalWindowTest::closeSendsWhatWasQueuedAndEndsTheReadings_data() {
 
 void TerminalWindowTest::closeSendsWhatWasQueuedAndEndsTheReadings() {
     QFETCH(bool, speed);
-    QVERIFY(w->connectPort());
-    QVERIFY(w->device->write("R=1000 G=1000 B=1000\r\nR=3700 G=37"));
+    QVERIFY(w->connectPort() && w->device->write("R=1000 G=1000 B=1000\r\nR=3700 G=37"));
     QTRY_COMPARE(w->window->sampleText(frmMain::SampleText::Green), QStringLiteral("37"));
     QCOMPARE(w->log(), QByteArray("0, R=1000 G=1000 B=1000\r\n"));
     const QByteArray line = QByteArray(3000, 'x') + "END";
@@ -380,17 +379,15 @@ void TerminalWindowTest::tallLineShownRowByRow() {
         std::vector<qsizetype> atTick;
         BeforeTimer ticks([&] { atTick.push_back(view.selectedText().size()); });
         view.installEventFilter(&ticks);
-        QTest::mousePress(area, Qt::LeftButton, {}, topLeft);
         const QPoint lastPixel(bottomRight.x(), area->height() - 1);
-        QTest::mouseMove(area, lastPixel);
-        const qsizetype page = view.selectedText().size();
+        QTest::mousePress(area, Qt::LeftButton, {}, lastPixel);
         QTest::mouseMove(area, lastPixel + QPoint(0, 1));
-        QTRY_VERIFY(view.selectedText().size() > page);
+        QTRY_VERIFY(!view.selectedText().isEmpty());
         QTest::mouseMove(area, bottomRight + QPoint(0, 40));
-        QTRY_VERIFY(view.selectedText().size() > kTall + 1024);
+        QTRY_VERIFY(view.selectedText().size() > 1024);
         QTest::mouseMove(area, bottomRight); // back inside: the text stands still
         QTest::mouseRelease(area, Qt::LeftButton, {}, bottomRight);
-        QVERIFY2(view.selectedText().size() < kTall + 2048, qPrintable(view.selectedText()));
+        QVERIFY2(view.selectedText().size() < 1536, qPrintable(view.selectedText()));
         for (std::size_t tick = 1; tick < atTick.size(); ++tick) {
             QVERIFY(atTick[tick] - atTick[tick - 1] < (area->height() - 6) / h * perRow);
         }
