@@ -169,6 +169,7 @@ void TerminalTest::capture() {
     const QString all = events.join("").remove('|').remove('\r').remove('\n');
     QCOMPARE(recorder.perChar.size(), all.size());
     QCOMPARE(recorder.reds, all.count(u'R'));
+    QVERIFY(machine.countR() >= 0 && machine.countG() >= 0 && machine.countB() >= 0); // held at 0
 }
 
 void TerminalTest::response() {
