@@ -351,8 +351,7 @@ void PlotTest::logThatCannotBeWritten() {
     draw("1000", 4);
     QCOMPARE(m_window->samplePlot().model().strokeCount(), std::size_t(4)); // plot goes on
     QCOMPARE(m_notices.size(), 1);                                          // once per streak
-    QVERIFY2(m_notices[0].prompt.startsWith("Samples cannot be written to app.txt ("),
-             qPrintable(m_notices[0].prompt));
+    QVERIFY(m_notices[0].prompt.startsWith("Samples cannot be written to app.txt ("));
     QVERIFY(m_notices[0].prompt.contains(QDir::toNativeSeparators(path)));
     // The count in the notice, if it is still open, at the next retry.
     QTRY_VERIFY(m_notices.size() == 2 && m_notices[1].onlyIfOpen &&
@@ -360,8 +359,7 @@ void PlotTest::logThatCannotBeWritten() {
     QVERIFY(QDir(m_dir.path()).rmdir("app.txt"));
     // Every sample once, in order, by the next retry; and the user is told.
     QTRY_VERIFY(m_notices.size() == 3);
-    QVERIFY2(m_notices[2].prompt.startsWith("The 4 samples that waited are now in"),
-             qPrintable(m_notices[2].prompt));
+    QVERIFY(m_notices[2].prompt.startsWith("The 4 samples that waited are now in"));
     const QByteArray line = "R=R G=G B=B\r\n";
     QCOMPARE(readAll(path), "0, " + line + "100, " + line + "200, " + line + "300, " + line);
     draw("1000");
@@ -376,8 +374,7 @@ void PlotTest::logThatCannotBeWritten() {
     m_window->setMessagePresenter([&](QWidget*, const MessageBoxRequest& r) { boxes << r; });
     m_window->close();
     QCOMPARE(boxes.size(), 1);
-    QVERIFY2(boxes[0].prompt.startsWith("3 samples could not be written"),
-             qPrintable(boxes[0].prompt));
+    QVERIFY(boxes[0].prompt.startsWith("3 samples could not be written"));
 }
 
 void PlotTest::burstLoggedOnceInOrder() {
