@@ -40,6 +40,11 @@ public:
     /// written): the window keeps working while the notice is shown.
     void Notice(const MessageBoxRequest& request);
 
+    /// After the window closed: work it started still waits for the system (a log's folder
+    /// that does not answer), so the program must end without waiting for it or tidying up
+    /// under it.
+    virtual bool leavesWorkBehind() const { return false; }
+
     /// The texts that every sample passes through.
     enum class SampleText { Red, Green, Blue, Result, ColorName };
 

@@ -6,6 +6,9 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstdlib>
+
 int runProgram(int argc, char* argv[], const ProgramAbout& about, const WindowFactory& makeWindow) {
     if (const std::optional<int> exitCode = runCommandLine(argc, argv, about)) {
         return *exitCode;
@@ -21,5 +24,11 @@ int runProgram(int argc, char* argv[], const ProgramAbout& about, const WindowFa
                      &frmMain::closeOnRequest);
     window->show();
     connectAtStartIfAsked(*window);
-    return QApplication::exec();
+    const int exitCode = QApplication::exec();
+    if (window->leavesWorkBehind()) {
+        // Its thread may come back at any time: nothing is torn down under it.
+        std::fflush(nullptr);
+        std::_Exit(exitCode);
+    }
+    return exitCode;
 }

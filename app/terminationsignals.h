@@ -11,6 +11,7 @@ class QSocketNotifier;
 /// its window is closed instead of dying with the port open. A signal that was ignored when the
 /// program started (nohup) stays ignored. One object at a time; the signals' former handling
 /// comes back when it is destroyed. Where there are no such signals (Windows), never emitted.
+/// SIGPIPE is ignored from then on: a pipe whose reader went away fails a write instead.
 class TerminationSignals : public QObject {
     Q_OBJECT
 

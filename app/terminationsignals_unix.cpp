@@ -43,6 +43,9 @@ TerminationSignals::TerminationSignals(QObject* parent) : QObject(parent) {
         }
     });
 
+    // A pipe whose reader went away fails the write (EPIPE) instead of ending the program.
+    ::signal(SIGPIPE, SIG_IGN);
+
     struct sigaction action {};
     action.sa_handler = writeToPipe;
     sigemptyset(&action.sa_mask);

@@ -8,6 +8,7 @@ LogClaim& LogClaim::operator=(LogClaim&& other) noexcept {
     m_wanted = std::move(other.m_wanted);
     m_path = std::move(other.m_path);
     m_file = std::exchange(other.m_file, kNoFile);
+    m_unlocked = other.m_unlocked;
     return *this;
 }
 
@@ -25,6 +26,7 @@ std::optional<LogFailure> LogClaim::claim() {
         if (lock.file != kNoFile) {
             m_path = candidate;
             m_file = lock.file;
+            m_unlocked = lock.unlocked;
             return std::nullopt;
         }
         if (lock.heldByAnother) {

@@ -12,6 +12,8 @@
 /// whole run. A program holds its file with the system's own lock on the file itself, kept on
 /// a handle open for the whole run: it needs no other file, works wherever the log can be
 /// opened, and goes with its program however that ends (killed, or the machine lost power).
+/// Where the file system has no locks (NFS without its lock service), the file is claimed
+/// without one: logging goes on, and unlocked() says that another program is not kept out.
 class LogClaim {
 public:
     explicit LogClaim(QString wanted = {}) : m_wanted(wanted), m_path(std::move(wanted)) {}
@@ -26,6 +28,7 @@ public:
     /// no other is taken: why, and nothing is claimed until a later try.
     std::optional<LogFailure> claim();
     bool held() const { return m_file != kNoFile; }
+    bool unlocked() const { return m_unlocked; }
     void release();
 
     /// The file claimed; the wanted one until a claim is made.
@@ -47,6 +50,7 @@ private:
         qintptr file = kNoFile;
         bool heldByAnother = false;
         LogFailure failure;
+        bool unlocked = false; ///< the file system has no locks: claimed without one
     };
     /// Opens path (making it where it is missing) and locks it, without waiting.
     static Lock lock(const QString& path);
@@ -55,4 +59,5 @@ private:
     QString m_wanted;
     QString m_path;
     qintptr m_file = kNoFile;
+    bool m_unlocked = false;
 };

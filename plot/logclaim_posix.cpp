@@ -31,6 +31,9 @@ LogClaim::Lock LogClaim::lock(const QString& path) {
     const int file = openWithoutWaiting(name, O_WRONLY | O_CREAT);
     if (file < 0) {
         const int error = errno;
+        if (error == ENXIO) { // a FIFO without a reader
+            return {kNoFile, false, notAFile(path)};
+        }
         // A log this user may only read (another user's): its lock tells whether a program
         // of that user holds it now, or it is just read-only.
         const int reading = error == EACCES ? openWithoutWaiting(name, O_RDONLY) : -1;
@@ -41,10 +44,18 @@ LogClaim::Lock LogClaim::lock(const QString& path) {
         }
         return {kNoFile, held, systemFailure(error, path)};
     }
+    struct stat status {};
+    if (::fstat(file, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(file);
+        return {kNoFile, false, notAFile(path)};
+    }
     if (::flock(file, LOCK_EX | LOCK_NB) == 0) {
         return {file, false, {}};
     }
     const int error = errno;
+    if (error == ENOLCK || error == EOPNOTSUPP || error == ENOSYS) {
+        return {file, false, {}, true};
+    }
     ::close(file);
     return {kNoFile, error == EWOULDBLOCK, systemFailure(error, path)};
 }

@@ -18,6 +18,10 @@ LogClaim::Lock LogClaim::lock(const QString& path) {
     const HANDLE file = ::CreateFileW(reinterpret_cast<const wchar_t*>(path.utf16()), GENERIC_READ,
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE && ::GetFileType(file) != FILE_TYPE_DISK) {
+        ::CloseHandle(file);
+        return {kNoFile, false, notAFile(path)};
+    }
     if (file == INVALID_HANDLE_VALUE) {
         // A program that shares the file with no one (ERROR_SHARING_VIOLATION) may be
         // anything: the claim waits for it rather than take the next file.
@@ -29,6 +33,9 @@ LogClaim::Lock LogClaim::lock(const QString& path) {
         return {reinterpret_cast<qintptr>(file), false, {}};
     }
     const DWORD error = ::GetLastError();
+    if (error == ERROR_NOT_SUPPORTED || error == ERROR_INVALID_FUNCTION) {
+        return {reinterpret_cast<qintptr>(file), false, {}, true}; // a share without locks
+    }
     ::CloseHandle(file);
     return {kNoFile, error == ERROR_LOCK_VIOLATION, systemFailure(error, path)};
 }

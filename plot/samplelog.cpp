@@ -37,15 +37,14 @@ bool canAppendTo(const QString& path) {
 // disk to its last byte, and be cut back to its last whole line, when there is less room.
 constexpr qsizetype kPiece = 1 << 20;
 
-// How much of lines is whole lines within most bytes.
-qsizetype wholeLinesWithin(QByteArrayView lines, qint64 most) {
+} // namespace
+
+qsizetype SampleLog::wholeLinesWithin(QByteArrayView lines, qint64 most) {
     if (most >= lines.size()) {
         return lines.size();
     }
     return most <= 0 ? 0 : lines.first(qsizetype(most)).lastIndexOf('\n') + 1;
 }
-
-} // namespace
 
 SampleLog::Location SampleLog::chooseLocation(const QString& programFolder,
                                               const QString& dataFolder) {
@@ -111,25 +110,16 @@ SampleLog::Appended SampleLog::append(QByteArrayView lines) {
 }
 
 std::optional<SampleLog::Failure> SampleLog::log(const QByteArray& lines) {
-    const qsizetype count = lines.count('\n');
-    if (m_written == m_waiting.size() && count == 1) {
-        // The usual case: the line goes in alone, without asking the disk for room.
-        const Appended done = append(lines);
-        if (!done.failure) {
-            return std::nullopt;
-        }
-        m_waiting = lines;
-        m_written = 0;
-        m_waitingLines = m_uncounted = 1;
-        return stillWaiting(*done.failure);
-    }
-    // Several at once (the samples of a burst) go as far as the disk has room.
-    const qsizetype fits = wholeLinesWithin(lines, kWaitingLimit - (m_waiting.size() - m_written));
+    const qsizetype fits = wholeLinesWithin(lines, kWaitingLimit - waitingBytes());
     const qsizetype kept = lines.first(fits).count('\n');
-    m_dropped += count - kept;
-    m_waiting += lines.first(fits);
+    m_dropped += lines.count('\n') - kept;
+    if (m_written == m_waiting.size()) {
+        m_waiting = lines.first(fits); // the usual case: nothing waits, no copy
+        m_written = 0;
+    } else {
+        m_waiting += lines.first(fits);
+    }
     m_waitingLines += kept;
-    m_uncounted += kept;
     return writeWaiting();
 }
 
@@ -148,8 +138,10 @@ std::optional<SampleLog::Failure> SampleLog::writeWaiting() {
                 {Failure::Kind::DiskFull, QStringLiteral("there is no room left on its disk")});
         }
         const Appended done = append(rest.first(end));
+        const qsizetype lines = rest.first(done.kept).count('\n');
         m_written += done.kept;
-        m_waitingLines -= rest.first(done.kept).count('\n');
+        m_waitingLines -= lines;
+        m_writtenLines += lines;
         if (done.failure) {
             return stillWaiting(*done.failure);
         }
@@ -157,17 +149,73 @@ std::optional<SampleLog::Failure> SampleLog::writeWaiting() {
     }
     m_waiting.clear();
     m_written = 0;
-    m_waitingLines = m_uncounted = 0;
+    m_waitingLines = 0;
     return std::nullopt;
 }
 
 std::optional<SampleLog::Failure> SampleLog::stillWaiting(const Failure& failure) {
-    // Every line that waited is counted once, however many tries it waits for.
-    m_waited += std::min(m_uncounted, m_waitingLines);
-    m_uncounted = 0;
     m_probe = failure.kind == Failure::Kind::DiskFull;
     if (m_written > m_waiting.size() / 2) { // what went in goes, now and then
         m_waiting.remove(0, std::exchange(m_written, 0));
     }
     return failure;
+}
+
+SampleLog::Appended SampleLog::appendToClaimed(QByteArrayView lines) {
+    LogFile file(path());
+    if (file.openFailure()) {
+        return {0, file.openFailure()};
+    }
+    if (!m_claim.holds(file.handle())) {
+        return {0, std::nullopt, true};
+    }
+    const qint64 before = file.size();
+    qsizetype written = 0;
+    std::optional<Failure> failure;
+    while (written < lines.size() && !failure) {
+        const qint64 most = m_disk.takes(lines.size() - written);
+        Failure why{Failure::Kind::DiskFull, QStringLiteral("there is no room left on its disk")};
+        const qint64 n = most > 0 ? file.append(lines.data() + written, most, why) : 0;
+        if (n <= 0) {
+            failure = why;
+        } else {
+            written += n;
+        }
+    }
+    if (!failure) {
+        failure = file.closeConfirmed();
+    }
+    return {failure ? settle(file, before, lines, written) : written, failure};
+}
+
+qsizetype SampleLog::settle(LogFile& file, qint64 before, QByteArrayView lines, qsizetype written) {
+    // Where the file was closed, it is opened again to see what of the append it kept: a
+    // network folder whose write-back failed may have kept some, all or none of it.
+    std::optional<LogFile> reopened;
+    if (file.handle() == -1) {
+        reopened.emplace(path());
+        if (reopened->openFailure() || !m_claim.holds(reopened->handle())) {
+            return 0; // it cannot tell: all is tried again
+        }
+    }
+    LogFile& now = reopened ? *reopened : file;
+    const qint64 size = now.size();
+    if (before < 0 || size < before) {
+        return 0;
+    }
+    // Only bytes of this append count, as the file has them.
+    const QByteArray landed = now.read(before, std::min<qint64>(size - before, written));
+    qsizetype kept = 0;
+    while (kept < landed.size() && landed[kept] == lines[kept]) {
+        ++kept;
+    }
+    const qsizetype whole = lines.first(kept).lastIndexOf('\n') + 1;
+    // Whole lines: the rest of a line cut short is taken out again, or the next line would be
+    // glued to it. Where the file system refuses that, the piece stays and the line's rest
+    // follows it, so that no line is torn.
+    if (size > before + whole && !now.truncate(before + whole)) {
+        m_pieceKept = kept > whole;
+        return kept;
+    }
+    return whole;
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "logclaim.h"
+#include "logfile.h"
 
 #include <QByteArray>
 #include <QString>
@@ -8,12 +9,15 @@
 #include <functional>
 #include <optional>
 
-/// The log file "app.txt": one line per plotted sample, appended with the file opened and
-/// closed around every line so that other programs may read, move or delete it any time.
-/// Lines that cannot go in (another program holds the file, the disk is full) wait, in order,
-/// and go in before the next line once the file can be written again. The file is claimed
-/// (LogClaim) with the first line: path, or a file of its own beside it while another program
-/// running at the same time logs to path; nothing is written to a file not claimed.
+/// The log file "app.txt": one line per plotted sample. Each append opens the file, writes and
+/// closes it (LogFile), so that other programs may read, move or delete it between appends;
+/// an append counts once the file system confirmed it at its close. Lines that cannot go in
+/// (another program holds the file, the disk is full, a network folder failed the write)
+/// wait, in order, and go in before the next line once the file can be written again, each
+/// exactly once and whole. The file is claimed (LogClaim) with the first line: path, or a file
+/// of its own beside it while another program running at the same time logs to path; nothing
+/// is written to a file not claimed. Its calls may wait as long as the file system does: the
+/// window hands its lines to a LogWriter, which makes them on a thread of its own.
 class SampleLog {
 public:
     explicit SampleLog(QString path) : m_claim(std::move(path)) {}
@@ -21,6 +25,8 @@ public:
     /// At most this much waits while the file cannot be written: half an hour of samples at
     /// the full line rate, days at a sensor's usual pace. Samples beyond it are dropped.
     static constexpr qsizetype kWaitingLimit = 64 << 20;
+    /// How much of lines is whole lines within most bytes.
+    static qsizetype wholeLinesWithin(QByteArrayView lines, qint64 most);
 
     /// "app.txt" in the directory that holds the program.
     static QString besideProgram();
@@ -68,27 +74,28 @@ public:
     /// Left free on a nearly full disk: for the file system's own records, and for others.
     static constexpr qint64 kRoomReserve = 16 << 10;
 
-    /// Logs whole lines (each ending in LF) with one append: after the lines that wait, or as
-    /// the last of them when the file cannot be written (those beyond kWaitingLimit dropped).
-    /// Nothing when everything is in the file.
+    /// Logs whole lines (each ending in LF) after the lines that wait, those beyond
+    /// kWaitingLimit dropped, and writes what the file takes. Nothing when everything is in.
     std::optional<Failure> log(const QByteArray& lines);
     /// Tries the waiting lines again: whole lines, in order, as far as the file takes them
-    /// and the disk has room for them.
+    /// and the disk has room for them beyond kRoomReserve, one rule for one line and many.
     std::optional<Failure> writeWaiting();
-    /// How many lines wait now; how many have waited, and how many were dropped, since the
-    /// counts were last reset.
+    /// How many lines wait now and how many of them; how many went in and how many were
+    /// dropped, in all.
     qsizetype waitingLines() const { return m_waitingLines; }
-    qint64 waitedLines() const { return m_waited; }
+    qsizetype waitingBytes() const { return m_waiting.size() - m_written; }
+    qint64 writtenLines() const { return m_writtenLines; }
     qint64 droppedLines() const { return m_dropped; }
-    /// Forgets the waited and dropped counts once they have been told.
-    void resetCounts() {
-        m_waited = 0;
-        m_dropped = 0;
-    }
+    /// The file system would not cut back a line begun by an append that failed: its first
+    /// part stays in the file and its rest is written first. Said once.
+    bool pieceKeptSinceAsked() { return std::exchange(m_pieceKept, false); }
+    /// Whether the claim holds no lock: the file system has none (NFS without its lock
+    /// service), so another program could log to the same file.
+    bool unlocked() const { return m_claim.unlocked(); }
 
 private:
     struct Appended {
-        qsizetype kept = 0; ///< the whole lines that went in, from the start
+        qsizetype kept = 0; ///< what went in, from the start: whole lines where it can be
         std::optional<Failure> failure;
         bool elsewhere = false; ///< the path names another file than the one claimed
     };
@@ -97,6 +104,9 @@ private:
     Appended append(QByteArrayView lines);
     /// Appends to the path when it still names the file claimed.
     Appended appendToClaimed(QByteArrayView lines);
+    /// After an append that failed, what of it the file has: the whole lines that went in.
+    /// The rest is cut off again, or kept where the file system refuses that.
+    qsizetype settle(LogFile& file, qint64 before, QByteArrayView lines, qsizetype written);
     std::optional<Failure> stillWaiting(const Failure& failure);
 
     LogClaim m_claim;
@@ -104,8 +114,8 @@ private:
     QByteArray m_waiting;    // whole lines, oldest first, from m_written on
     qsizetype m_written = 0; // how much of m_waiting is in the file already
     qsizetype m_waitingLines = 0;
-    qsizetype m_uncounted = 0; // the newest waiting lines, not yet counted as waited
-    qint64 m_waited = 0;
+    qint64 m_writtenLines = 0;
     qint64 m_dropped = 0;
+    bool m_pieceKept = false;
     bool m_probe = false; // the disk was full: one line finds out whether there is room again
 };

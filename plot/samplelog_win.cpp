@@ -1,5 +1,6 @@
-// Appending to the log through the Win32 file API, which tells a file that another program
-// holds open (a spreadsheet showing it) from one that is read-only or a disk that is full.
+// What the system says of the log's file and disk, through the Win32 API, which tells a file
+// that another program holds open (a spreadsheet showing it) from one that is read-only or a
+// disk that is full.
 #include "samplelog.h"
 
 #include <QDir>
@@ -8,6 +9,12 @@
 #include <algorithm>
 #include <climits>
 #include <windows.h>
+
+namespace {
+
+constexpr DWORD kDiskQuotaExceeded = 1295; // ERROR_DISK_QUOTA_EXCEEDED, which MinGW lacks
+
+} // namespace
 
 LogFailure systemFailure(qint64 systemError, const QString& path) {
     using Kind = LogFailure::Kind;
@@ -28,6 +35,7 @@ LogFailure systemFailure(qint64 systemError, const QString& path) {
         break;
     case ERROR_DISK_FULL:
     case ERROR_HANDLE_DISK_FULL:
+    case kDiskQuotaExceeded:
         kind = Kind::DiskFull;
         break;
     default:
@@ -43,20 +51,10 @@ LogFailure systemFailure(qint64 systemError, const QString& path) {
     return {kind, reason};
 }
 
-namespace {
-
-// Shared for reading, writing and deleting: others may read, move or delete the log while a
-// line goes in.
-HANDLE openForAppending(const QString& path, DWORD disposition) {
-    return ::CreateFileW(reinterpret_cast<const wchar_t*>(path.utf16()), GENERIC_WRITE,
-                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                         disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
-}
-
-} // namespace
-
 std::optional<SampleLog::Failure> SampleLog::tryOpening(const QString& path) {
-    const HANDLE file = openForAppending(path, OPEN_EXISTING);
+    const HANDLE file = ::CreateFileW(reinterpret_cast<const wchar_t*>(path.utf16()), GENERIC_WRITE,
+                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         return systemFailure(::GetLastError(), path);
     }
@@ -75,44 +73,4 @@ std::optional<qint64> SampleLog::systemRoom(const QString& path) {
         return std::nullopt;
     }
     return qint64(std::min<ULONGLONG>(room.QuadPart, ULONGLONG(LLONG_MAX))); // this user's
-}
-
-SampleLog::Appended SampleLog::appendToClaimed(QByteArrayView lines) {
-    const HANDLE file = openForAppending(path(), OPEN_ALWAYS);
-    if (file == INVALID_HANDLE_VALUE) {
-        return {0, systemFailure(::GetLastError(), path())};
-    }
-    if (!m_claim.holds(reinterpret_cast<qintptr>(file))) {
-        ::CloseHandle(file);
-        return {0, std::nullopt, true};
-    }
-    std::optional<Failure> failure;
-    LARGE_INTEGER before{};
-    qsizetype written = 0;
-    if (!::SetFilePointerEx(file, LARGE_INTEGER{}, &before, FILE_END)) {
-        failure = systemFailure(::GetLastError(), path());
-    }
-    while (!failure && written < lines.size()) {
-        const qint64 most = m_disk.takes(lines.size() - written);
-        DWORD n = 0;
-        const bool wrote =
-            most > 0 && ::WriteFile(file, lines.data() + written, DWORD(most), &n, nullptr);
-        if (!wrote || n == 0) {
-            const DWORD error = wrote || most <= 0 ? DWORD(ERROR_DISK_FULL) : ::GetLastError();
-            failure = systemFailure(error, path());
-        }
-        written += n;
-    }
-    // Whole lines: what went in of a line cut short is taken out again, or the next line
-    // would be glued to it; the lines before it stay.
-    const qsizetype kept = failure ? lines.first(written).lastIndexOf('\n') + 1 : written;
-    if (written > kept) {
-        LARGE_INTEGER end = before;
-        end.QuadPart += kept;
-        if (::SetFilePointerEx(file, end, nullptr, FILE_BEGIN)) {
-            ::SetEndOfFile(file);
-        }
-    }
-    ::CloseHandle(file);
-    return {kept, failure};
 }

@@ -91,7 +91,9 @@ QString logWrittenText(const QString& path, qint64 waited, qint64 dropped) {
 SamplePlot::SamplePlot(frmMain& window, QString logPath)
     : QObject(&window), m_window(window), m_ui(window.controls()),
       m_drawBox(qobject_cast<DrawBox*>(m_ui.DrawBox)), m_model(scrollStateOf(m_ui.DrawSclBar)),
-      m_log(std::move(logPath)) {
+      m_where([path = std::move(logPath)] {
+          return SampleLog::Location{path, false, {}};
+      }) {
     if (m_drawBox) {
         m_drawBox->setModel(&m_model);
     }
@@ -99,9 +101,9 @@ SamplePlot::SamplePlot(frmMain& window, QString logPath)
     connect(m_ui.cmdClearDrawBox, &QPushButton::clicked, this, &SamplePlot::cmdClearDrawBox_Click);
     connect(m_ui.DrawSclBar, &QScrollBar::valueChanged, this, &SamplePlot::DrawSclBar_Change);
     connect(&m_window, &frmMain::frameDue, this, &SamplePlot::showFrame);
-    m_logRetry = new QTimer(this);
-    m_logRetry->setInterval(kLogRetryMs);
-    connect(m_logRetry, &QTimer::timeout, this, &SamplePlot::retryLog);
+    m_logWatch = new QTimer(this);
+    m_logWatch->setInterval(kNoAnswerMs / 2);
+    connect(m_logWatch, &QTimer::timeout, this, &SamplePlot::watchLog);
 }
 
 void SamplePlot::changed() {
@@ -162,12 +164,14 @@ void SamplePlot::showScrollState() {
     }
 }
 
+void SamplePlot::useDefaultLocation() {
+    m_where = &SampleLog::defaultLocation;
+}
+
 void SamplePlot::useLocation(const SampleLog::Location& location) {
-    m_log.setPath(location.path);
-    if (location.inDataFolder && userSettings().value(kAnnouncedLog).toString() != location.path) {
-        m_announce = location.whyNotBeside;
-        m_rememberAnnounced = true;
-    }
+    m_where = [location] {
+        return location;
+    };
 }
 
 void SamplePlot::LogSample(qint64 position) {
@@ -180,75 +184,124 @@ void SamplePlot::LogSample(qint64 position) {
         m_readLines += line;
         return;
     }
-    logResult(m_log.log(line), false);
+    appendToLog(line);
 }
 
 void SamplePlot::logReadSamples() {
     if (!m_readLines.isEmpty()) {
-        logResult(m_log.log(std::exchange(m_readLines, {})), false);
+        appendToLog(std::exchange(m_readLines, {}));
+    }
+}
+
+void SamplePlot::appendToLog(const QByteArray& lines) {
+    if (!m_writer) {
+        m_writer = new LogWriter(m_where, this);
+        connect(m_writer, &LogWriter::reported, this, &SamplePlot::logResult);
+    }
+    m_writer->append(lines);
+    if (!m_logWatch->isActive()) {
+        m_logWatch->start();
     }
 }
 
 void SamplePlot::tellWhereTheLogIs() {
-    const QString& claimed = m_log.path();
-    if (claimed != std::exchange(m_toldFile, claimed) && claimed != m_log.wantedPath()) {
+    const LogWriter::Report& report = m_writer->last();
+    const QString& claimed = report.path;
+    if (claimed != std::exchange(m_toldFile, claimed) && claimed != report.wantedPath) {
         // Told at every such start, and whenever it changes: it depends on the other program.
         m_announce = QStringLiteral("%1 running at the same time logs to %2")
                          .arg(QCoreApplication::applicationName(),
-                              QDir::toNativeSeparators(m_log.wantedPath()));
+                              QDir::toNativeSeparators(report.wantedPath));
         m_rememberAnnounced = false;
+    }
+    const QString title = m_window.variant().applicationTitle;
+    if (report.unlocked && !std::exchange(m_toldUnlocked, true)) {
+        m_window.Notice({QStringLiteral("Samples are logged to\n%1\nbut its folder keeps no "
+                                        "locks: a second program logging there at the same time "
+                                        "could not be kept out.")
+                             .arg(QDir::toNativeSeparators(claimed)),
+                         title, MessageButtons::OkOnly, MessageIcon::Warning});
+    }
+    if (report.pieceKept) {
+        m_window.Notice({QStringLiteral("The folder of %1 would not take back the part of a line "
+                                        "that went in before a write failed; the rest of that "
+                                        "line followed it, so every line is whole.")
+                             .arg(QDir::toNativeSeparators(claimed)),
+                         title, MessageButtons::OkOnly, MessageIcon::Information});
     }
     if (m_announce.isEmpty()) {
         return;
     }
     m_window.Notice({QStringLiteral("Samples are logged to\n%1\n(%2).")
                          .arg(QDir::toNativeSeparators(claimed), std::exchange(m_announce, {})),
-                     m_window.variant().applicationTitle, MessageButtons::OkOnly,
-                     MessageIcon::Information});
+                     title, MessageButtons::OkOnly, MessageIcon::Information});
     if (m_rememberAnnounced) {
         userSettings().setValue(kAnnouncedLog, claimed);
     }
 }
 
-void SamplePlot::retryLog() {
-    logResult(m_log.writeWaiting(), true);
-}
-
 QString SamplePlot::logBeforeClosing() {
-    const std::optional<SampleLog::Failure> failure = m_log.writeWaiting();
-    if (!failure) {
+    if (!m_writer) {
         return {};
     }
-    const qsizetype waiting = m_log.waitingLines(); // some may have gone in
+    const LogWriter::Ending ending = m_writer->finish();
+    if (ending.lost == 0) {
+        return {};
+    }
     return QStringLiteral("%1 could not be written to the log file\n%2\n(%3) and %4 lost.")
-        .arg(samplesCount(waiting), QDir::toNativeSeparators(m_log.path()), failure->reason,
-             waiting == 1 ? QStringLiteral("is") : QStringLiteral("are"));
+        .arg(samplesCount(ending.lost), QDir::toNativeSeparators(m_writer->last().path),
+             ending.reason, ending.lost == 1 ? QStringLiteral("is") : QStringLiteral("are"));
 }
 
-void SamplePlot::logResult(const std::optional<SampleLog::Failure>& failure, bool retried) {
-    const QString title = m_window.variant().applicationTitle;
-    if (!failure) {
-        if (std::exchange(m_logFailing, false)) {
-            m_logRetry->stop();
-            m_window.Notice(
-                {logWrittenText(m_log.path(), m_log.waitedLines(), m_log.droppedLines()), title,
-                 MessageButtons::OkOnly, MessageIcon::Information});
-            m_log.resetCounts();
+void SamplePlot::logWaits(const QString& text, bool first) {
+    if (first) {
+        m_logWaits = true;
+        m_waitedFrom = m_writer->last().written;
+    }
+    // The count changes with every sample: an open notice shows it anew, and the notice
+    // comes up by itself only when the waiting starts.
+    MessageBoxRequest notice{text, m_window.variant().applicationTitle, MessageButtons::OkOnly,
+                             MessageIcon::Warning};
+    notice.onlyIfOpen = !first;
+    m_window.Notice(notice);
+}
+
+void SamplePlot::watchLog() {
+    if (m_writer->busyMs() >= kNoAnswerMs) {
+        const LogWriter::Report& last = m_writer->last();
+        const qint64 waiting = m_writer->waiting();
+        logWaits(QStringLiteral("The folder of %1 does not answer; %2 %3 waiting.\n\nThe log: "
+                                "%4\nThe plot goes on.")
+                     .arg(QFileInfo(last.wantedPath).fileName(), samplesCount(waiting),
+                          waiting == 1 ? QStringLiteral("is") : QStringLiteral("are"),
+                          QDir::toNativeSeparators(last.path)),
+                 !m_logWaits);
+    } else if (!m_logWaits && m_writer->idle()) {
+        m_logWatch->stop(); // started again with the next sample
+    }
+}
+
+void SamplePlot::logResult() {
+    const LogWriter::Report& report = m_writer->last();
+    if (report.location && report.location->inDataFolder &&
+        userSettings().value(kAnnouncedLog).toString() != report.location->path) {
+        m_announce = report.location->whyNotBeside;
+        m_rememberAnnounced = true;
+    }
+    if (!report.failure) {
+        if (std::exchange(m_logWaits, false)) {
+            m_window.Notice({logWrittenText(report.path, report.written - m_waitedFrom,
+                                            m_writer->dropped() - m_droppedFrom),
+                             m_window.variant().applicationTitle, MessageButtons::OkOnly,
+                             MessageIcon::Information});
+            m_droppedFrom = m_writer->dropped();
         }
         tellWhereTheLogIs();
         return;
     }
-    const bool first = !std::exchange(m_logFailing, true);
-    if (first) {
-        m_logRetry->start();
-    }
-    // The count changes with every sample: an open notice shows it anew at each retry, and
-    // the notice comes up by itself only when the failure starts.
-    if (first || retried) {
-        MessageBoxRequest notice{
-            logWaitingText(m_log.path(), *failure, m_log.waitingLines(), m_log.droppedLines()),
-            title, MessageButtons::OkOnly, MessageIcon::Warning};
-        notice.onlyIfOpen = !first;
-        m_window.Notice(notice);
+    if (!m_logWaits || report.retried) {
+        logWaits(logWaitingText(report.path, *report.failure, m_writer->waiting(),
+                                m_writer->dropped() - m_droppedFrom),
+                 !m_logWaits);
     }
 }

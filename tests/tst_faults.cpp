@@ -2,6 +2,7 @@
 // device coming back, an installed program's folder that is not writable, and a stream
 // that never stops.
 #include "devicewindow.h"
+#include "logsettled.h"
 #include "readonlyfolder.h"
 #include "responsetext.h"
 #include "sampleplot.h"
@@ -257,6 +258,7 @@ void FaultsTest::installedProgramLogsInTheDataFolder() {
             w->window->samplePlot().useLocation(location);
             w->window->receive(QByteArray("R=3000 G=2000 B=1000\r\n").repeated(4));
             QCOMPARE(w->window->samplePlot().model().strokeCount(), std::size_t(3));
+            QTRY_VERIFY(logSettled(*w->window));
             QCOMPARE(w->notices.size(), notices);
             const QString said = w->notices.value(0).prompt;
             QVERIFY2(notices == 0 ||
@@ -271,6 +273,7 @@ void FaultsTest::installedProgramLogsInTheDataFolder() {
             w = std::make_unique<DeviceWindow<ZelConnectWindow>>();
             w->window->samplePlot().useLocation(location);
             w->window->receive(QByteArray("R=3000 G=2000 B=1000\r\n").repeated(2));
+            QTRY_VERIFY(!w->notices.isEmpty());
             QCOMPARE(
                 w->notices.value(0).prompt,
                 QStringLiteral("Samples are logged to\n%1\n(Zel_Connect running at the same time "

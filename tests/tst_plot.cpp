@@ -1,6 +1,7 @@
 // The sample plot and its log: the model's geometry (points, widening, scrolling, Clear Draw
 // and wrap, 16-bit limits, the newest million points), the log line and file, and on the
 // window "Draw", the scroll bar, what is painted and a log that cannot be written.
+#include "logsettled.h"
 #include "plotmodel.h"
 #include "sampleplot.h"
 #include "testhelpers.h"
@@ -12,6 +13,7 @@
 #include <numeric>
 #ifdef Q_OS_UNIX
 #include <sys/resource.h>
+#include <sys/stat.h>
 #endif
 
 using plot::PlotModel;
@@ -197,10 +199,15 @@ void PlotTest::logFile() {
     QCOMPARE(readAll(path), first);
     // What cannot be written says why.
     QVERIFY(!SampleLog(dir.filePath("missing/app.txt")).log(first).value().reason.isEmpty());
-    if (QFile::exists("/dev/full")) {
-        QCOMPARE(SampleLog("/dev/full").log(first).value().kind,
-                 SampleLog::Failure::Kind::DiskFull);
+#ifdef Q_OS_UNIX
+    // Only a regular file is a log: a device or a pipe without a reader is refused at once,
+    // by its path.
+    const QString fifo = dir.filePath("fifo");
+    QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    for (const QString& notAFile : {QStringLiteral("/dev/full"), fifo}) {
+        QVERIFY(SampleLog(notAFile).log(first).value().reason.startsWith(notAFile + " is not"));
     }
+#endif
     // While it cannot be written, what waits is bounded: a line beyond it is dropped and
     // counted, the others go in whole and in order once it can.
     // Moved, not removed: Windows keeps a removed file's name while the claim holds it.
@@ -282,7 +289,7 @@ void PlotTest::nearlyFullDisk() {
     piece = 7; // a write that goes in a piece at a time goes on where it stopped
     QVERIFY(!log.writeWaiting());
     QCOMPARE(readAll(log.path()), std::accumulate(lines, lines + 52, QByteArray()));
-    QCOMPARE(log.waitedLines(), 52);
+    QCOMPARE(log.writtenLines(), 52);
 }
 
 void PlotTest::init() {
@@ -304,6 +311,7 @@ void PlotTest::drawOnTheWindow() {
     draw("Text1"); // the design's text is no number: nothing (the log has two lines)
     draw("1000");
     draw("2000");
+    QTRY_VERIFY(logSettled(*m_window));
     QCOMPARE(readAll(m_dir.filePath("app.txt")),
              QByteArray("0, R=R G=G B=B\r\n100, R=R G=G B=B\r\n"));
     const QColor base = m_window->palette().color(QPalette::Base);
@@ -350,7 +358,8 @@ void PlotTest::logThatCannotBeWritten() {
     QVERIFY(QDir(m_dir.path()).mkdir("app.txt")); // replaced by a folder mid-run
     draw("1000", 4);
     QCOMPARE(m_window->samplePlot().model().strokeCount(), std::size_t(4)); // plot goes on
-    QCOMPARE(m_notices.size(), 1);                                          // once per streak
+    QTRY_VERIFY(logSettled(*m_window));
+    QCOMPARE(m_notices.size(), 1); // once per streak
     QVERIFY(m_notices[0].prompt.startsWith("Samples cannot be written to app.txt ("));
     QVERIFY(m_notices[0].prompt.contains(QDir::toNativeSeparators(path)));
     // The count in the notice, if it is still open, at the next retry.
@@ -363,10 +372,12 @@ void PlotTest::logThatCannotBeWritten() {
     const QByteArray line = "R=R G=G B=B\r\n";
     QCOMPARE(readAll(path), "0, " + line + "100, " + line + "200, " + line + "300, " + line);
     draw("1000");
+    QTRY_VERIFY(logSettled(*m_window));
     QVERIFY(readAll(path).endsWith("400, " + line) && m_notices.size() == 3);
     QVERIFY(QFile::rename(path, m_dir.filePath("moved.txt")) &&
             QDir(m_dir.path()).mkdir("app.txt"));
     draw("1000", 3);
+    QTRY_VERIFY(logSettled(*m_window));
     QCOMPARE(m_notices.size(), 4); // a new streak, a new notice
     QVERIFY(!m_notices[3].onlyIfOpen);
     // Still waiting when the window closes: tried once more, then the loss is said.
@@ -390,6 +401,7 @@ void PlotTest::burstLoggedOnceInOrder() {
     const auto readAndCheck = [&](qsizetype size) {
         m_window->receive(burst.sliced(at, size));
         at += size;
+        QTRY_VERIFY(logSettled(*m_window));
         QList<int> reds;
         for (const QByteArray& line : readAll(path).split('\n')) {
             if (!line.isEmpty()) {
@@ -404,7 +416,10 @@ void PlotTest::burstLoggedOnceInOrder() {
         readAndCheck(size);
     }
 #ifdef Q_OS_UNIX
-    withFileSizeLimit(QFileInfo(path).size(), [&] { m_window->receive(burst.sliced(at, 3000)); });
+    withFileSizeLimit(QFileInfo(path).size(), [&] {
+        m_window->receive(burst.sliced(at, 3000));
+        QTRY_VERIFY(logSettled(*m_window));
+    });
     at += 3000;
     QCOMPARE(m_notices.size(), 1);
 #endif
@@ -419,8 +434,13 @@ void PlotTest::secondProgramNeverWritesTheFirstsLog() {
     const QString path = m_dir.filePath("app.txt");
     ZelConnectWindow other(path);
     other.samplePlot().LogSample(0);
-    withFileSizeLimit(12, [this] { m_window->samplePlot().LogSample(200); });
+    QTRY_VERIFY(logSettled(other));
+    withFileSizeLimit(12, [this] {
+        m_window->samplePlot().LogSample(200);
+        QTRY_VERIFY(logSettled(*m_window));
+    });
     m_window->samplePlot().LogSample(400);
+    QTRY_VERIFY(logSettled(*m_window));
     const QByteArray line = "R=R G=G B=B\r\n";
     QCOMPARE(readAll(path), "0, " + line);
     QCOMPARE(readAll(m_dir.filePath("app-2.txt")), "100, " + line + "200, " + line);

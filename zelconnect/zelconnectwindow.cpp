@@ -13,7 +13,7 @@ ZelConnectWindow::ZelConnectWindow(const QString& logPath, QWidget* parent)
       m_color(new ColorMeasurement(*this)), m_plot(new SamplePlot(*this, logPath)) {
     m_color->setPlotSample([this] { m_plot->PlotSample(); });
     if (logPath.isEmpty()) {
-        m_plot->useLocation(SampleLog::defaultLocation());
+        m_plot->useDefaultLocation();
     }
 }
 
@@ -26,6 +26,10 @@ void ZelConnectWindow::redMarkerReceived(const terminal::SampleFields& fields) {
 
 void ZelConnectWindow::receiveEventHandled() {
     m_plot->logReadSamples();
+}
+
+bool ZelConnectWindow::leavesWorkBehind() const {
+    return m_plot->logLeftBehind();
 }
 
 void ZelConnectWindow::closeEvent(QCloseEvent* event) {

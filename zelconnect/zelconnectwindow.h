@@ -16,9 +16,11 @@ public:
 
     ColorMeasurement& colorMeasurement() { return *m_color; }
     SamplePlot& samplePlot() { return *m_plot; }
+    bool leavesWorkBehind() const override;
 
 protected:
-    /// Log lines still waiting for the file are tried once more; what is lost is said.
+    /// Log lines still waiting for the file are tried once more, for a few seconds at most;
+    /// what is lost is said.
     void closeEvent(QCloseEvent* event) override;
     /// The sample that an "R" ends is evaluated, plotted and logged when all three readings
     /// are numbers, before the new red reading starts.
