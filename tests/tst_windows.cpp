@@ -4,6 +4,7 @@
 // window sends and the line settings it sets arriving at the device, Tolvek's value and a
 // device that goes away and comes back, and the command line. Skipped, saying why, where
 // Wine or the Windows build is missing (scripts/windows-test provides both).
+#include "faultyfolder.h"
 #include "files.h"
 #include "pseudoterminal.h"
 #include "readonlyfolder.h"
@@ -41,6 +42,8 @@ private slots:
     void furtherComPortInTheMenu();
     void logWaitsWhileAnotherProgramHoldsIt_data();
     void logWaitsWhileAnotherProgramHoldsIt();
+    void logOnANetworkDrive_data();
+    void logOnANetworkDrive();
     void release();
 
 private:
@@ -51,7 +54,7 @@ private:
     speed_t deviceSpeed() const;
     void start(QProcess& process, const QString& program, const QStringList& arguments = {});
     /// The driver (tests/windowdriver.cpp) with a window of the program named.
-    void startDriver(const QString& window);
+    void startDriver(const QString& window, const QStringList& arguments = {});
     /// Whether the driver printed a line that matches pattern, or prints one within timeoutMs.
     bool hears(const QString& pattern, int timeoutMs);
     /// A command to the driver, then what it answered up to "done".
@@ -168,9 +171,9 @@ void WindowsTest::start(QProcess& process, const QString& program, const QString
     QVERIFY(process.waitForStarted(30000));
 }
 
-void WindowsTest::startDriver(const QString& window) {
+void WindowsTest::startDriver(const QString& window, const QStringList& arguments) {
     m_driver.setProcessEnvironment(environment());
-    start(m_driver, installed("zel-driver.exe"), {window});
+    start(m_driver, installed("zel-driver.exe"), QStringList{window} + arguments);
     QVERIFY(m_driver.waitForReadyRead(30000));
 }
 
@@ -481,6 +484,50 @@ void WindowsTest::logWaitsWhileAnotherProgramHoldsIt() {
     }
     QVERIFY(hears("^notice The \\d+ samples that waited are now in Z:\\\\", 10000));
     qInfo() << m_heard.filter("notice ");
+}
+
+void WindowsTest::logOnANetworkDrive_data() {
+    QTest::addColumn<QByteArray>("fault");
+    QTest::addColumn<QString>("notice"); // while the samples wait
+    QTest::newRow("fails at close") << QByteArray("fail-sync") << "samples wait and are written";
+    QTest::newRow("holds writes") << QByteArray("hold") << "The folder of app.txt does not answer";
+}
+
+void WindowsTest::logOnANetworkDrive() {
+    QFETCH(QByteArray, fault);
+    QFETCH(QString, notice);
+    // Drive N: is a folder that misbehaves as a share on a server does.
+    FaultyFolder share(QStringLiteral(ZEL_FAULTYFOLDER));
+    if (!share.start()) {
+        QSKIP(FaultyFolder::unavailable);
+    }
+    const QString drive = m_prefix + "/dosdevices/n:";
+    QFile::remove(drive);
+    QVERIFY(QFile::link(share.path(), drive));
+    startDriver("zelconnect", {"N:\\app.txt"});
+    command("connect");
+    const QList<QByteArray> lines = readingLines(40).split('\n');
+    QVERIFY(m_device->write(lines.first(4).join('\n') + '\n'));
+    const QString log = share.backing() + "/app.txt";
+    QTRY_COMPARE_WITH_TIMEOUT(readAll(log).count('\n'), 3, 20000);
+    QVERIFY(share.command(fault));
+    QVERIFY(m_device->write(lines.sliced(4, 10).join('\n') + '\n'));
+    // The window answers while its lines wait.
+    QVERIFY(command("value").filter(QRegularExpression("^value \\d+$")).size() == 1);
+    QVERIFY2(hears("^notice .*" + QRegularExpression::escape(notice), 20000),
+             qPrintable(m_heard.filter("notice ").join(" / ")));
+    QVERIFY(share.command(fault == "hold" ? "release" : "sync-ok"));
+    QVERIFY(m_device->write(lines.sliced(14, 25).join('\n') + "\nR"));
+    QVERIFY(hears("^notice The \\d+ samples that waited are now in N:\\\\app.txt", 20000));
+    QTRY_COMPARE_WITH_TIMEOUT(readAll(log).count('\n'), 39, 20000);
+    // Every sample, once, in order, each line whole.
+    const QList<QByteArray> logged = readAll(log).split('\n');
+    for (int i = 0; i < 39; ++i) {
+        QCOMPARE(logged[i].mid(logged[i].indexOf(',') + 2), lines[i]);
+    }
+    qInfo() << m_heard.filter("notice ");
+    command("quit");
+    QFile::remove(drive);
 }
 
 void WindowsTest::commandLine() {

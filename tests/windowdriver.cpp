@@ -11,7 +11,7 @@
 //   quit                          closes the window, as its close button does
 // After each command it prints "done <panel 1>|<panel 2>|<panel 3>"; as they happen, "lost
 // <reason>", "reconnected", "box <prompt>" and "notice <prompt>".
-// Usage: zel-driver [zelconnect|tolvek]
+// Usage: zel-driver [zelconnect [LOG]|tolvek]: LOG is where Zel_Connect logs, if not beside it.
 #include "frmmain.h"
 #include "tolvekwindow.h"
 #include "zelconnectwindow.h"
@@ -92,7 +92,8 @@ int main(int argc, char* argv[]) {
     const bool tolvek = argc > 1 && QByteArray(argv[1]) == "tolvek";
     const std::unique_ptr<frmMain> window =
         tolvek ? std::unique_ptr<frmMain>(std::make_unique<TolvekWindow>())
-               : std::make_unique<ZelConnectWindow>();
+               : std::make_unique<ZelConnectWindow>(argc > 2 ? QString::fromLocal8Bit(argv[2])
+                                                             : QString());
     window->setMessagePresenter(
         [](QWidget*, const MessageBoxRequest& box) { say(QStringLiteral("box ") + box.prompt); });
     window->setNoticePresenter([](QWidget*, const MessageBoxRequest& notice) {
