@@ -80,6 +80,7 @@ void LogWriter::run(const std::shared_ptr<Shared>& shared,
         lock.relock();
         s.busy.invalidate();
         s.inLog = log.waitingBytes();
+        report.caughtUp = s.lines.isEmpty();
         s.final = report;
         if (LogWriter* const window = s.window) {
             ++s.posted;

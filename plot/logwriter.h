@@ -24,8 +24,9 @@ public:
         QString wantedPath;
         std::optional<SampleLog::Location> location; ///< in the first report only
         qint64 written = 0;
-        qint64 dropped = 0;   ///< beyond the limit, by the log
-        bool retried = false; ///< a try of lines that waited, with no new ones
+        qint64 dropped = 0;    ///< beyond the limit, by the log
+        bool retried = false;  ///< a try of lines that waited, with no new ones
+        bool caughtUp = false; ///< no lines were handed over during the try
         bool unlocked = false;
         bool pieceKept = false; ///< SampleLog::pieceKeptSinceAsked()
     };

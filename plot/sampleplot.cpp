@@ -244,6 +244,7 @@ QString SamplePlot::logBeforeClosing() {
     if (!m_writer) {
         return {};
     }
+    m_logWatch->stop();
     const LogWriter::Ending ending = m_writer->finish();
     if (ending.lost == 0) {
         return {};
@@ -289,7 +290,10 @@ void SamplePlot::logResult() {
         m_rememberAnnounced = true;
     }
     if (!report.failure) {
-        if (std::exchange(m_logWaits, false)) {
+        // Over once the writer has caught up: lines that waited behind a try that took long
+        // may still be on their way.
+        if (m_logWaits && report.caughtUp) {
+            m_logWaits = false;
             m_window.Notice({logWrittenText(report.path, report.written - m_waitedFrom,
                                             m_writer->dropped() - m_droppedFrom),
                              m_window.variant().applicationTitle, MessageButtons::OkOnly,
