@@ -513,7 +513,7 @@ void WindowsTest::logOnANetworkDrive() {
     QVERIFY(share.command(fault));
     QVERIFY(m_device->write(lines.sliced(4, 10).join('\n') + '\n'));
     // The window answers while its lines wait.
-    QVERIFY(command("value").value(1).startsWith("done "));
+    QVERIFY(!command("value").filter(QRegularExpression("^done ")).isEmpty());
     QVERIFY2(hears("^notice .*" + QRegularExpression::escape(notice), 20000),
              qPrintable(m_heard.filter("notice ").join(" / ")));
     QVERIFY(share.command(fault == "hold" ? "release" : "sync-ok"));
