@@ -2,6 +2,8 @@
 // may read, move or delete the log while a line goes in.
 #include "logfile.h"
 
+#include <algorithm>
+#include <utility>
 #include <windows.h>
 
 namespace {
