@@ -38,6 +38,8 @@ public:
     /// Hands over whole lines, each ending in LF; those beyond the limit are dropped.
     void append(const QByteArray& lines);
     const Report& last() const { return m_last; }
+    /// Lines handed over, in all.
+    qint64 appended() const { return m_appended; }
     /// Lines handed over that are not in the file yet; lines dropped, here or by the log.
     qint64 waiting() const { return m_appended - m_last.written - m_last.dropped; }
     qint64 dropped() const { return m_droppedHere + m_last.dropped; }

@@ -259,6 +259,7 @@ void SamplePlot::logWaits(const QString& text, bool first) {
         m_logWaits = true;
         m_waitedFrom = m_writer->last().written;
     }
+    m_waitedUpTo = m_writer->appended();
     // The count changes with every sample: an open notice shows it anew, and the notice
     // comes up by itself only when the waiting starts.
     MessageBoxRequest notice{text, m_window.variant().applicationTitle, MessageButtons::OkOnly,
@@ -294,15 +295,18 @@ void SamplePlot::logResult() {
         // may still be on their way.
         if (m_logWaits && report.caughtUp) {
             m_logWaits = false;
-            m_window.Notice({logWrittenText(report.path, report.written - m_waitedFrom,
-                                            m_writer->dropped() - m_droppedFrom),
-                             m_window.variant().applicationTitle, MessageButtons::OkOnly,
-                             MessageIcon::Information});
+            // Those handed over since went in without waiting.
+            const qint64 waited = std::min(report.written, m_waitedUpTo) - m_waitedFrom;
+            m_window.Notice(
+                {logWrittenText(report.path, waited, m_writer->dropped() - m_droppedFrom),
+                 m_window.variant().applicationTitle, MessageButtons::OkOnly,
+                 MessageIcon::Information});
             m_droppedFrom = m_writer->dropped();
         }
         tellWhereTheLogIs();
         return;
     }
+    m_waitedUpTo = m_writer->appended();
     if (!m_logWaits || report.retried) {
         logWaits(logWaitingText(report.path, *report.failure, m_writer->waiting(),
                                 m_writer->dropped() - m_droppedFrom),

@@ -79,6 +79,7 @@ private:
     // first append that went in again: one notice at each end.
     bool m_logWaits = false;
     qint64 m_waitedFrom = 0;  // the lines written when it began
+    qint64 m_waitedUpTo = 0;  // the lines handed over when it was last seen
     qint64 m_droppedFrom = 0; // and dropped
     bool m_toldUnlocked = false;
     QString m_announce; // said once, with the first line written

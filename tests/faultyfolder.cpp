@@ -4,6 +4,8 @@
 // releases what is held and unmounts.
 //
 //   hold / release             write, flush, fsync, open and create wait until release
+//   hold-writes                only write waits until release: Wine opens and closes files
+//                              in its one server process, which a held open would stop
 //   fail-sync / sync-ok        flush and fsync fail with EDQUOT and drop what the handle wrote
 //                              since it was opened (or last flushed or synced without error)
 //   refuse-truncate / truncate-ok  truncating, also opening with O_TRUNC, fails with EPERM
@@ -34,7 +36,7 @@ struct State {
     std::string backing;
     std::mutex mutex;
     std::condition_variable released;
-    bool held = false;
+    enum class Hold { Nothing, Writes, All } held = Hold::Nothing;
     std::atomic<bool> failSync{false}, refuseTruncate{false}, noLock{false};
     std::atomic<long long> room{-1}; // bytes; negative: no limit
     pthread_t loop;                  // the thread that waits for the FUSE loop to end
@@ -69,8 +71,10 @@ long long usedBytes() {
 
 bool apply(const std::string& command) {
     const std::lock_guard lock(state.mutex);
-    if (command == "hold" || command == "release") {
-        state.held = command == "hold";
+    if (command == "hold" || command == "hold-writes" || command == "release") {
+        state.held = command == "hold"          ? State::Hold::All
+                     : command == "hold-writes" ? State::Hold::Writes
+                                                : State::Hold::Nothing;
         state.released.notify_all();
     } else if (command == "fail-sync" || command == "sync-ok") {
         state.failSync = command == "fail-sync";
@@ -109,9 +113,12 @@ struct Folder {
     static std::string full(const char* path) { return state.backing + (path ? path : ""); }
     static int result(int r) { return r < 0 ? -errno : 0; }
     // The lock it returns keeps a write and the room it was allowed together.
-    static std::unique_lock<std::mutex> waitWhileHeld() {
+    static std::unique_lock<std::mutex> waitWhileHeld(bool writing = false) {
         std::unique_lock lock(state.mutex);
-        state.released.wait(lock, [] { return !state.held; });
+        state.released.wait(lock, [writing] {
+            return state.held == State::Hold::Nothing ||
+                   (state.held == State::Hold::Writes && !writing);
+        });
         return lock;
     }
 
@@ -146,7 +153,7 @@ struct Folder {
         return n < 0 ? -errno : static_cast<int>(n);
     }
     static int write(const char*, const char* buf, size_t size, off_t offset, fuse_file_info* fi) {
-        const auto lock = waitWhileHeld();
+        const auto lock = waitWhileHeld(true);
         Handle& h = handle(fi);
         auto allowed = static_cast<long long>(size);
         if (const long long room = state.room; room >= 0) {

@@ -490,7 +490,8 @@ void WindowsTest::logOnANetworkDrive_data() {
     QTest::addColumn<QByteArray>("fault");
     QTest::addColumn<QString>("notice"); // while the samples wait
     QTest::newRow("fails at close") << QByteArray("fail-sync") << "samples wait and are written";
-    QTest::newRow("holds writes") << QByteArray("hold") << "The folder of app.txt does not answer";
+    QTest::newRow("holds writes") << QByteArray("hold-writes")
+                                  << "The folder of app.txt does not answer";
 }
 
 void WindowsTest::logOnANetworkDrive() {
@@ -516,7 +517,7 @@ void WindowsTest::logOnANetworkDrive() {
     QVERIFY(!command("value").filter(QRegularExpression("^done ")).isEmpty());
     QVERIFY2(hears("^notice .*" + QRegularExpression::escape(notice), 20000),
              qPrintable(m_heard.filter("notice ").join(" / ")));
-    QVERIFY(share.command(fault == "hold" ? "release" : "sync-ok"));
+    QVERIFY(share.command(fault == "hold-writes" ? "release" : "sync-ok"));
     QVERIFY(m_device->write(lines.sliced(14, 25).join('\n') + "\nR"));
     QVERIFY(hears("^notice The \\d+ samples that waited are now in N:\\\\app.txt", 20000));
     QTRY_COMPARE_WITH_TIMEOUT(readAll(log).count('\n'), 39, 20000);
