@@ -193,10 +193,13 @@ void PlotTest::logFile() {
     const QByteArray second = "100, R=1001 G=2001 B=3001\r\n";
     QVERIFY(!log.log(first) && !log.log(second));
     QCOMPARE(readAll(path), first + second);
-    QCOMPARE(QFile::permissions(path) & 0x1111, 0); // a text file: nobody may execute it
-    // Closed between lines: another program may move the file away.
+    // Closed between lines: another program may move the file away. Made anew, it is a text
+    // file as the first: nobody may execute it.
     QVERIFY(QFile::rename(path, dir.filePath("old.txt")) && !log.log(first));
     QCOMPARE(readAll(path), first);
+    for (const QString& made : {dir.filePath("old.txt"), path}) {
+        QCOMPARE(QFile::permissions(made) & 0x1111, 0);
+    }
     // What cannot be written says why.
     QVERIFY(!SampleLog(dir.filePath("missing/app.txt")).log(first).value().reason.isEmpty());
 #ifdef Q_OS_UNIX
@@ -204,9 +207,11 @@ void PlotTest::logFile() {
     // by its path.
     const QString fifo = dir.filePath("fifo");
     QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+    const qsizetype open = QDir("/proc/self/fd").count();
     for (const QString& notAFile : {QStringLiteral("/dev/full"), fifo}) {
         QVERIFY(SampleLog(notAFile).log(first).value().reason.startsWith(notAFile + " is not"));
     }
+    QCOMPARE(QDir("/proc/self/fd").count(), open); // and left closed
 #endif
     // While it cannot be written, what waits is bounded: a line beyond it is dropped and
     // counted, the others go in whole and in order once it can.
