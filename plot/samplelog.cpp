@@ -203,8 +203,8 @@ qsizetype SampleLog::settle(LogFile& file, qint64 before, QByteArrayView lines, 
     if (before < 0 || size < before) {
         return 0;
     }
-    // Only bytes of this append count, as the file has them.
-    const QByteArray landed = now.read(before, std::min<qint64>(size - before, written));
+    // Only bytes of this append count, as far as the file has them.
+    const QByteArray landed = now.read(before, written);
     qsizetype kept = 0;
     while (kept < landed.size() && landed[kept] == lines[kept]) {
         ++kept;
