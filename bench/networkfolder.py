@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """The log on a network folder that stops answering or fails at close, measured from outside:
 Zel_Connect on a private Xvfb, fed by the simulated sensor at the full line rate (256000 baud,
-about 1,160 samples a second), logs into a FUSE folder (build/tests/zel-faultyfolder) that
+about 1,160 samples a second), logs into a FUSE folder (build/bin/zel-faultyfolder) that
 misbehaves as a network share does. Its own folder is read-only (chmod 555, chattr +i), so the
 log goes to its data folder, XDG_DATA_HOME/Zel_Connect/app.txt, on the FUSE mount.
 
@@ -29,7 +29,7 @@ Medians of the runs are printed at the end.
 
 Usage: bench/networkfolder.py [--hold 30] [--quota 10] [--runs 3] [--base OTHER_Zel_Connect]
            [--local-seconds 20]
-Run it as root after a build (build/bin, build/tests/zel-faultyfolder, build/bench/xprobe);
+Run it as root after a build (build/bin, build/bin/zel-faultyfolder, build/bench/xprobe);
 it needs /dev/fuse, Xvfb, chattr and strace (installed with apt-get when missing). Only the
 processes it started are ended; the FUSE folders are always unmounted.
 """
@@ -49,7 +49,7 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import sidebyside  # noqa: E402
 from sidebyside import STARTED, RunFailed  # noqa: E402
 
-FAULTY = os.path.join(sidebyside.ROOT, "build", "tests", "zel-faultyfolder")
+FAULTY = os.path.join(sidebyside.ROOT, "build", "bin", "zel-faultyfolder")
 ZEL = os.path.join(sidebyside.BIN, "Zel_Connect")
 TITLE = "Zel Connect"
 LINE = re.compile(rb"^\d+, R=\d+ G=\d+ B=\d+\r$")

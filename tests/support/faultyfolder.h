@@ -9,7 +9,7 @@
 #include <QTemporaryDir>
 
 /// A folder that misbehaves as a network share (NFS, SMB) does: path() is a FUSE mount of
-/// backing(), served by zel-faultyfolder, whose commands (see tests/faultyfolder.cpp) hold
+/// backing(), served by zel-faultyfolder, whose commands (see tools/faultyfolder/main.cpp) hold
 /// requests, lose written data, refuse truncation, run out of room or refuse locks.
 ///
 ///     FaultyFolder folder(ZEL_FAULTYFOLDER);
