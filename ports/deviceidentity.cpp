@@ -92,7 +92,7 @@ Reopening whereToReopen(const DeviceIdentity& lost, const QList<PortInfo>& prese
     case DeviceIdentity::Kind::Usb: {
         const DeviceSearch search = findDevice(lost, present);
         if (search.found) {
-            return {search.found->device, {}};
+            return {search.found->device, {}, true};
         }
         if (search.tied.isEmpty()) {
             return {};
@@ -107,8 +107,12 @@ Reopening whereToReopen(const DeviceIdentity& lost, const QList<PortInfo>& prese
                     .arg(search.tied.size())
                     .arg(devices.join(QStringLiteral(", ")))};
     }
-    case DeviceIdentity::Kind::Path:
-        return {resolve(lost.path).isEmpty() ? QString() : lost.path, {}};
+    case DeviceIdentity::Kind::Path: {
+        const bool listed =
+            std::any_of(present.begin(), present.end(),
+                        [&lost](const PortInfo& port) { return port.device == lost.path; });
+        return {resolve(lost.path).isEmpty() ? QString() : lost.path, {}, listed};
+    }
     case DeviceIdentity::Kind::Link: {
         const QString target = resolve(lost.path);
         if (target.isEmpty()) {
@@ -121,7 +125,7 @@ Reopening whereToReopen(const DeviceIdentity& lost, const QList<PortInfo>& prese
                                    "device that went away.")
                         .arg(lost.path, target)};
         }
-        return {lost.path, {}};
+        return {lost.path, {}, true};
     }
     case DeviceIdentity::Kind::None:
         break;

@@ -55,10 +55,14 @@ struct DeviceSearch {
 DeviceSearch findDevice(const DeviceIdentity& identity, const QList<PortInfo>& present);
 
 /// Where a device that went away can be opened again, if it is back: a node to open, or
-/// nothing and, when something stands in its way, why not.
+/// nothing and, when something stands in its way, why not. listed: the system lists it as
+/// present. On Windows a port known by its name is tried whether or not it is listed (its
+/// open fails at once when it is absent, and not every driver lists its ports), but only a
+/// listed one is back for the user: else another may have come in its place.
 struct Reopening {
     QString device;
     QString notYet;
+    bool listed = false;
 };
 Reopening whereToReopen(const DeviceIdentity& lost, const QList<PortInfo>& present,
                         const PathResolver& resolve);

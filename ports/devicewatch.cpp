@@ -18,4 +18,19 @@ QStringList foldersToWatch(const DeviceIdentity& awaited) {
     return {};
 }
 
+QString nearestExistingFolder(const QString& folder,
+                              const std::function<bool(const QString&)>& exists) {
+    for (QString above = folder; !above.isEmpty();) {
+        if (exists(above)) {
+            return above;
+        }
+        const QString up = QFileInfo(above).path();
+        if (up == above) {
+            break;
+        }
+        above = up;
+    }
+    return {};
+}
+
 } // namespace serial

@@ -3,8 +3,10 @@
 #include "deviceidentity.h"
 
 #include <QObject>
+#include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 
 namespace serial {
@@ -17,13 +19,17 @@ class DeviceWatch : public QObject {
     Q_OBJECT
 public:
     using QObject::QObject;
-    /// Watches for awaited (anew: a watch follows one device at a time). False where no
-    /// notice can come for it (a folder that cannot be watched): the retries alone find it.
+    /// Watches for awaited (anew: a watch follows one device at a time). True when a notice
+    /// comes whenever it appears; false where one may not (a folder that cannot be watched, a
+    /// Windows port that registers no device interface): the port then polls for it.
     virtual bool watch(const DeviceIdentity& awaited) = 0;
     virtual void stop() = 0;
 
 signals:
     void appeared();
+    /// The system says the port of this name (Windows: "COM9") arrived or went away, whether
+    /// or not anything is watched: a new instance of its driver serves it from now on.
+    void portReplaced(const QString& device);
 };
 
 /// The system's own watch: on Linux the folders the device's node or link appears in
@@ -34,5 +40,10 @@ std::unique_ptr<DeviceWatch> systemDeviceWatch();
 /// the user named, and for a USB adapter /dev and /dev/serial/by-id. None for a device that
 /// nothing tells apart.
 QStringList foldersToWatch(const DeviceIdentity& awaited);
+
+/// Where to watch for folder to appear while it does not exist: the nearest folder above it
+/// that does (exists: a seam for tests). Empty when none does.
+QString nearestExistingFolder(const QString& folder,
+                              const std::function<bool(const QString&)>& exists);
 
 } // namespace serial

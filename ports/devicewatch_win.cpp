@@ -1,18 +1,68 @@
 #include "devicewatch.h"
 
+#include <QHash>
+
 #include <windows.h>
-// dbt.h needs windows.h first.
+// After windows.h:
 #include <dbt.h>
+#include <setupapi.h>
+#include <vector>
 
 namespace serial {
 
 namespace {
 
-// Windows tells the windows that asked for it when a device arrives; a message-only window
-// of this watch asks for every device interface (a COM port's, and a USB adapter's own).
-// Mapped ports that never arrive (Wine's) send nothing: the retries find them.
+// The COM name of the device behind a device interface ("\\?\USB#VID_0403&PID_6001#...");
+// empty when it is no port or is already gone.
+QString portOfInterface(const wchar_t* interfaceName) {
+    const HDEVINFO devices = ::SetupDiCreateDeviceInfoList(nullptr, nullptr);
+    if (devices == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    QString port;
+    SP_DEVICE_INTERFACE_DATA interfaceData{};
+    interfaceData.cbSize = sizeof interfaceData;
+    DWORD size = 0;
+    if (::SetupDiOpenDeviceInterfaceW(devices, interfaceName, 0, &interfaceData)) {
+        (void)::SetupDiGetDeviceInterfaceDetailW(devices, &interfaceData, nullptr, 0, &size,
+                                                 nullptr);
+    }
+    if (size >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
+        std::vector<char> buffer(size);
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof device;
+        if (::SetupDiGetDeviceInterfaceDetailW(devices, &interfaceData, detail, size, nullptr,
+                                               &device)) {
+            const HKEY key =
+                ::SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+            if (key != INVALID_HANDLE_VALUE) {
+                wchar_t name[64] = {};
+                DWORD bytes = sizeof name - sizeof(wchar_t);
+                DWORD type = 0;
+                if (::RegQueryValueExW(key, L"PortName", nullptr, &type,
+                                       reinterpret_cast<BYTE*>(name), &bytes) == ERROR_SUCCESS &&
+                    type == REG_SZ) {
+                    port = QString::fromWCharArray(name).toUpper();
+                }
+                ::RegCloseKey(key);
+            }
+        }
+    }
+    ::SetupDiDestroyDeviceInfoList(devices);
+    return port.startsWith(QLatin1String("COM")) ? port : QString();
+}
+
+// Windows tells the windows that asked for it when a device arrives or goes; a message-only
+// window of this watch asks for every device interface (a COM port's, and a USB adapter's
+// own) from the start, so that a port's driver being replaced is known even while nothing
+// is awaited. Many ports never send one (Wine's mapped ports, virtual and Bluetooth ports,
+// drivers without a device interface): the port polls for those.
 class ArrivalWatch : public DeviceWatch {
 public:
+    ArrivalWatch() { listen(); }
+
     ~ArrivalWatch() override {
         if (m_notify) {
             ::UnregisterDeviceNotification(m_notify);
@@ -24,10 +74,7 @@ public:
 
     bool watch(const DeviceIdentity&) override {
         m_watching = true;
-        if (!m_window) {
-            listen();
-        }
-        return m_notify != nullptr;
+        return false; // a port known by its name may return without a notice
     }
 
     void stop() override { m_watching = false; }
@@ -55,13 +102,52 @@ private:
             m_window, &filter, DEVICE_NOTIFY_WINDOW_HANDLE | DEVICE_NOTIFY_ALL_INTERFACE_CLASSES);
     }
 
+    // The port a notice is about, if it is one: said outright (a port's own notice), or
+    // looked up from its interface at arrival and remembered for its removal.
+    QString portOf(WPARAM kind, const DEV_BROADCAST_HDR* header) {
+        if (!header) {
+            return {};
+        }
+        if (header->dbch_devicetype == DBT_DEVTYP_PORT &&
+            header->dbch_size >= sizeof(DEV_BROADCAST_PORT_W)) {
+            return QString::fromWCharArray(
+                       reinterpret_cast<const DEV_BROADCAST_PORT_W*>(header)->dbcp_name)
+                .toUpper();
+        }
+        if (header->dbch_devicetype != DBT_DEVTYP_DEVICEINTERFACE ||
+            header->dbch_size < sizeof(DEV_BROADCAST_DEVICEINTERFACE_W)) {
+            return {};
+        }
+        const wchar_t* name =
+            reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(header)->dbcc_name;
+        const QString key = QString::fromWCharArray(name).toUpper();
+        if (kind == DBT_DEVICEARRIVAL) {
+            const QString port = portOfInterface(name);
+            if (!port.isEmpty()) {
+                m_ports.insert(key, port);
+            }
+            return port;
+        }
+        return m_ports.take(key);
+    }
+
     static LRESULT CALLBACK procedure(HWND window, UINT message, WPARAM kind, LPARAM data) {
-        if (message == WM_DEVICECHANGE && kind == DBT_DEVICEARRIVAL) {
+        if (message == WM_DEVICECHANGE &&
+            (kind == DBT_DEVICEARRIVAL || kind == DBT_DEVICEREMOVECOMPLETE)) {
             auto* self =
                 reinterpret_cast<ArrivalWatch*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
-            if (self && self->m_watching) {
+            if (self) {
                 // After the notice: the control opens the port outside Windows' own call.
-                QMetaObject::invokeMethod(self, &DeviceWatch::appeared, Qt::QueuedConnection);
+                if (const QString port =
+                        self->portOf(kind, reinterpret_cast<const DEV_BROADCAST_HDR*>(data));
+                    !port.isEmpty()) {
+                    QMetaObject::invokeMethod(
+                        self, [self, port] { emit self->portReplaced(port); },
+                        Qt::QueuedConnection);
+                }
+                if (self->m_watching && kind == DBT_DEVICEARRIVAL) {
+                    QMetaObject::invokeMethod(self, &DeviceWatch::appeared, Qt::QueuedConnection);
+                }
             }
             return TRUE;
         }
@@ -71,6 +157,7 @@ private:
     HWND m_window = nullptr;
     HDEVNOTIFY m_notify = nullptr;
     bool m_watching = false;
+    QHash<QString, QString> m_ports; // interface name → its COM name, while it is there
 };
 
 } // namespace

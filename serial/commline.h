@@ -51,6 +51,7 @@ public:
     QString read(QByteArray& into) override;
     bool hasInput() const override { return !m_received.isEmpty(); }
     QString notYetReopenable(const QString& device) override;
+    void deviceReplaced(const QString& device) override { m_unsettled.erase(device); }
 
 private:
     void startRead();

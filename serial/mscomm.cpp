@@ -42,11 +42,13 @@ MSComm::MSComm(std::unique_ptr<serial::SerialLine> line, QObject* parent)
 void MSComm::setDeviceWatch(std::unique_ptr<serial::DeviceWatch> watch) {
     m_watch = std::move(watch);
     connect(m_watch.get(), &serial::DeviceWatch::appeared, this, &MSComm::deviceAppeared);
+    connect(m_watch.get(), &serial::DeviceWatch::portReplaced, this,
+            [this](const QString& device) { m_line->deviceReplaced(device); });
 }
 
-void MSComm::setRetryDelays(int firstMs, int nextMs) {
-    m_firstRetryMs = firstMs;
-    m_retryMs = nextMs;
+void MSComm::setRetryDelays(int pollMs, int retryMs) {
+    m_pollMs = pollMs;
+    m_retryMs = retryMs;
 }
 
 MSComm::~MSComm() {
@@ -196,6 +198,7 @@ CommError MSComm::openPort(const QList<serial::PortInfo>& present) {
     if (const CommError refused = refuseBeforeOpening(choice)) {
         return refused;
     }
+    freeIfGone(choice.device, choice.info.has_value());
     if (const QString why = m_line->notYetReopenable(choice.device); !why.isEmpty()) {
         return {comPortNotAvailable, why};
     }
@@ -528,8 +531,8 @@ void MSComm::closeLostPort() {
         m_elsewhere.clear();
         m_presentAtLoss = m_inventory();
         m_sinceAppeared.invalidate();
-        m_watch->watch(m_opened.identity);
-        m_retry.start(m_firstRetryMs);
+        watchFor(m_opened.identity);
+        m_retry.start(m_pollMs);
     }
     raiseWaitingEvents();
 }
@@ -555,12 +558,12 @@ void MSComm::retryLostDevice() {
     const QList<serial::PortInfo> present = m_inventory();
     const serial::Reopening back =
         serial::whereToReopen(m_opened.identity, present, serial::canonicalPath);
+    freeIfGone(back.device, back.listed);
     const QString notYetReopenable =
         back.device.isEmpty() ? QString() : m_line->notYetReopenable(back.device);
     setNotYet(notYetReopenable.isEmpty() ? back.notYet : notYetReopenable);
-    setElsewhere(back.device.isEmpty()
-                     ? serial::sameKindAppeared(m_opened.info, m_presentAtLoss, present)
-                     : QString());
+    setElsewhere(back.listed ? QString()
+                             : serial::sameKindAppeared(m_opened.info, m_presentAtLoss, present));
     if (back.device.isEmpty() || !notYetReopenable.isEmpty()) {
         m_retry.start(nextRetryMs());
         return;
@@ -581,7 +584,18 @@ void MSComm::watchPort() {
     awaited.path = serial::lookUpPort(m_commPort, m_inventory(), m_numbersFile).device;
     awaited.kind = awaited.path.isEmpty() ? serial::DeviceIdentity::Kind::Usb
                                           : serial::DeviceIdentity::Kind::Path;
-    m_watch->watch(awaited);
+    watchFor(awaited);
+}
+
+void MSComm::watchFor(const serial::DeviceIdentity& awaited) {
+    m_polling = !m_watch->watch(awaited);
+    m_waiting.start();
+}
+
+void MSComm::freeIfGone(const QString& device, bool listed) {
+    if (!device.isEmpty() && !listed && !m_line->notYetReopenable(device).isEmpty()) {
+        m_line->deviceReplaced(device);
+    }
 }
 
 void MSComm::deviceAppeared() {
@@ -593,6 +607,14 @@ void MSComm::deviceAppeared() {
 }
 
 int MSComm::nextRetryMs() const {
-    return m_sinceAppeared.isValid() && !m_sinceAppeared.hasExpired(kQuickRetriesMs) ? kQuickRetryMs
-                                                                                     : m_retryMs;
+    if (m_sinceAppeared.isValid() && !m_sinceAppeared.hasExpired(kQuickRetriesMs)) {
+        return kQuickRetryMs;
+    }
+    if (!m_polling) {
+        return m_retryMs;
+    }
+    // Most devices that come back do so within seconds (a glitch, a replug): looked for
+    // often then, seldom after a long absence.
+    return int(std::clamp<qint64>(m_waiting.elapsed() / kBackOff, m_pollMs,
+                                  std::max(m_pollMs, m_retryMs)));
 }

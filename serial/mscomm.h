@@ -133,9 +133,11 @@ public:
     QString openedDevice() const { return m_opened.device; }
 
     /// After the device went away while open, the port tries to open the same device again,
-    /// and only that one (serial::whereToReopen), about once a second with the same settings,
-    /// until it is back or the user chooses otherwise. A port chosen meanwhile is waited for
-    /// instead. Message boxes do not delay it.
+    /// and only that one (serial::whereToReopen), with the same settings, until it is back or
+    /// the user chooses otherwise: at once when the system tells that a device appeared, and
+    /// about once a second besides. Where no such notice may come, it polls: kPollMs apart
+    /// at first, the pause growing to a kBackOff-th of the time waited so far, up to
+    /// kRetryMs. A port chosen meanwhile is waited for instead. Message boxes do not delay it.
     bool WaitingForDevice() const { return m_waitFor != WaitFor::Nothing; }
     /// What the port waits for and why, for the user.
     QString WaitingText() const;
@@ -145,7 +147,8 @@ public:
     /// COM8"); empty when none has.
     QString AppearedElsewhere() const { return m_elsewhere; }
     void stopWaiting();
-    static constexpr int kFirstRetryMs = 250;
+    static constexpr int kPollMs = 40;
+    static constexpr int kBackOff = 20;
     static constexpr int kRetryMs = 1000;
     /// The system says a device has appeared: the awaited one is tried at once. A node may
     /// appear a moment before udev lets users open it, so for kQuickRetriesMs after a notice
@@ -155,8 +158,9 @@ public:
     /// What tells the port that a device has appeared; the system's own unless a test hands
     /// in one. Without notices (Wine's mapped ports), the retries alone find the device.
     void setDeviceWatch(std::unique_ptr<serial::DeviceWatch> watch);
-    /// The retries' delays, kFirstRetryMs and kRetryMs unless a test asks for others.
-    void setRetryDelays(int firstMs, int nextMs);
+    /// The retries' delays: the first one and the quickest poll, and the longest pause;
+    /// kPollMs and kRetryMs unless a test asks for others.
+    void setRetryDelays(int pollMs, int retryMs);
 
     /// While held (a modal box is open), OnComm and PortLost wait; bytes keep arriving into
     /// Input. Releasing the last hold raises what waited, after the current handler ends.
@@ -222,6 +226,11 @@ private:
     void setElsewhere(const QString& elsewhere);
     /// Waiting begins: the watch follows what is awaited.
     void watchPort();
+    /// The watch follows awaited; where its notices may not come, the port polls.
+    void watchFor(const serial::DeviceIdentity& awaited);
+    /// A device blocked by requests its last connection left unended that the system no
+    /// longer lists has gone: when it comes back, its driver is a new one.
+    void freeIfGone(const QString& device, bool listed);
     void deviceAppeared();
     /// The delay of the next retry: quick for a while after a notice.
     int nextRetryMs() const;
@@ -278,8 +287,10 @@ private:
     QString m_elsewhere;  // a device of its kind that appeared under another name
     QList<serial::PortInfo> m_presentAtLoss;
     QTimer m_retry;
-    int m_firstRetryMs = kFirstRetryMs;
+    int m_pollMs = kPollMs;
     int m_retryMs = kRetryMs;
     std::unique_ptr<serial::DeviceWatch> m_watch;
+    bool m_polling = false;        // no notice may come for what is awaited
+    QElapsedTimer m_waiting;       // since the wait began
     QElapsedTimer m_sinceAppeared; // the last notice while waiting
 };

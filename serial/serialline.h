@@ -44,6 +44,9 @@ public:
         Q_UNUSED(device);
         return {};
     }
+    /// The device went away or came back: a new instance of its driver serves it, so what
+    /// the last connection left unended no longer keeps it from being opened.
+    virtual void deviceReplaced(const QString& device) { Q_UNUSED(device); }
     /// True when bytes were written since the last drain: a close then waits for them.
     virtual bool drainDue() const { return false; }
     /// Once the bytes written have all gone to the driver: starts waiting, off the window's

@@ -138,6 +138,8 @@ private slots:
     void requestsTheDriverNeverEnds();
     void oneOpenPerDevice();
     void noticeOpensAtOnce();
+    void portKnownByItsName_data();
+    void portKnownByItsName();
 
 private:
     // A line on a fake driver; the driver's knobs are set by prepareDriver when it opens.
@@ -394,6 +396,55 @@ void CommLineTest::noticeOpensAtOnce() {
     emit notices->appeared();
     QTRY_VERIFY(comm->PortOpen());
     QVERIFY(m_refusals == 0 && !notices->watched && comm->AppearedElsewhere().isEmpty());
+}
+
+void CommLineTest::portKnownByItsName_data() {
+    QTest::addColumn<bool>("goneFromTheList");
+    QTest::newRow("the system no longer lists it") << true;
+    QTest::newRow("the system says its driver was replaced") << false;
+}
+
+void CommLineTest::portKnownByItsName() {
+    // A port known only by its name (a Windows COM port) whose driver never ended the last
+    // connection's requests is tried again once a new driver serves it: it went from the
+    // system's list, or the system said it arrived anew. While it is not listed, a port of
+    // its kind that appeared under another name is named for the user.
+    QFETCH(bool, goneFromTheList);
+    const auto port = [](const QString& device) {
+        PortInfo info;
+        info.device = device;
+        info.description = QStringLiteral("USB Serial Port");
+        return info;
+    };
+    QList<PortInfo> present = {port("/dev/null")};
+    auto comm =
+        std::make_unique<MSComm>(makeLine([](FakeDriver& driver) { driver.requestsEnd = false; }));
+    qputenv("ZEL_COM1", "/dev/null");
+    comm->setPortInventory([&present] { return present; });
+    comm->setComNumbersFile(m_dir.filePath(QStringLiteral("ports.conf")));
+    auto watch = std::make_unique<NoticeWatch>();
+    NoticeWatch* const notices = watch.get();
+    comm->setDeviceWatch(std::move(watch));
+    comm->setRetryDelays(60000, 60000);
+    QVERIFY(!comm->setPortOpen(true) && comm->PortOpen());
+    present.clear();
+    m_driver->failRead();
+    QTRY_VERIFY(comm->WaitingForDevice() && notices->watched);
+    const QString com8 = m_dir.filePath(QStringLiteral("COM8"));
+    present = {port(com8)};
+    if (!goneFromTheList) {
+        present.prepend(port("/dev/null"));
+        emit notices->portReplaced(QStringLiteral("/dev/null"));
+    }
+    m_refusals = 1; // still away: its open fails
+    emit notices->appeared();
+    QTRY_COMPARE(m_refusals, 0);
+    QTRY_VERIFY(!comm->WaitingText().contains(QStringLiteral("has not yet ended")));
+    QCOMPARE(comm->AppearedElsewhere(),
+             goneFromTheList ? "a USB Serial Port appeared as " + com8 : QString());
+    present = {port("/dev/null")};
+    emit notices->appeared();
+    QTRY_VERIFY(comm->PortOpen());
 }
 
 QTEST_GUILESS_MAIN(CommLineTest)

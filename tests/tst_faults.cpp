@@ -159,7 +159,7 @@ void FaultsTest::reopensOnlyTheDeviceThatWentAway() {
         QVERIFY(w->device->write("back"));
         QTRY_VERIFY(w->response().endsWith("back"));
     } else {
-        QTest::qWait(MSComm::kFirstRetryMs + 2 * MSComm::kRetryMs);
+        QTest::qWait(MSComm::kPollMs + 2 * MSComm::kRetryMs);
         QVERIFY(!w->comm().PortOpen());
         if (comesBack != "number") { // named while waiting for it, not for another port
             QVERIFY(!w->comm().AppearedElsewhere().isEmpty());
