@@ -8,8 +8,12 @@ the moment the link leads to the device again to the moment the program has the 
 open, and counts the samples the sensor sent meanwhile (lost: nobody had the port open). At
 the end the log must hold only samples that were sent, each once and in order.
 
+With --wait-seconds N, the device then stays away for N seconds while the CPU the program
+uses waiting for it is measured (under Wine, the wineserver's too), before it comes back for
+the last samples.
+
 Usage: bench/reopen.py [--glitches N] [--baud N] [--program build/bin/Zel_Connect] [--seed N]
-           [--wine [PREFIX]]
+           [--wine [PREFIX]] [--wait-seconds N]
 With --wine, the program is the Windows build (build-windows/bin/Zel_Connect.exe) run by wine
 in the prefix scripts/windows-test prepares, where COM1 leads to PREFIX/zel-com1; its log is
 app.txt beside it (one there before is moved aside).
@@ -102,6 +106,37 @@ class Sensor:
         return 0
 
 
+def cpu_seconds(pid):
+    """CPU time of a process, all its threads, so far."""
+    with open(f"/proc/{pid}/stat") as stat:
+        fields = stat.read().rsplit(")", 1)[1].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def wineserver_pids():
+    pids = []
+    for entry in os.listdir("/proc"):
+        try:
+            with open(f"/proc/{entry}/comm") as comm:
+                if comm.read().strip() == "wineserver":
+                    pids.append(int(entry))
+        except (OSError, ValueError):
+            continue
+    return pids
+
+
+def cpu_while_away(sensor, seconds, pid, wine):
+    """The share of a core the program (and wineserver) takes while the device is away."""
+    sensor.go_away()
+    time.sleep(1.0)  # the loss handled
+    servers = wineserver_pids() if wine else []
+    before = [cpu_seconds(p) for p in [pid] + servers]
+    time.sleep(seconds)
+    after = [cpu_seconds(p) for p in [pid] + servers]
+    shares = [100 * (b - a) / seconds for a, b in zip(before, after)]
+    return shares[0], sum(shares[1:])
+
+
 def percentile(values, share):
     ordered = sorted(values)
     return ordered[min(len(ordered) - 1, int(share * len(ordered)))]
@@ -115,6 +150,7 @@ def main():
     parser.add_argument("--seed", type=int, default=1)
     parser.add_argument("--wine", metavar="PREFIX", nargs="?", const=os.path.expanduser(
         "~/.cache/zel-connect/windows/wineprefix"))
+    parser.add_argument("--wait-seconds", type=float, default=0)
     args = parser.parse_args()
     random.seed(args.seed)
 
@@ -172,6 +208,15 @@ def main():
                 sensor.stream(False)
                 time.sleep(0.002)
             back_at = sensor.come_back()
+        waiting = None
+        if args.wait_seconds > 0:
+            waiting = cpu_while_away(sensor, args.wait_seconds, started.pid, args.wine)
+            sensor.come_back()
+            deadline = time.monotonic() + 10
+            while not sensor.heard():
+                if time.monotonic() > deadline:
+                    sys.exit("the program did not open the device again after the wait")
+                time.sleep(0.001)
         # The last samples, then the end of the program.
         until = time.monotonic() + 0.5
         while time.monotonic() < until:
@@ -205,6 +250,10 @@ def main():
     print(f"log: {len(logged)} samples of {len(sent)} written while open (the rest were in the "
           f"terminal when it went away, or the last one); invented {len(invented)}, repeated or "
           f"out of order {out_of_order}")
+    if waiting:
+        print(f"CPU while waiting {args.wait_seconds:.0f} s for the device: program "
+              f"{waiting[0]:.2f} % of a core" +
+              (f", wineserver {waiting[1]:.2f} %" if args.wine else ""))
     if not args.wine:
         shutil.rmtree(work, ignore_errors=True)
     return 1 if invented or out_of_order else 0

@@ -37,6 +37,7 @@ private slots:
     void textAndHexArriveAtTheDevice();
     void lineSettingsArriveAtTheDevice_data();
     void lineSettingsArriveAtTheDevice();
+    void deviceGoesAwayAndComesBack_data();
     void deviceGoesAwayAndComesBack();
     void commandLine();
     void furtherComPortInTheMenu();
@@ -389,25 +390,50 @@ void WindowsTest::lineSettingsArriveAtTheDevice() {
     }
 }
 
+void WindowsTest::deviceGoesAwayAndComesBack_data() {
+    QTest::addColumn<QString>("back");
+    QTest::newRow("found by looking") << "looking";
+    QTest::newRow("Windows' notice opens it at once") << "notice";
+    QTest::newRow("its kind under another number is named") << "elsewhere";
+}
+
 void WindowsTest::deviceGoesAwayAndComesBack() {
+    QFETCH(QString, back);
     startDriver("tolvek");
+    if (back == "notice") {
+        command("retries 600000"); // only the notice can find it
+    } else if (back == "elsewhere") {
+        command("inventory COM1=USB Serial Port");
+    }
     command("connect");
     // Tolvek's value of a sample; then the cable comes out while the sensor talks.
     QVERIFY(m_device->write("R=1000 G=2000 B=3300\r\n"));
     QTRY_VERIFY_WITH_TIMEOUT(command("value").contains("value 2100"), 10000);
     unplug();
     QVERIFY(hears("^lost ", 10000));
-    QElapsedTimer back;
-    back.start();
+    if (back == "elsewhere") {
+        // The adapter came back as COM8: the user is told, nothing else is opened.
+        command("inventory COM8=USB Serial Port");
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !command("waiting").filter("a USB Serial Port appeared as COM8").isEmpty(), 10000);
+        command("inventory COM1=USB Serial Port");
+    }
+    QElapsedTimer since;
+    since.start();
     plugIn();
+    if (back == "notice") {
+        QVERIFY(!hears("^reconnected$", 1500));
+        since.start();
+        command("arrival COM1");
+    }
     QVERIFY(hears("^reconnected$", 20000));
-    const qint64 reopenMs = back.elapsed();
+    const qint64 reopenMs = since.elapsed();
     command("text back");
     QCOMPARE(m_device->readUntilQuiet(300), QByteArray("back"));
     QCOMPARE(m_heard.filter(QRegularExpression("^lost ")).size(), 1);
     QCOMPARE(m_heard.filter(QRegularExpression("^reconnected$")).size(), 1);
-    qInfo() << "noticed once:" << m_heard.filter("lost ").value(0) << "; reopened after" << reopenMs
-            << "ms";
+    qInfo() << back << "- noticed once:" << m_heard.filter("lost ").value(0) << "; reopened after"
+            << reopenMs << "ms";
 }
 
 void WindowsTest::furtherComPortInTheMenu() {

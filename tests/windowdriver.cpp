@@ -8,6 +8,10 @@
 //   ports                         opens Settings > Port: prints "item <caption>|<tooltip>" each
 //   port <n>                      item Com n of Settings > Port
 //   value                         prints "value <what the result field holds>"
+//   retries <ms>                  the port looks for a lost device only this often
+//   inventory <COMn=name>,...     the ports the system lists from now on, as named
+//   arrival <COMn>                Windows' notice that the port arrived (Windows only)
+//   waiting                       prints "waiting <what the port waits for>"
 //   quit                          closes the window, as its close button does
 // After each command it prints "done <panel 1>|<panel 2>|<panel 3>"; as they happen, "lost
 // <reason>", "reconnected", "box <prompt>" and "notice <prompt>".
@@ -22,6 +26,12 @@
 #include <QMap>
 #include <QMenu>
 #include <QPointer>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+// After windows.h:
+#include <dbt.h>
+#endif
 
 #include <cstdio>
 #include <iostream>
@@ -38,7 +48,21 @@ void say(const QString& line) {
     std::fflush(stdout);
 }
 
-void run(frmMain& window, const QString& line) {
+#ifdef Q_OS_WIN
+// As Windows sends it to the windows that asked for device notices.
+void sendArrival(const QString& port) {
+    struct {
+        DEV_BROADCAST_PORT_W head;
+        wchar_t name[16];
+    } notice{};
+    notice.head = {sizeof notice, DBT_DEVTYP_PORT, 0, {}};
+    port.left(15).toWCharArray(notice.head.dbcp_name);
+    const HWND watch = ::FindWindowExW(HWND_MESSAGE, nullptr, L"ZelConnectDeviceWatch", nullptr);
+    ::SendMessageW(watch, WM_DEVICECHANGE, DBT_DEVICEARRIVAL, LPARAM(&notice));
+}
+#endif
+
+void run(frmMain& window, QList<serial::PortInfo>& inventory, const QString& line) {
     const QString verb = line.section(u' ', 0, 0);
     const QString rest = line.section(u' ', 1);
     using SettingsMenu = void (frmMain::*)(qint16);
@@ -73,6 +97,23 @@ void run(frmMain& window, const QString& line) {
             window.controls().txtHEX[i]->setText(bytes.value(i));
         }
         window.btnSend_Click(0);
+    } else if (verb == QLatin1String("retries")) {
+        window.serialControl().setRetryDelays(rest.toInt(), rest.toInt());
+    } else if (verb == QLatin1String("inventory")) {
+        inventory.clear();
+        for (const QString& port : rest.split(u',', Qt::SkipEmptyParts)) {
+            serial::PortInfo listed;
+            listed.device = port.section(u'=', 0, 0);
+            listed.description = port.section(u'=', 1);
+            inventory << listed;
+        }
+        window.serialControl().setPortInventory([&inventory] { return inventory; });
+    } else if (verb == QLatin1String("arrival")) {
+#ifdef Q_OS_WIN
+        sendArrival(rest);
+#endif
+    } else if (verb == QLatin1String("waiting")) {
+        say(QStringLiteral("waiting ") + window.serialControl().WaitingText());
     } else if (verb == QLatin1String("value")) {
         say(QStringLiteral("value ") + window.sampleText(frmMain::SampleText::Result));
     } else if (verb == QLatin1String("quit")) {
@@ -107,15 +148,16 @@ int main(int argc, char* argv[]) {
 
     // Commands are read apart from the event loop and carried out in it, one at a time.
     QPointer<frmMain> target = window.get();
-    std::thread reader([target] {
+    QList<serial::PortInfo> inventory; // where a test lists the ports
+    std::thread reader([target, &inventory] {
         std::string line;
         while (std::getline(std::cin, line)) {
             const QString command = QString::fromLocal8Bit(line).trimmed();
             QMetaObject::invokeMethod(
                 qApp,
-                [target, command] {
+                [target, &inventory, command] {
                     if (target) {
-                        run(*target, command);
+                        run(*target, inventory, command);
                     }
                 },
                 Qt::QueuedConnection);
