@@ -118,7 +118,7 @@ def wineserver_pids():
     for entry in os.listdir("/proc"):
         try:
             with open(f"/proc/{entry}/comm") as comm:
-                if comm.read().strip() == "wineserver":
+                if comm.read().strip().startswith("wineserver"):
                     pids.append(int(entry))
         except (OSError, ValueError):
             continue

@@ -1,12 +1,14 @@
 // The serial ports of this machine.
 #include "portinfo.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QRegularExpression>
 
 #include <algorithm>
+#include <memory>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -151,6 +153,51 @@ std::optional<PortInfo> builtInUartAt(const QString& device, const QString& sysf
     Q_UNUSED(sysfs);
 #endif
     return std::nullopt;
+}
+
+PortInventory machinePortsWhenChanged() {
+    struct Seen {
+        QByteArray devices;
+        QList<PortInfo> ports;
+    };
+    auto seen = std::make_shared<Seen>();
+    return [seen] {
+        QByteArray devices = serialDevicesNow();
+        if (devices.isEmpty() || devices != seen->devices) {
+            seen->ports = machinePorts();
+            seen->devices = std::move(devices);
+        }
+        return seen->ports;
+    };
+}
+
+QByteArray serialDevicesNow(const QString& sysfs, const QString& udevData) {
+    QByteArray devices;
+#ifdef Q_OS_LINUX
+    const QDir ttys(QDir(sysfs).filePath(QStringLiteral("class/tty")));
+    for (const QString& name :
+         ttys.entryList(QDir::AllEntries | QDir::System | QDir::NoDotAndDotDot)) {
+        const QString folder = ttys.filePath(name);
+        const QString hardware = QFileInfo(folder + QStringLiteral("/device")).symLinkTarget();
+        if (hardware.isEmpty()) {
+            continue; // a virtual terminal, the console's alias, a pseudo-terminal master
+        }
+        const QByteArray node = sysfsAttribute(folder, "dev");
+        const QFileInfo record(
+            QDir(udevData).filePath(QStringLiteral("c") + QString::fromLatin1(node)));
+        devices += name.toUtf8() + '>' + hardware.toUtf8() + ' ' + node + ' ' +
+                   (record.exists() ? QByteArray::number(record.lastModified().toMSecsSinceEpoch())
+                                    : QByteArray("-")) +
+                   '\n';
+    }
+    if (devices.isEmpty()) {
+        devices = "none"; // told apart from a system that does not say
+    }
+#else
+    Q_UNUSED(sysfs);
+    Q_UNUSED(udevData);
+#endif
+    return devices;
 }
 
 #ifdef Q_OS_WIN

@@ -34,6 +34,17 @@ using PortInventory = std::function<QList<PortInfo>()>;
 /// The machine's own list (Qt Serial Port, and on Linux what the kernel says of each port).
 QList<PortInfo> machinePorts();
 
+/// machinePorts(), read again only when the machine's serial devices changed since the last
+/// call of this inventory: on Linux the list costs thousands of file reads (udev reads every
+/// tty), the look whether anything changed a few dozen. Each inventory keeps its own list.
+PortInventory machinePortsWhenChanged();
+
+/// What changes when a serial device comes, goes or is made known by udev: each tty with
+/// hardware behind it, where that hardware sits, and udev's record of it. Empty where the
+/// system does not say (the list is then read every time). sysfs, udevData: seams for tests.
+QByteArray serialDevicesNow(const QString& sysfs = QStringLiteral("/sys"),
+                            const QString& udevData = QStringLiteral("/run/udev/data"));
+
 /// A COM port as one of Windows' lists names it: SetupAPI's Ports class ("COM7", "USB Serial
 /// Port (COM7)", as Device Manager shows it) or the registry's SERIALCOMM map ("COM7",
 /// "\Device\VCP0", the kernel's name).

@@ -34,7 +34,7 @@ MSComm::MSComm(std::unique_ptr<serial::SerialLine> line, QObject* parent)
     connect(&m_readPace, &QTimer::timeout, this, &MSComm::takeWaitingBytes);
     m_retry.setSingleShot(true);
     connect(&m_retry, &QTimer::timeout, this, &MSComm::retryLostDevice);
-    m_openPoll.setInterval(kOpenPollMs);
+    m_openPoll.setSingleShot(true);
     connect(&m_openPoll, &QTimer::timeout, this, &MSComm::checkOpening);
     setDeviceWatch(serial::systemDeviceWatch());
 }
@@ -237,7 +237,7 @@ void MSComm::startOpening(const QString& device, const serial::DeviceIdentity& i
     m_opening.reset(); // given up before it may be joined
     m_opening.emplace(Opening{device, identity, info, m_opens.open(device), {}});
     m_opening->since.start();
-    m_openPoll.start();
+    m_openPoll.start(kQuickOpenPollMs);
 }
 
 void MSComm::checkOpening() {
@@ -252,6 +252,9 @@ void MSComm::checkOpening() {
         openingEnded({comPortNotAvailable, QStringLiteral("%1 did not answer within %2 seconds.")
                                                .arg(device)
                                                .arg(kLongestOpenMs / 1000)});
+    } else {
+        m_openPoll.start(m_opening->since.hasExpired(kQuickOpenMs) ? kOpenPollMs
+                                                                   : kQuickOpenPollMs);
     }
 }
 
@@ -529,7 +532,8 @@ void MSComm::closeLostPort() {
         m_waitReason = reason;
         m_notYet.clear();
         m_elsewhere.clear();
-        m_presentAtLoss = m_inventory();
+        m_presentAtLoss = m_listed = m_inventory();
+        m_listedAt.start();
         m_sinceAppeared.invalidate();
         watchFor(m_opened.identity);
         m_retry.start(m_pollMs);
@@ -555,7 +559,7 @@ void MSComm::retryLostDevice() {
     }
     // Only the device that went away: whatever its port number maps to meanwhile, or
     // whatever else now has its path, is not asked.
-    const QList<serial::PortInfo> present = m_inventory();
+    const QList<serial::PortInfo> present = presentForRetry();
     const serial::Reopening back =
         serial::whereToReopen(m_opened.identity, present, serial::canonicalPath);
     freeIfGone(back.device, back.listed);
@@ -603,7 +607,17 @@ void MSComm::deviceAppeared() {
         return; // the open under way ends first
     }
     m_sinceAppeared.start();
+    m_listedAt.invalidate(); // something changed: the list is read again
     m_retry.start(0);
+}
+
+QList<serial::PortInfo> MSComm::presentForRetry() {
+    if (!m_polling || m_opened.identity.kind == serial::DeviceIdentity::Kind::Usb ||
+        !m_listedAt.isValid() || m_listedAt.hasExpired(m_retryMs)) {
+        m_listed = m_inventory();
+        m_listedAt.start();
+    }
+    return m_listed;
 }
 
 int MSComm::nextRetryMs() const {

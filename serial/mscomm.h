@@ -72,6 +72,11 @@ public:
     static constexpr int kOpenWaitMs = 250;
     static constexpr int kLongestOpenMs = 10000;
     static constexpr int kOpenPollMs = 20;
+    /// Most opens end within a few milliseconds (the device answers, or is not there): for
+    /// its first kQuickOpenMs an open is looked at every kQuickOpenPollMs, so that a device
+    /// that is back is open again at once.
+    static constexpr int kQuickOpenMs = 40;
+    static constexpr int kQuickOpenPollMs = 2;
 
     explicit MSComm(QObject* parent = nullptr);
     /// The control over another line than this platform's own.
@@ -147,8 +152,8 @@ public:
     /// COM8"); empty when none has.
     QString AppearedElsewhere() const { return m_elsewhere; }
     void stopWaiting();
-    static constexpr int kPollMs = 40;
-    static constexpr int kBackOff = 20;
+    static constexpr int kPollMs = 50;
+    static constexpr int kBackOff = 10;
     static constexpr int kRetryMs = 1000;
     /// The system says a device has appeared: the awaited one is tried at once. A node may
     /// appear a moment before udev lets users open it, so for kQuickRetriesMs after a notice
@@ -234,6 +239,10 @@ private:
     void deviceAppeared();
     /// The delay of the next retry: quick for a while after a notice.
     int nextRetryMs() const;
+    /// The ports present, for a retry: a device known by its node or name is tried without
+    /// them, so the system's list, slow to read, is read again at most every retry pause
+    /// while the port polls (a USB adapter is found by it: always read).
+    QList<serial::PortInfo> presentForRetry();
 
     std::unique_ptr<serial::SerialLine> m_line;
     // The open under way off the window's thread, and what it is for.
@@ -272,7 +281,7 @@ private:
     bool m_flushCancelled = false;
     qint64 m_dropped = 0; // bytes dropped while held, not yet reported
     QString m_lostReason; // why the device went away, before the port closed
-    serial::PortInventory m_inventory = serial::machinePorts;
+    serial::PortInventory m_inventory = serial::machinePortsWhenChanged();
     QString m_numbersFile = serial::defaultComNumbersFile();
     struct OpenedDevice {
         QString device;
@@ -286,6 +295,8 @@ private:
     QString m_notYet;     // what keeps a device that looks like it from being opened
     QString m_elsewhere;  // a device of its kind that appeared under another name
     QList<serial::PortInfo> m_presentAtLoss;
+    QList<serial::PortInfo> m_listed; // the ports present when last read while waiting
+    QElapsedTimer m_listedAt;
     QTimer m_retry;
     int m_pollMs = kPollMs;
     int m_retryMs = kRetryMs;

@@ -43,6 +43,7 @@ private slots:
     void windowsPorts();
     void statusDisplay();
     void devicesThatAppear();
+    void serialDevicesChange();
     void failureDescriptions();
     void refusedBeforeOpening();
     void transmitTime();
@@ -452,6 +453,38 @@ void SerialSettingsTest::devicesThatAppear() {
     QTest::qWait(100);
     QVERIFY2(appeared.size() <= 2,
              qPrintable(QString::number(appeared.size()))); // a burst may straddle two
+#endif
+}
+
+void SerialSettingsTest::serialDevicesChange() {
+#ifdef Q_OS_LINUX
+    // The ports are read again when a tty with hardware comes, goes, moves or udev records
+    // it; terminals without hardware never count.
+    const QTemporaryDir sysfs;
+    const QTemporaryDir udev;
+    const QDir ttys(sysfs.filePath("class/tty"));
+    QVERIFY(ttys.mkpath("tty0") && ttys.mkpath("ttyUSB0"));
+    const auto plug = [&](const char* where) {
+        QFile::remove(ttys.filePath("ttyUSB0/device"));
+        return QFile::link(sysfs.filePath(where), ttys.filePath("ttyUSB0/device"));
+    };
+    QFile dev(ttys.filePath("ttyUSB0/dev"));
+    QVERIFY(dev.open(QIODevice::WriteOnly) && dev.write("188:0\n") && (dev.close(), true));
+    QCOMPARE(serialDevicesNow(sysfs.path(), udev.path()), QByteArray("none"));
+    QList<QByteArray> seen;
+    QVERIFY(plug("devices/usb1/1-1"));
+    seen << serialDevicesNow(sysfs.path(), udev.path());
+    QFile record(udev.filePath("c188:0"));
+    QVERIFY(record.open(QIODevice::WriteOnly));
+    record.close();
+    seen << serialDevicesNow(sysfs.path(), udev.path());
+    QVERIFY(plug("devices/usb1/1-2"));
+    seen << serialDevicesNow(sysfs.path(), udev.path());
+    for (qsizetype i = 0; i < seen.size(); ++i) {
+        QVERIFY2(seen[i].startsWith("ttyUSB0>") && !seen[i].contains("tty0>"), seen[i]);
+        QVERIFY(seen.indexOf(seen[i]) == i); // each change tells
+    }
+    QCOMPARE(serialDevicesNow(sysfs.path(), udev.path()), seen.last()); // nothing changed
 #endif
 }
 
