@@ -4,6 +4,7 @@
 #include "linecheck.h"
 #include "serialline.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QSerialPort>
 
@@ -258,6 +259,7 @@ private:
     struct Drain {
         std::atomic<bool> ended = false;
         dev_t device = 0;
+        QDeadlineTimer bound; // when the bytes it waits for should have gone, at the line's speed
     };
     std::shared_ptr<Drain> m_drain;
     std::vector<std::shared_ptr<Drain>> m_stuckDrains; // of earlier opens, not ended yet
@@ -275,10 +277,11 @@ qint64 QtSerialLine::startDrain() {
         return 0;
     }
     // One drain the driver never ended is enough for a device: another would wait for the
-    // same queue, one more thread each time.
+    // same queue, one more thread each time. One still within its bound may only be slow (a
+    // low speed, a close the user cancelled): the bytes written since are drained as well.
     std::erase_if(m_stuckDrains, [](const auto& drain) { return drain->ended.load(); });
     for (const auto& stuck : m_stuckDrains) {
-        if (stuck->device == node.st_rdev) {
+        if (stuck->device == node.st_rdev && stuck->bound.hasExpired()) {
             return 0;
         }
     }
@@ -290,6 +293,7 @@ qint64 QtSerialLine::startDrain() {
         transmitMilliseconds(driverOutputQueue(m_port) + kHardwareHeld, m_settings) + 100;
     m_drain = std::make_shared<Drain>();
     m_drain->device = node.st_rdev;
+    m_drain->bound.setRemainingTime(boundMs);
     // Detached: tcflush does not end a drain in drivers without a flush hook (the USB serial
     // core's among them), and the program must be able to close the port and end meanwhile.
     std::thread([drain = m_drain, copy] {
