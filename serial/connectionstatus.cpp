@@ -127,11 +127,22 @@ QString readFailedText(const QString& reason) {
     return QStringLiteral("reading from it failed: %1").arg(reason);
 }
 
+namespace {
+
+// The stop after a reason in parentheses, unless the reason ends a sentence itself (the
+// system's messages do: "Broken pipe."); a second one would follow its own.
+QString inParentheses(const QString& reason) {
+    const bool ended = reason.endsWith(u'.') || reason.endsWith(u'!') || reason.endsWith(u'?');
+    return u'(' + reason + (ended ? QStringLiteral(")") : QStringLiteral(")."));
+}
+
+} // namespace
+
 QString waitingForDeviceText(const QString& device, const QString& reason, const QString& awaited,
                              const QString& notYet, const QString& elsewhere) {
-    QString text = QStringLiteral("%1 went away (%2). Waiting for %3 to come back: the port "
+    QString text = QStringLiteral("%1 went away %2 Waiting for %3 to come back: the port "
                                   "opens again by itself. Choose Disconnect to stop waiting.")
-                       .arg(device, reason, awaited);
+                       .arg(device, inParentheses(reason), awaited);
     if (!notYet.isEmpty()) {
         text += QStringLiteral("\n") + notYet;
     }
@@ -151,10 +162,10 @@ QString waitingForPortText(int commPort, const QString& reason) {
 }
 
 QString notReopenedText(const QString& device, const QString& reason) {
-    return QStringLiteral("%1 went away (%2). It is not opened again by itself: the number of a "
+    return QStringLiteral("%1 went away %2 It is not opened again by itself: the number of a "
                           "pseudo-terminal goes to the next terminal opened. Name it through a "
                           "link to have it opened again when it comes back.")
-        .arg(device, reason);
+        .arg(device, inParentheses(reason));
 }
 
 } // namespace serial

@@ -495,8 +495,14 @@ void SerialSettingsTest::failureDescriptions() {
     };
     const QString usermod = "usermod";
     // A description, what it says and what it does not (in use, a stale lock, not a serial
-    // device: as tst_connection meets them).
+    // device: as tst_connection meets them); a reason that ends its own sentence takes no
+    // second stop.
     const QList<std::tuple<QString, QStringList, QStringList>> cases = {
+        {waitingForDeviceText("COM3", "reading from it failed: Broken pipe.", "COM3", ""),
+         {"COM3 went away (reading from it failed: Broken pipe.) Waiting for COM3"},
+         {".)."}},
+        {notReopenedText("/dev/pts/3", "gone?"), {"(gone?) It is not"}, {"?)."}},
+        {notReopenedText("/dev/pts/3", "the device hung up"), {"(the device hung up). It is"}, {}},
         {permissionDescription("/dev/ttyUSB0", node("root", "dialout", 0660)),
          {"/dev/ttyUSB0: permission denied", "usermod -aG dialout $USER", "log out"},
          {"Only"}},
