@@ -8,6 +8,7 @@
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QDir>
+#include <QFileInfo>
 #include <QStandardPaths>
 
 #include <memory>
@@ -130,7 +131,15 @@ QString helpText(const ProgramAbout& about) {
             logHelp(QStandardPaths::writableLocation(QStandardPaths::AppLocalDataLocation));
     }
     p.parser.setApplicationDescription(description);
-    return wrapLines(p.parser.helpText());
+    // Qt names the program by the path it was started by (the console companion starts it by
+    // its whole path): the usage line names it as it is typed, "Zel_Connect".
+    QString name = QFileInfo(QCoreApplication::arguments().value(0)).fileName();
+    if (name.endsWith(QLatin1String(".exe"), Qt::CaseInsensitive)) {
+        name.chop(4);
+    }
+    QString help = p.parser.helpText();
+    help.replace(0, help.indexOf(u'\n'), QStringLiteral("Usage: %1 [options]").arg(name));
+    return wrapLines(help);
 }
 
 // The arguments as typed. On Windows argv holds them in the ANSI code page, which loses what

@@ -143,7 +143,8 @@ void EndToEndTest::commandLineWithoutADisplay() {
     QVERIFY(refused.startsWith("exit 2: Tolvek: Unknown option 'frobnicate'.\n\nUsage: "));
 
     // Run from a folder with a long name, its ports file there too: every line still fits an
-    // 80-column console, wrapped at spaces with its indent, a word too long broken.
+    // 80-column console, wrapped at spaces with its indent, a word too long broken; the usage
+    // line names the program, not the folder.
     QTemporaryDir dir;
     const QString folder = dir.filePath(QString(70, 'x') + " Zel Connect");
     QVERIFY(QDir().mkpath(folder) && QFile::copy(ZEL_CONNECT, folder + "/Zel_Connect"));
@@ -154,6 +155,7 @@ void EndToEndTest::commandLineWithoutADisplay() {
             QVERIFY2(line.size() <= 79, qPrintable(line));
         }
         QVERIFY(QString(help).remove("\n    ").contains(folder + "/Zel_Connect/ports.conf;"));
+        QVERIFY2(('\n' + help).contains("\nUsage: Zel_Connect [options]\n"), qPrintable(help));
     }
 }
 
