@@ -176,6 +176,34 @@ private:
         return comm;
     }
 
+    // The control open on a fake driver at /dev/null (a character device standing in for
+    // the port's node) as present lists it, then the device lost: the port waits, watched.
+    struct Waiting {
+        std::unique_ptr<MSComm> comm;
+        NoticeWatch* notices = nullptr;
+    };
+    Waiting lostWhileWatched(QList<PortInfo>& present,
+                             std::function<void(FakeDriver&)> prepareDriver = {}) {
+        Waiting waiting{std::make_unique<MSComm>(makeLine(std::move(prepareDriver))), nullptr};
+        MSComm& comm = *waiting.comm;
+        qputenv("ZEL_COM1", "/dev/null");
+        comm.setPortInventory([&present] { return present; });
+        comm.setComNumbersFile(m_dir.filePath(QStringLiteral("ports.conf")));
+        auto watch = std::make_unique<NoticeWatch>();
+        waiting.notices = watch.get();
+        comm.setDeviceWatch(std::move(watch));
+        comm.setRetryDelays(60000, 60000); // only notices find it
+        if (comm.setPortOpen(true) || !comm.PortOpen()) {
+            return {};
+        }
+        present.clear();
+        m_driver->failRead();
+        if (!QTest::qWaitFor([&] { return comm.WaitingForDevice() && waiting.notices->watched; })) {
+            return {};
+        }
+        return waiting;
+    }
+
     QTemporaryDir m_dir;
     Wire m_wire;
     int m_refusals = 0; // opens refused before the driver is reached
@@ -371,20 +399,9 @@ void CommLineTest::noticeOpensAtOnce() {
     // The system says a device has appeared: the one awaited opens at once, long before the
     // next retry, also when its first open is refused (its node came before its mode);
     // another adapter of its kind is named for the user, not opened in its place.
-    // A character device stands in for the adapter's node.
     QList<PortInfo> present = {usbAdapter(QStringLiteral("/dev/null"), "A1")};
-    auto comm = std::make_unique<MSComm>(makeLine());
-    qputenv("ZEL_COM1", "/dev/null");
-    comm->setPortInventory([&present] { return present; });
-    comm->setComNumbersFile(m_dir.filePath(QStringLiteral("ports.conf")));
-    auto watch = std::make_unique<NoticeWatch>();
-    NoticeWatch* const notices = watch.get();
-    comm->setDeviceWatch(std::move(watch));
-    comm->setRetryDelays(60000, 60000);
-    QVERIFY(!comm->setPortOpen(true) && comm->PortOpen());
-    present.clear();
-    m_driver->failRead();
-    QTRY_VERIFY(comm->WaitingForDevice() && notices->watched);
+    const auto [comm, notices] = lostWhileWatched(present);
+    QVERIFY(comm);
     QCOMPARE(notices->watched->serialNumber, QStringLiteral("A1"));
     const QString other = m_dir.filePath(QStringLiteral("ttyUSB1"));
     present = {usbAdapter(other, {}, "00", "1-2")};
@@ -417,19 +434,9 @@ void CommLineTest::portKnownByItsName() {
         return info;
     };
     QList<PortInfo> present = {port("/dev/null")};
-    auto comm =
-        std::make_unique<MSComm>(makeLine([](FakeDriver& driver) { driver.requestsEnd = false; }));
-    qputenv("ZEL_COM1", "/dev/null");
-    comm->setPortInventory([&present] { return present; });
-    comm->setComNumbersFile(m_dir.filePath(QStringLiteral("ports.conf")));
-    auto watch = std::make_unique<NoticeWatch>();
-    NoticeWatch* const notices = watch.get();
-    comm->setDeviceWatch(std::move(watch));
-    comm->setRetryDelays(60000, 60000);
-    QVERIFY(!comm->setPortOpen(true) && comm->PortOpen());
-    present.clear();
-    m_driver->failRead();
-    QTRY_VERIFY(comm->WaitingForDevice() && notices->watched);
+    const auto [comm, notices] =
+        lostWhileWatched(present, [](FakeDriver& driver) { driver.requestsEnd = false; });
+    QVERIFY(comm);
     const QString com8 = m_dir.filePath(QStringLiteral("COM8"));
     present = {port(com8)};
     if (!goneFromTheList) {
