@@ -1,58 +1,15 @@
 #include "devicewatch.h"
+#include "portinfo.h"
 
 #include <QHash>
 
 #include <windows.h>
 // After windows.h:
 #include <dbt.h>
-#include <setupapi.h>
-#include <vector>
 
 namespace serial {
 
 namespace {
-
-// The COM name of the device behind a device interface ("\\?\USB#VID_0403&PID_6001#...");
-// empty when it is no port or is already gone.
-QString portOfInterface(const wchar_t* interfaceName) {
-    const HDEVINFO devices = ::SetupDiCreateDeviceInfoList(nullptr, nullptr);
-    if (devices == INVALID_HANDLE_VALUE) {
-        return {};
-    }
-    QString port;
-    SP_DEVICE_INTERFACE_DATA interfaceData{};
-    interfaceData.cbSize = sizeof interfaceData;
-    DWORD size = 0;
-    if (::SetupDiOpenDeviceInterfaceW(devices, interfaceName, 0, &interfaceData)) {
-        (void)::SetupDiGetDeviceInterfaceDetailW(devices, &interfaceData, nullptr, 0, &size,
-                                                 nullptr);
-    }
-    if (size >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
-        std::vector<char> buffer(size);
-        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
-        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-        SP_DEVINFO_DATA device{};
-        device.cbSize = sizeof device;
-        if (::SetupDiGetDeviceInterfaceDetailW(devices, &interfaceData, detail, size, nullptr,
-                                               &device)) {
-            const HKEY key =
-                ::SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
-            if (key != INVALID_HANDLE_VALUE) {
-                wchar_t name[64] = {};
-                DWORD bytes = sizeof name - sizeof(wchar_t);
-                DWORD type = 0;
-                if (::RegQueryValueExW(key, L"PortName", nullptr, &type,
-                                       reinterpret_cast<BYTE*>(name), &bytes) == ERROR_SUCCESS &&
-                    type == REG_SZ) {
-                    port = QString::fromWCharArray(name).toUpper();
-                }
-                ::RegCloseKey(key);
-            }
-        }
-    }
-    ::SetupDiDestroyDeviceInfoList(devices);
-    return port.startsWith(QLatin1String("COM")) ? port : QString();
-}
 
 // Windows tells the windows that asked for it when a device arrives or goes; a message-only
 // window of this watch asks for every device interface (a COM port's, and a USB adapter's
@@ -122,7 +79,7 @@ private:
             reinterpret_cast<const DEV_BROADCAST_DEVICEINTERFACE_W*>(header)->dbcc_name;
         const QString key = QString::fromWCharArray(name).toUpper();
         if (kind == DBT_DEVICEARRIVAL) {
-            const QString port = portOfInterface(name);
+            const QString port = comPortOfInterface(QString::fromWCharArray(name));
             if (!port.isEmpty()) {
                 m_ports.insert(key, port);
             }

@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 #ifdef Q_OS_WIN
 #include <windows.h>
@@ -233,6 +234,25 @@ QList<ListedComPort> serialCommMap() {
     return ports;
 }
 
+// The name a port's driver gave it ("COM7"), from the device's own registry key; empty for a
+// device that is no port.
+QString portNameOf(HDEVINFO devices, SP_DEVINFO_DATA& device) {
+    const HKEY key =
+        ::SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
+    if (key == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    wchar_t portName[64] = {};
+    DWORD portBytes = sizeof portName - sizeof(wchar_t);
+    DWORD type = 0;
+    const bool named =
+        ::RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(portName),
+                           &portBytes) == ERROR_SUCCESS &&
+        type == REG_SZ;
+    ::RegCloseKey(key);
+    return named ? QString::fromWCharArray(portName) : QString();
+}
+
 // Device Manager's names of the present devices of the Ports class.
 QList<ListedComPort> friendlyPortNames() {
     // GUID_DEVCLASS_PORTS
@@ -246,21 +266,9 @@ QList<ListedComPort> friendlyPortNames() {
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
     for (DWORD index = 0; ::SetupDiEnumDeviceInfo(devices, index, &device); ++index) {
-        const HKEY key =
-            ::SetupDiOpenDevRegKey(devices, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ);
-        if (key == INVALID_HANDLE_VALUE) {
-            continue;
-        }
-        wchar_t portName[64] = {};
-        DWORD portBytes = sizeof portName - sizeof(wchar_t);
-        DWORD type = 0;
-        const bool named =
-            ::RegQueryValueExW(key, L"PortName", nullptr, &type, reinterpret_cast<BYTE*>(portName),
-                               &portBytes) == ERROR_SUCCESS &&
-            type == REG_SZ;
-        ::RegCloseKey(key);
+        const QString portName = portNameOf(devices, device);
         wchar_t friendly[256] = {};
-        if (!named ||
+        if (portName.isEmpty() ||
             (!::SetupDiGetDeviceRegistryPropertyW(devices, &device, SPDRP_FRIENDLYNAME, nullptr,
                                                   reinterpret_cast<BYTE*>(friendly),
                                                   sizeof friendly - sizeof(wchar_t), nullptr) &&
@@ -269,7 +277,7 @@ QList<ListedComPort> friendlyPortNames() {
                                                   sizeof friendly - sizeof(wchar_t), nullptr))) {
             continue;
         }
-        ports.append({QString::fromWCharArray(portName), QString::fromWCharArray(friendly)});
+        ports.append({portName, QString::fromWCharArray(friendly)});
     }
     ::SetupDiDestroyDeviceInfoList(devices);
     return ports;
@@ -281,7 +289,40 @@ QList<PortInfo> machinePorts() {
     return windowsComPorts(serialCommMap(), friendlyPortNames());
 }
 
+QString comPortOfInterface(const QString& interfaceName) {
+    const HDEVINFO devices = ::SetupDiCreateDeviceInfoList(nullptr, nullptr);
+    if (devices == INVALID_HANDLE_VALUE) {
+        return {};
+    }
+    QString port;
+    SP_DEVICE_INTERFACE_DATA interfaceData{};
+    interfaceData.cbSize = sizeof interfaceData;
+    DWORD size = 0;
+    if (::SetupDiOpenDeviceInterfaceW(
+            devices, reinterpret_cast<const wchar_t*>(interfaceName.utf16()), 0, &interfaceData)) {
+        (void)::SetupDiGetDeviceInterfaceDetailW(devices, &interfaceData, nullptr, 0, &size,
+                                                 nullptr);
+    }
+    if (size >= sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W)) {
+        std::vector<char> buffer(size);
+        auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(buffer.data());
+        detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+        SP_DEVINFO_DATA device{};
+        device.cbSize = sizeof device;
+        if (::SetupDiGetDeviceInterfaceDetailW(devices, &interfaceData, detail, size, nullptr,
+                                               &device)) {
+            port = portNameOf(devices, device).toUpper();
+        }
+    }
+    ::SetupDiDestroyDeviceInfoList(devices);
+    return port.startsWith(QLatin1String("COM")) ? port : QString();
+}
+
 #else
+
+QString comPortOfInterface(const QString&) {
+    return {}; // device interfaces are Windows'
+}
 
 QList<PortInfo> machinePorts() {
     QList<PortInfo> ports;

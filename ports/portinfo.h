@@ -53,6 +53,11 @@ struct ListedComPort {
     QString name;
 };
 
+/// Windows: the COM name ("COM7") of the device behind a device interface
+/// ("\\?\USB#VID_0403&PID_6001#..."), as a device notice names it; empty when it is no port,
+/// is already gone, or elsewhere.
+QString comPortOfInterface(const QString& interfaceName);
+
 /// Windows' COM ports in the order of their numbers, each named as Device Manager names it,
 /// or where SetupAPI has no name for it (as under Wine) by the kernel's.
 QList<PortInfo> windowsComPorts(const QList<ListedComPort>& deviceMap,
