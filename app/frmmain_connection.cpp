@@ -107,6 +107,7 @@ void frmMain::UpdateStatus() {
             // In the status bar's free room right of the panels, which keep their widths.
             m_statusNotice = new QLabel(m_controls.StatusBar1);
             m_statusNotice->setObjectName(QStringLiteral("StatusBar1.Notice"));
+            m_statusNotice->setAccessibleDescription(QStringLiteral("Notice"));
             m_controls.StatusBar1->addWidget(m_statusNotice, 1);
         }
         m_statusNotice->setText(display.notice);

@@ -134,6 +134,25 @@ int LineLayout::columnAt(QPointF point) const {
     return rowEnd(row);
 }
 
+QRectF LineLayout::characterRect(int column) const {
+    if (m_text) {
+        if (m_text->lineCount() == 0) {
+            return {0, 0, 1, m_cells->rowHeight()};
+        }
+        const QTextLine row = m_text->lineAt(rowOf(column));
+        const qreal x = row.cursorToX(column);
+        const qreal right = column < m_bytes.size() ? row.cursorToX(column + 1) : x + 1;
+        return {std::min(x, right), row.y(), std::max<qreal>(1, std::abs(right - x)), row.height()};
+    }
+    const auto row = std::size_t(rowOf(column));
+    qreal x = 0;
+    for (int before = m_rowStart[row]; before < column; ++before) {
+        x += advance(before, x);
+    }
+    const qreal width = column < rowEnd(row) ? advance(column, x) : 1;
+    return {x, qreal(row) * m_cells->rowHeight(), width, m_cells->rowHeight()};
+}
+
 void LineLayout::draw(QPainter& painter, QPointF origin, int from, int to, const QPalette& palette,
                       const QRectF& clip) const {
     if (m_text) {

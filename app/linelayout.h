@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QPointF>
+#include <QRectF>
 
 #include <memory>
 #include <vector>
@@ -9,7 +10,6 @@
 class CellFont;
 class QPainter;
 class QPalette;
-class QRectF;
 class QTextLayout;
 
 /// One line of the response field laid out to the field's width, wrapping at spaces, or
@@ -35,6 +35,9 @@ public:
     int rowOf(int column) const;
     /// The place between two characters nearest to a point relative to the line's top left.
     int columnAt(QPointF point) const;
+    /// Where a character stands, relative to the line's top left; at the end of the line, a
+    /// narrow box after its last character.
+    QRectF characterRect(int column) const;
     /// Draws the rows that meet clip, with the characters from `from` up to `to` selected.
     void draw(QPainter& painter, QPointF origin, int from, int to, const QPalette& palette,
               const QRectF& clip) const;

@@ -1,7 +1,9 @@
 #include "responseview.h"
 
+#include "responseaccessible.h"
 #include "responsetext.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QClipboard>
 #include <QContextMenuEvent>
@@ -26,6 +28,7 @@ constexpr int kWheelNotch = 120;  // eighths of a degree
 } // namespace
 
 ResponseView::ResponseView(QWidget* parent) : QAbstractScrollArea(parent) {
+    installResponseAccessibility();
     setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setFocusPolicy(Qt::StrongFocus);
@@ -33,6 +36,7 @@ ResponseView::ResponseView(QWidget* parent) : QAbstractScrollArea(parent) {
     viewport()->setBackgroundRole(QPalette::Base);
     viewport()->setAutoFillBackground(true);
     QScrollBar* bar = verticalScrollBar();
+    bar->setAccessibleName(QStringLiteral("Position in the answers"));
     bar->setSingleStep(1);
     // Its arrows, its page steps and the keys go by rows; a dragged slider by its value
     // (scrollContentsBy); the wheel over it as over the text.
@@ -104,7 +108,146 @@ void ResponseView::refresh() {
     if (std::exchange(m_changed, false)) {
         updateScrollBar();
         viewport()->update();
+        tellTextChanges();
     }
+}
+
+void ResponseView::tellTextChanges() {
+    const qint64 end = m_droppedCharacters + characterCount();
+    // Without a screen reader nobody listens: only where the text stands is kept, so that
+    // one that starts later is not told the whole session as new.
+    if (!QAccessible::isActive()) {
+        m_toldFrom = m_droppedCharacters;
+        m_toldTo = end;
+        m_toldDropped.clear();
+        return;
+    }
+    // Once a frame, however many reads came: what went from the front, then what came.
+    const qint64 dropped = std::min(m_droppedCharacters, m_toldTo) - m_toldFrom;
+    if (dropped > 0) {
+        // Short only where a screen reader started between a drop and this frame.
+        m_toldDropped.resize(dropped, u' ');
+        QAccessibleTextRemoveEvent removed(this, 0, m_toldDropped);
+        QAccessible::updateAccessibility(&removed);
+    }
+    m_toldDropped.clear();
+    m_toldFrom = m_droppedCharacters;
+    const qint64 from = std::max(m_toldTo, m_droppedCharacters);
+    if (end > from) {
+        const qsizetype offset = from - m_droppedCharacters;
+        QAccessibleTextInsertEvent inserted(this, int(offset),
+                                            textBetween(offset, end - m_droppedCharacters));
+        QAccessible::updateAccessibility(&inserted);
+    }
+    m_toldTo = end;
+}
+
+void ResponseView::keepToldText(qint64 line) {
+    const qint64 told = m_toldTo - m_droppedCharacters; // of this line, the first one
+    if (told > 0 && QAccessible::isActive()) {
+        m_toldDropped += QStringView(lineText(line) + u'\n').left(told);
+    }
+}
+
+void ResponseView::tellSelection() {
+    if (QAccessible::isActive()) {
+        const auto [from, to] = selectionOffsets();
+        QAccessibleTextSelectionEvent event(this, int(from), int(to));
+        event.setCursorPosition(int(cursorOffset()));
+        QAccessible::updateAccessibility(&event);
+    }
+}
+
+qsizetype ResponseView::offsetOf(Position position) const {
+    const auto index = static_cast<std::size_t>(position.line - m_dropped);
+    return qsizetype(m_lineStart[index] - m_lineStart.front()) + qsizetype(index) + position.column;
+}
+
+ResponseView::Position ResponseView::positionOf(qsizetype offset) const {
+    offset = std::clamp<qsizetype>(offset, 0, characterCount());
+    // The last line that begins at or before the offset; each break counts one.
+    std::size_t low = 0;
+    std::size_t high = m_lineStart.size();
+    while (high - low > 1) {
+        const std::size_t middle = low + (high - low) / 2;
+        const qsizetype begins =
+            qsizetype(m_lineStart[middle] - m_lineStart.front()) + qsizetype(middle);
+        if (begins <= offset) {
+            low = middle;
+        } else {
+            high = middle;
+        }
+    }
+    const qsizetype begins = qsizetype(m_lineStart[low] - m_lineStart.front()) + qsizetype(low);
+    return {m_dropped + qint64(low), int(offset - begins)};
+}
+
+QString ResponseView::textBetween(qsizetype from, qsizetype to) const {
+    const Position first = positionOf(from);
+    const Position last = positionOf(to);
+    QString text;
+    for (qint64 line = first.line; line <= last.line && first < last; ++line) {
+        const QByteArrayView bytes = lineBytes(line);
+        const int start = line == first.line ? first.column : 0;
+        const int end = line == last.line ? last.column : int(bytes.size());
+        text += terminal::ResponseText::shown(bytes.sliced(start, end - start));
+        if (line != last.line) {
+            text += u'\n';
+        }
+    }
+    return text;
+}
+
+std::pair<qsizetype, qsizetype> ResponseView::lineAround(qsizetype offset) const {
+    const Position position = positionOf(offset);
+    const qsizetype begins = offset - position.column;
+    return {begins, begins + lineLength(position.line)};
+}
+
+qsizetype ResponseView::cursorOffset() const {
+    return offsetOf(m_cursor);
+}
+
+std::pair<qsizetype, qsizetype> ResponseView::selectionOffsets() const {
+    return std::minmax(offsetOf(m_anchor), offsetOf(m_cursor));
+}
+
+void ResponseView::selectOffsets(qsizetype anchor, qsizetype cursor) {
+    m_anchor = positionOf(anchor);
+    m_cursor = positionOf(cursor);
+    showOffset(cursor);
+    viewport()->update();
+    tellSelection();
+}
+
+QRect ResponseView::characterRect(qsizetype offset) {
+    layOutShownLines();
+    const Position position = positionOf(offset);
+    for (const ShownLine& shown : m_shown) {
+        if (shown.line == position.line) {
+            const QRectF inLine = shown.layout.characterRect(position.column);
+            const QRect rect = inLine.translated(kMargin, shown.top).toAlignedRect();
+            return rect.intersects(viewport()->rect()) ? rect : QRect();
+        }
+    }
+    return {};
+}
+
+qsizetype ResponseView::offsetAt(const QPoint& point) {
+    return offsetOf(positionAt(point));
+}
+
+void ResponseView::showOffset(qsizetype offset) {
+    if (!characterRect(offset).isEmpty()) {
+        return;
+    }
+    const Position position = positionOf(offset);
+    const LineLayout layout = layOut(position.line);
+    m_top = {position.line, layout.rowStart(layout.rowOf(position.column))};
+    m_followEnd = false; // until the top reaches the end's
+    m_shownValid = false;
+    updateScrollBar();
+    viewport()->update();
 }
 
 void ResponseView::trim() {
@@ -112,6 +255,8 @@ void ResponseView::trim() {
         return;
     }
     while (m_lineStart.size() > 1 && characterCount() - lineLength(firstLine()) - 1 >= kKept) {
+        keepToldText(firstLine());
+        m_droppedCharacters += lineLength(firstLine()) + 1;
         m_lineStart.pop_front();
         ++m_dropped;
     }
@@ -130,6 +275,11 @@ void ResponseView::trim() {
 }
 
 void ResponseView::clear() {
+    const qint64 told = m_toldTo - m_droppedCharacters;
+    if (told > 0 && QAccessible::isActive()) {
+        m_toldDropped += QStringView(text()).left(told);
+    }
+    m_droppedCharacters += characterCount();
     m_dropped += qint64(m_lineStart.size());
     m_lineStart = {0};
     m_bytes.clear();
@@ -373,6 +523,7 @@ void ResponseView::mousePressEvent(QMouseEvent* event) {
         m_anchor = m_cursor;
     }
     viewport()->update();
+    tellSelection();
 }
 
 void ResponseView::mouseMoveEvent(QMouseEvent* event) {
@@ -410,6 +561,7 @@ void ResponseView::selectTo(QPoint point) {
     point.setY(std::clamp(point.y(), 0, viewport()->height() - 1));
     m_cursor = positionAt(point);
     viewport()->update();
+    tellSelection();
 }
 
 void ResponseView::wheelEvent(QWheelEvent* event) {
@@ -454,6 +606,7 @@ void ResponseView::selectAll() {
     m_anchor = {firstLine(), 0};
     m_cursor = {lastLine(), lineLength(lastLine())};
     viewport()->update();
+    tellSelection();
 }
 
 void ResponseView::copy() const {

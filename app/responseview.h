@@ -11,6 +11,7 @@
 #include <deque>
 #include <limits>
 #include <optional>
+#include <utility>
 #include <vector>
 
 /// The response field: a read-only, multi-line view of received text with a vertical scroll
@@ -61,6 +62,26 @@ public:
     void selectAll();
     void copy() const;
 
+    // For assistive technology, which reads the field as text() by offsets, without the
+    // whole text being made for each question. Offsets are clamped to the text.
+
+    /// The characters from one offset up to another.
+    QString textBetween(qsizetype from, qsizetype to) const;
+    /// Where the line that holds an offset begins, and where it ends, before its break.
+    std::pair<qsizetype, qsizetype> lineAround(qsizetype offset) const;
+    /// The end of the selection that moves, where a caret would stand.
+    qsizetype cursorOffset() const;
+    /// The selection, the lower offset first; both the same where nothing is selected.
+    std::pair<qsizetype, qsizetype> selectionOffsets() const;
+    /// Selects from anchor to cursor (nothing where they are the same) and shows the cursor.
+    void selectOffsets(qsizetype anchor, qsizetype cursor);
+    /// Where a character stands on the viewport; empty when it is not in view.
+    QRect characterRect(qsizetype offset);
+    /// The offset nearest to a point on the viewport.
+    qsizetype offsetAt(const QPoint& point);
+    /// Scrolls the line of an offset into view, where it is not.
+    void showOffset(qsizetype offset);
+
 protected:
     void paintEvent(QPaintEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
@@ -100,6 +121,13 @@ private:
 
     void trim();
     void changed();
+    /// Tells assistive technology what the text lost and gained since it was last told.
+    void tellTextChanges();
+    void tellSelection();
+    Position positionOf(qsizetype offset) const;
+    qsizetype offsetOf(Position position) const;
+    /// The text of a line that assistive technology was told of, with its break.
+    void keepToldText(qint64 line);
     void updateScrollBar();
     QRect thumbAtEnd(int maximum) const;
     const End& end();
@@ -120,6 +148,14 @@ private:
     QByteArray m_bytes;                 // the lines one after the other, without breaks
     std::deque<quint32> m_lineStart{0}; // where each kept line begins; the last is open
     qint64 m_dropped = 0;               // lines dropped from the front so far
+    // Characters dropped from the front so far, line breaks included: an offset plus this
+    // counts from the start of the session.
+    qint64 m_droppedCharacters = 0;
+    // What assistive technology was told the text is, counted from the start of the session,
+    // and the part of it dropped since, which it is told went.
+    qint64 m_toldFrom = 0;
+    qint64 m_toldTo = 0;
+    QString m_toldDropped;
     bool m_followEnd = true;
     // While the view does not follow the end: the top row's first character, so that the same
     // text stays at the top when the rows wrap anew.

@@ -1,5 +1,6 @@
 #include "windowcontrols.h"
 
+#include "focusframe.h"
 #include "responseview.h"
 
 #include <QAction>
@@ -54,6 +55,22 @@ protected:
     void paintEvent(QPaintEvent*) override {}
 };
 
+// A scroll bar that shows when it has the focus, which the styles' own do not: the chart's
+// bar is reached with Tab and moved with the arrow keys.
+class FocusScrollBar : public QScrollBar {
+public:
+    using QScrollBar::QScrollBar;
+
+protected:
+    void paintEvent(QPaintEvent* event) override {
+        QScrollBar::paintEvent(event);
+        if (hasFocus()) {
+            QPainter painter(this);
+            drawFocusFrame(painter, *this);
+        }
+    }
+};
+
 QWidget* makeEmptyPictureBox(QWidget* parent) {
     auto* box = new QWidget(parent);
     box->setBackgroundRole(QPalette::Base);
@@ -91,7 +108,7 @@ QObject* createControl(const ControlDesign& control, QWidget* container, QWidget
         return box;
     }
     case ControlKind::ScrollBar: {
-        auto* bar = new QScrollBar(Qt::Horizontal, container);
+        auto* bar = new FocusScrollBar(Qt::Horizontal, container);
         bar->setFocusPolicy(Qt::StrongFocus);
         bar->setRange(control.scroll.minimum, control.scroll.maximum);
         bar->setPageStep(control.scroll.pageStep);
@@ -141,6 +158,7 @@ void addStatusPanels(frmMainControls& controls, const WindowVariant& variant) {
         label->setObjectName(QStringLiteral("StatusBar1.Panel%1").arg(number));
         label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
         label->setFixedWidth(twipsToPixels(panel.widthTwips));
+        label->setAccessibleDescription(panel.spokenDescription);
         controls.StatusBar1->addWidget(label);
         controls.StatusBar1Panels[number] = label;
         ++number;
@@ -189,6 +207,10 @@ frmMainControls buildControls(QWidget* client, const WindowVariant& variant,
         object->setObjectName(controlObjectName(control.ref));
         if (auto* widget = qobject_cast<QWidget*>(object)) {
             widget->setGeometry(toPixels(control.rect));
+            if (!control.spokenName.isEmpty()) {
+                widget->setAccessibleName(control.spokenName);
+            }
+            widget->setAccessibleDescription(control.spokenDescription);
             if (!control.fontFamily.isEmpty()) {
                 widget->setFont(designFont(control.fontFamily, control.fontPoints));
             }

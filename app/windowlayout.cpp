@@ -78,6 +78,59 @@ std::vector<ControlDesign> zelConnectControls() {
     return rows;
 }
 
+struct Spoken {
+    ControlRef ref;
+    QString name;
+    QString description;
+};
+
+// What a screen reader says for each control. Captions that say what a control is stay its
+// name; where a caption is the same for several controls ("Send", "Clear") or says little
+// ("RndGo", "cal"), the description tells.
+std::vector<Spoken> zelConnectSpokenNames() {
+    std::vector<Spoken> spoken;
+    for (int i = 0; i <= 11; ++i) {
+        spoken.push_back({{"txtHEX", i}, QStringLiteral("Hex byte %1").arg(i + 1), {}});
+    }
+    spoken.insert(
+        spoken.end(),
+        {{{"btnSend", 0}, {}, "Send the hex bytes"},
+         {{"btnClear", 0}, {}, "Clear the hex bytes"},
+         {{"txtTextOut"}, "Text to send", {}},
+         {{"btnSend", 1}, {}, "Send the text"},
+         {{"btnClear", 1}, {}, "Clear the text to send"},
+         {{"txtResponse"}, "Device answers", "What the device sent, line by line"},
+         {{"btnClear", 2}, {}, "Clear the device answers"},
+         {{"cmdGo"}, {}, "Start or stop a test run of random samples, one a second"},
+         {{"Frame2"}, {}, "How each sample is evaluated"},
+         {{"cmdCal"}, {}, "Evaluate and plot the readings shown"},
+         {{"cmdDraw"}, {}, "Plot the result shown"},
+         {{"TextR"}, "Red reading", {}},
+         {{"TextG"}, "Green reading", {}},
+         {{"TextB"}, "Blue reading", {}},
+         {{"TextCal"}, "Result", "The method value of the last sample"},
+         {{"DrawBoxFrame"}, "Sample chart", {}},
+         {{"DrawBox"}, "Chart", "The method value of each sample; the arrow keys scroll it"},
+         {{"DrawSclBar"}, "Chart position", "Scrolls the sample chart"},
+         {{"lblColor"}, {}, "Recognized color"},
+         {{"cmdClearDrawBox"}, {}, "Empty the chart"},
+         {{"StatusBar1"}, "Status", {}}});
+    return spoken;
+}
+
+void addSpokenNames(std::vector<ControlDesign>& rows) {
+    for (const Spoken& spoken : zelConnectSpokenNames()) {
+        const auto row = std::find_if(rows.begin(), rows.end(), [&spoken](const ControlDesign& r) {
+            return r.ref == spoken.ref;
+        });
+        Q_ASSERT_X(row != rows.end(), "addSpokenNames", "a spoken name names a control");
+        if (row != rows.end()) {
+            row->spokenName = spoken.name;
+            row->spokenDescription = spoken.description;
+        }
+    }
+}
+
 std::vector<MenuItemDesign> zelConnectMenus() {
     std::vector<MenuItemDesign> items;
     const auto add = [&items](const QString& name, int index, const QString& caption,
@@ -155,7 +208,10 @@ WindowVariant zelConnectVariant() {
     variant.clientWidthTwips = 8235;
     variant.clientHeightTwips = 7365;
     variant.controls = zelConnectControls();
-    variant.statusPanels = {{"Connected", 1240}, {"com1", 720}, {"9600 8N1", 1280}};
+    addSpokenNames(variant.controls);
+    variant.statusPanels = {{"Connected", 1240, "Connection"},
+                            {"com1", 720, "Port"},
+                            {"9600 8N1", 1280, "Line settings"}};
     variant.menus = zelConnectMenus();
     variant.tabOrder = zelConnectTabOrder();
     variant.startMethod = 2;

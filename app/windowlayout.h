@@ -50,12 +50,20 @@ struct ControlDesign {
     int fontPoints = 0;
     int timerInterval = 0; ///< milliseconds, timers only
     ScrollRange scroll;    ///< scroll bars only
+    /// What a screen reader calls the control; empty: its caption or text, as shown.
+    QString spokenName;
+    /// What a screen reader adds to the name, where the name alone does not say what the
+    /// control does or tells two controls apart.
+    QString spokenDescription;
 };
 
 /// One panel of the status bar, numbered from 1.
 struct StatusPanelDesign {
     QString designText;
     int widthTwips = 0;
+    /// What the panel tells, for a screen reader; its name is what it shows, so that a
+    /// change is heard as the new text.
+    QString spokenDescription;
 };
 
 /// One item of the menu tree. An item with children opens a menu; a leaf is a command.

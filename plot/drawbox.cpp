@@ -1,7 +1,9 @@
 #include "drawbox.h"
 
+#include "focusframe.h"
 #include "plotmodel.h"
 
+#include <QAccessibleWidget>
 #include <QPainter>
 
 #include <algorithm>
@@ -16,10 +18,23 @@ double pixels(double twips) {
     return twips / kTwipsPerPixel;
 }
 
+// To assistive technology the box is a chart, not an empty panel.
+QAccessibleInterface* drawBoxAccessible(const QString& className, QObject* object) {
+    if (className == QLatin1String("DrawBox") && object->isWidgetType()) {
+        return new QAccessibleWidget(static_cast<QWidget*>(object), QAccessible::Chart);
+    }
+    return nullptr;
+}
+
 } // namespace
 
 DrawBox::DrawBox(QWidget* parent) : QWidget(parent) {
     setAttribute(Qt::WA_OpaquePaintEvent);
+    static const bool accessible = [] {
+        QAccessible::installFactory(drawBoxAccessible);
+        return true;
+    }();
+    Q_UNUSED(accessible);
 }
 
 void DrawBox::setModel(const plot::PlotModel* model) {
@@ -34,12 +49,20 @@ void DrawBox::refresh() {
 }
 
 void DrawBox::paintEvent(QPaintEvent*) {
-    using plot::PlotModel;
     QPainter painter(this);
     painter.fillRect(rect(), palette().window());
-    if (!m_model) {
-        return;
+    if (m_model) {
+        paintChart(painter);
     }
+    if (hasFocus()) {
+        painter.setClipping(false);
+        painter.setRenderHint(QPainter::Antialiasing, false);
+        drawFocusFrame(painter, *this);
+    }
+}
+
+void DrawBox::paintChart(QPainter& painter) const {
+    using plot::PlotModel;
     // Everything below is in twips relative to the frame, turned into pixels only once the
     // values are small: the box itself may be wider than any pixel coordinate.
     const double boxLeft = m_model->leftOffset();

@@ -2,6 +2,8 @@
 
 #include <QWidget>
 
+class QPainter;
+
 namespace plot {
 class PlotModel;
 }
@@ -25,6 +27,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void paintChart(QPainter& painter) const;
+
     const plot::PlotModel* m_model = nullptr;
     bool m_changed = false;
 };

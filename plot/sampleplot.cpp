@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QScrollBar>
@@ -96,6 +97,7 @@ SamplePlot::SamplePlot(frmMain& window, QString logPath)
       }) {
     if (m_drawBox) {
         m_drawBox->setModel(&m_model);
+        m_drawBox->installEventFilter(this);
     }
     connect(m_ui.cmdDraw, &QPushButton::clicked, this, &SamplePlot::cmdDraw_Click);
     connect(m_ui.cmdClearDrawBox, &QPushButton::clicked, this, &SamplePlot::cmdClearDrawBox_Click);
@@ -104,6 +106,25 @@ SamplePlot::SamplePlot(frmMain& window, QString logPath)
     m_logWatch = new QTimer(this);
     m_logWatch->setInterval(kNoAnswerMs / 2);
     connect(m_logWatch, &QTimer::timeout, this, &SamplePlot::watchLog);
+}
+
+bool SamplePlot::eventFilter(QObject* watched, QEvent* event) {
+    // With the focus on the chart, the keys that move its scroll bar scroll it.
+    if (watched == m_drawBox && event->type() == QEvent::KeyPress && m_ui.DrawSclBar) {
+        switch (static_cast<QKeyEvent*>(event)->key()) {
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+            QCoreApplication::sendEvent(m_ui.DrawSclBar, event);
+            return true;
+        default:
+            break;
+        }
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 void SamplePlot::changed() {

@@ -54,6 +54,9 @@ public:
     /// The log's writer still waits for its folder after closing: the program ends without it.
     bool logLeftBehind() const { return m_writer && m_writer->abandoned(); }
 
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     void DrawSclBar_Change(int value);
     /// The chart changed: shown with the next display frame, not at every sample.
