@@ -1,14 +1,16 @@
 #include "focusframe.h"
 
 #include <QPainter>
-#include <QStyle>
-#include <QStyleOptionFocusRect>
 #include <QWidget>
 
 void drawFocusFrame(QPainter& painter, const QWidget& widget) {
-    QStyleOptionFocusRect option;
-    option.initFrom(&widget);
-    option.rect = widget.rect().adjusted(1, 1, -1, -1);
-    option.backgroundColor = widget.palette().color(widget.backgroundRole());
-    widget.style()->drawPrimitive(QStyle::PE_FrameFocusRect, &option, &painter, &widget);
+    painter.save();
+    painter.setClipping(false);
+    painter.setRenderHint(QPainter::Antialiasing, false);
+    QPen pen(widget.palette().color(QPalette::Highlight), 2);
+    pen.setJoinStyle(Qt::MiterJoin);
+    painter.setPen(pen);
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(QRectF(widget.rect()).adjusted(1, 1, -1, -1));
+    painter.restore();
 }

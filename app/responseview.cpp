@@ -1,5 +1,6 @@
 #include "responseview.h"
 
+#include "focusframe.h"
 #include "responseaccessible.h"
 #include "responsetext.h"
 
@@ -495,6 +496,19 @@ void ResponseView::paintEvent(QPaintEvent* event) {
         }
         shown.layout.draw(painter, QPointF(kMargin, shown.top), start, end, palette(), clip);
     }
+    if (hasFocus()) {
+        drawFocusFrame(painter, *viewport());
+    }
+}
+
+void ResponseView::focusInEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusInEvent(event);
+    viewport()->update();
+}
+
+void ResponseView::focusOutEvent(QFocusEvent* event) {
+    QAbstractScrollArea::focusOutEvent(event);
+    viewport()->update();
 }
 
 ResponseView::Position ResponseView::positionAt(const QPoint& point) {

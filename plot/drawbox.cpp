@@ -55,8 +55,6 @@ void DrawBox::paintEvent(QPaintEvent*) {
         paintChart(painter);
     }
     if (hasFocus()) {
-        painter.setClipping(false);
-        painter.setRenderHint(QPainter::Antialiasing, false);
         drawFocusFrame(painter, *this);
     }
 }
