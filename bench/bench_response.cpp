@@ -5,6 +5,8 @@
 // offscreen platform). Reports the CPU time per second of stream (the share of a core the
 // field takes) and per frame, medians of several runs, and each stream against text.
 // Usage: bench_response [seconds of stream, default 10] [baud, default 115200] [runs, default 5]
+// With a screen reader listening (bench/screenreader-load runs it so):
+//   tests/a11y-session bench/screenreader-load build/bench/bench_response 10 256000
 // For instruction counts, one run of one stream, counted only while it is fed:
 //   valgrind --tool=callgrind --collect-atstart=no bench_response --once nul [seconds] [baud]
 #include "benchsupport.h"
@@ -13,6 +15,7 @@
 #include "responseview.h"
 #include "windowcontrols.h"
 
+#include <QAccessible>
 #include <QApplication>
 #include <QRandomGenerator>
 
@@ -117,8 +120,13 @@ Run feed(const QByteArray& stream, double bytesPerSecond) {
 } // namespace
 
 int main(int argc, char* argv[]) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
+    // Headless unless told otherwise: under tests/a11y-session it runs beside a screen
+    // reader's bus, and what the field tells it is part of the cost.
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
     QApplication app(argc, argv);
+
     const QStringList args = app.arguments().mid(1);
     const bool once = args.value(0) == QLatin1String("--once");
     const QStringList numbers = args.mid(once ? 2 : 0);
@@ -154,5 +162,6 @@ int main(int argc, char* argv[]) {
                     bench::median(frame), bench::median(worst), ratio, last.paints, last.frames);
         std::fflush(stdout);
     }
+    std::printf("assistive technology: %s\n", QAccessible::isActive() ? "listened" : "off");
     return 0;
 }
