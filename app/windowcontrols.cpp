@@ -7,6 +7,7 @@
 #include <QFont>
 #include <QGroupBox>
 #include <QHash>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
@@ -62,6 +63,18 @@ public:
     using QScrollBar::QScrollBar;
 
 protected:
+    void keyPressEvent(QKeyEvent* event) override {
+        // Qt's horizontal scroll bar takes Left as a step towards the end; Left goes left.
+        const int key = event->key();
+        if (orientation() == Qt::Horizontal && (key == Qt::Key_Left || key == Qt::Key_Right)) {
+            const bool towardsStart = (key == Qt::Key_Left) != isRightToLeft();
+            triggerAction(towardsStart ? SliderSingleStepSub : SliderSingleStepAdd);
+            event->accept();
+            return;
+        }
+        QScrollBar::keyPressEvent(event);
+    }
+
     void paintEvent(QPaintEvent* event) override {
         QScrollBar::paintEvent(event);
         if (hasFocus()) {

@@ -8,6 +8,7 @@
 
 #include <QAccessible>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -59,6 +60,7 @@ private slots:
     void initTestCase();
     void everyControlNamedAndReachable_data();
     void everyControlNamedAndReachable();
+    void chartScrollsFromTheKeyboard();
     void responseFieldReadsAsText();
     void screenReaderToldWhatTheFieldShows();
 
@@ -116,6 +118,10 @@ void AccessibilityTest::everyControlNamedAndReachable() {
         case QAccessible::RadioButton:
         case QAccessible::EditableText:
         case QAccessible::ScrollBar:
+            // Also the response field's, which follows its field: a reader names it.
+            QVERIFY2(state.invisible || !node->text(QAccessible::Name).isEmpty(),
+                     qPrintable(describe(node)));
+            [[fallthrough]];
         case QAccessible::Chart:
             if (!node->object() || !node->object()->objectName().isEmpty()) {
                 QVERIFY2(state.focusable, qPrintable(describe(node)));
@@ -136,6 +142,23 @@ void AccessibilityTest::everyControlNamedAndReachable() {
         seen.insert(heard);
     }
     QCOMPARE(focusable, controls);
+}
+
+void AccessibilityTest::chartScrollsFromTheKeyboard() {
+    ZelConnectWindow window(m_dir.filePath("app.txt"));
+    QWidget* chart = window.controls().DrawBox;
+    QScrollBar* bar = window.controls().DrawSclBar;
+    QTest::keyClick(chart, Qt::Key_End);
+    QCOMPARE(bar->value(), bar->maximum());
+    // Left goes towards the start, on the chart and on its scroll bar.
+    QTest::keyClick(chart, Qt::Key_Left);
+    QCOMPARE(bar->value(), bar->maximum() - bar->singleStep());
+    QTest::keyClick(bar, Qt::Key_Left);
+    QCOMPARE(bar->value(), bar->maximum() - 2 * bar->singleStep());
+    QTest::keyClick(chart, Qt::Key_Right);
+    QCOMPARE(bar->value(), bar->maximum() - bar->singleStep());
+    QTest::keyClick(chart, Qt::Key_Home);
+    QCOMPARE(bar->value(), bar->minimum());
 }
 
 void AccessibilityTest::responseFieldReadsAsText() {
@@ -211,6 +234,9 @@ void AccessibilityTest::responseFieldReadsAsText() {
     text->setSelection(0, 5, 14);
     QCOMPARE(view->selectedText(), shown.mid(5, 9));
     QCOMPARE(text->cursorPosition(), 14);
+    QCOMPARE(text->selectionCount(), 1);
+    text->selection(0, &start, &end);
+    QCOMPARE(std::pair(start, end), std::pair(5, 14));
 }
 
 void AccessibilityTest::screenReaderToldWhatTheFieldShows() {
