@@ -159,9 +159,14 @@ void ResponseView::tellSelection() {
     }
 }
 
+qsizetype ResponseView::lineBegins(std::size_t index) const {
+    // Each break before the line counts one.
+    return qsizetype(m_lineStart[index] - m_lineStart.front()) + qsizetype(index);
+}
+
 qsizetype ResponseView::offsetOf(Position position) const {
     const auto index = static_cast<std::size_t>(position.line - m_dropped);
-    return qsizetype(m_lineStart[index] - m_lineStart.front()) + qsizetype(index) + position.column;
+    return lineBegins(index) + position.column;
 }
 
 ResponseView::Position ResponseView::positionOf(qsizetype offset) const {
@@ -171,15 +176,14 @@ ResponseView::Position ResponseView::positionOf(qsizetype offset) const {
     std::size_t high = m_lineStart.size();
     while (high - low > 1) {
         const std::size_t middle = low + (high - low) / 2;
-        const qsizetype begins =
-            qsizetype(m_lineStart[middle] - m_lineStart.front()) + qsizetype(middle);
+        const qsizetype begins = lineBegins(middle);
         if (begins <= offset) {
             low = middle;
         } else {
             high = middle;
         }
     }
-    const qsizetype begins = qsizetype(m_lineStart[low] - m_lineStart.front()) + qsizetype(low);
+    const qsizetype begins = lineBegins(low);
     return {m_dropped + qint64(low), int(offset - begins)};
 }
 
@@ -278,7 +282,7 @@ void ResponseView::trim() {
 void ResponseView::clear() {
     const qint64 told = m_toldTo - m_droppedCharacters;
     if (told > 0 && QAccessible::isActive()) {
-        m_toldDropped += QStringView(text()).left(told);
+        m_toldDropped += textBetween(0, told);
     }
     m_droppedCharacters += characterCount();
     m_dropped += qint64(m_lineStart.size());

@@ -128,6 +128,8 @@ private:
     void tellSelection();
     Position positionOf(qsizetype offset) const;
     qsizetype offsetOf(Position position) const;
+    /// The offset at which a kept line (by its index among the kept ones) begins.
+    qsizetype lineBegins(std::size_t index) const;
     /// The text of a line that assistive technology was told of, with its break.
     void keepToldText(qint64 line);
     void updateScrollBar();
